@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Runs every test: the Linux build with warnings as errors and its test
+# suite, the Windows cross-builds, and the fuzz targets for a bounded time
+# under ASan/UBSan. Exits non-zero on the first failure.
+#
+#   scripts/test.sh            everything
+#   scripts/test.sh --quick    the Linux build and its tests only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+scripts/setup.sh
+
+jobs=$(nproc)
+echo "== Linux build (warnings as errors)"
+cmake --preset ci >/dev/null
+cmake --build --preset ci -j "$jobs"
+
+echo "== Tests"
+ctest --preset ci -j "$jobs" --timeout 300
+
+if [ "$quick" = 1 ]; then exit 0; fi
+
+for arch in i686 x86_64; do
+  echo "== Windows cross-build ($arch)"
+  cmake --preset "mingw-$arch" >/dev/null
+  cmake --build --preset "mingw-$arch" -j "$jobs"
+done
+
+if [ -x scripts/fuzz.sh ]; then
+  echo "== Fuzzing (bounded)"
+  scripts/fuzz.sh
+fi
+echo "== All tests passed"
