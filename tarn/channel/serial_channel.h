@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "tarn/channel/general_exception.h"
+#include "tarn/channel/trace_sink.h"
 
 namespace tarn {
 
@@ -61,10 +62,34 @@ class CSerialChannel {
   bool IsEchoCancel() const { return echoCancel != 0; }
   bool IsBreak() const { return breakState != 0; }
 
+  // Wire trace: every byte sent and received goes to the sink while one is
+  // set (null turns tracing off). The channel does not own the sink.
+  void SetTrace(ITraceSink* sink) { trace = sink; }
+  ITraceSink* GetTrace() const { return trace; }
+
+  // Why the last Open failed, beyond its channel code: the operating
+  // system's error number (0 if none) and a short static text such as
+  // "port busy", "no such device" or "no device name" (null if none).
+  int32_t LastOsError() const { return lastOsError; }
+  const char* FailureReason() const { return failureReason; }
+
  protected:
   // With echo cancelling on, reads one byte back and drops it (implementations
   // call this at the end of PutByte).
   void CancelEcho();
+
+  // Trace hooks for PutByte/GetByte of the implementations: one null check
+  // when tracing is off.
+  void TraceByte(TraceDirection direction, uint8_t byte) {
+    if (trace != nullptr) trace->OnByte(direction, byte);
+  }
+  void TraceEvent(const char* what) {
+    if (trace != nullptr) trace->OnEvent(what);
+  }
+  void SetFailure(int32_t osError, const char* reason) {
+    lastOsError = osError;
+    failureReason = reason;
+  }
 
   int32_t open = 0;
   char* settingsText = nullptr;
@@ -73,6 +98,11 @@ class CSerialChannel {
   int32_t bigEndian = 1;
   int32_t echoCancel = 1;
   int32_t breakState = 0;
+
+ private:
+  ITraceSink* trace = nullptr;
+  int32_t lastOsError = 0;
+  const char* failureReason = nullptr;
 };
 
 }  // namespace tarn

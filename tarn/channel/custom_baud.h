@@ -1,0 +1,16 @@
+// Rates that the standard termios speed constants do not cover (POSIX).
+#ifndef TARN_CHANNEL_CUSTOM_BAUD_H
+#define TARN_CHANNEL_CUSTOM_BAUD_H
+
+#include <cstdint>
+
+namespace tarn {
+
+// Sets input and output speed of the open terminal `fd` to `rate` bits per
+// second through the kernel's arbitrary-rate interface. Returns 0, or the
+// errno of the failure (ENOTSUP where no such interface exists).
+int SetCustomBaudRate(int fd, uint32_t rate);
+
+}  // namespace tarn
+
+#endif  // TARN_CHANNEL_CUSTOM_BAUD_H

@@ -1,0 +1,31 @@
+// Kept apart from the termios code: the kernel's termios2 header clashes
+// with <termios.h>.
+#include <errno.h>
+
+#include "tarn/channel/custom_baud.h"
+
+#if defined(__linux__)
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+#endif
+
+namespace tarn {
+
+int SetCustomBaudRate(int fd, uint32_t rate) {
+#if defined(__linux__) && defined(BOTHER)
+  struct termios2 t {};
+  if (ioctl(fd, TCGETS2, &t) != 0) return errno;
+  t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+  t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+  t.c_ispeed = rate;
+  t.c_ospeed = rate;
+  if (ioctl(fd, TCSETS2, &t) != 0) return errno;
+  return 0;
+#else
+  (void)fd;
+  (void)rate;
+  return ENOTSUP;
+#endif
+}
+
+}  // namespace tarn

@@ -1,0 +1,59 @@
+// The platform's serial port as CDirectSerialChannel drives it: one small
+// interface, one implementation per platform (serial_port_posix.cpp,
+// serial_port_win32.cpp). Calls report success or failure; the channel turns
+// failures into channel codes.
+#ifndef TARN_CHANNEL_SERIAL_PORT_H
+#define TARN_CHANNEL_SERIAL_PORT_H
+
+#include <cstdint>
+#include <memory>
+
+namespace tarn {
+
+// Line settings as the channel keeps them.
+struct PortLineConfig {
+  uint32_t baudRate;
+  uint8_t dataBits;
+  uint8_t parityCode;    // 0 none, 1 odd, 2 even, 3 mark
+  uint8_t stopBitsCode;  // 0 one, 1 one and a half, 2 two
+};
+
+enum class PortIo { kDone, kTimedOut, kFailed };
+
+class ISerialPort {
+ public:
+  virtual ~ISerialPort() = default;
+  // Opens the named device exclusively. false: the device cannot be opened
+  // (LastError tells why).
+  virtual bool Open(const char* name) = 0;
+  virtual bool IsOpen() const = 0;
+  // Applies the line settings with all flow control off, no parity
+  // checking, DTR and RTS held inactive.
+  virtual bool Configure(const PortLineConfig& config) = 0;
+  // Applies the per-byte timeout: a one-byte read returns as soon as a byte
+  // is available and waits at most `milliseconds` for one; a one-byte write
+  // must complete within `milliseconds`.
+  virtual bool SetTimeouts(uint32_t milliseconds) = 0;
+  // Discards pending input and output both; used where the result does not
+  // matter.
+  virtual void PurgeAll() = 0;
+  virtual bool PurgeInput() = 0;
+  virtual bool PurgeOutput() = 0;
+  virtual bool SetBreak(bool on) = 0;
+  // The platform's extended function (codes of EscapeCommFunction).
+  virtual bool Escape(uint32_t code) = 0;
+  virtual PortIo Write(uint8_t byte) = 0;
+  virtual PortIo Read(uint8_t* byte) = 0;
+  // Releases the device. false: it could not be released and stays open.
+  virtual bool Close() = 0;
+  // The operating system's error number of the last failure, and a short
+  // static description of it for the user ("port busy", ...).
+  virtual int32_t LastError() const = 0;
+  virtual const char* LastErrorReason() const = 0;
+};
+
+std::unique_ptr<ISerialPort> CreatePlatformSerialPort();
+
+}  // namespace tarn
+
+#endif  // TARN_CHANNEL_SERIAL_PORT_H
