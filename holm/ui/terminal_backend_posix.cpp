@@ -1,0 +1,466 @@
+// The terminal backend: dialogs drawn with ncurses (wide) on the process's
+// controlling terminal. The library lives inside someone else's process, so:
+//   - it opens /dev/tty itself and never writes to the client's stdout;
+//   - ncurses installs handlers for SIGINT, SIGTSTP, SIGWINCH and SIGTERM and
+//     does not put the old ones back, so every use saves the client's
+//     handlers first and restores them afterwards;
+//   - a client that uses ncurses itself keeps its current screen;
+//   - when nothing is shown any more, the terminal session ends (endwin) and
+//     the terminal is left as it was: ncurses draws on the terminal's
+//     alternate screen where it has one, so the lines printed before come
+//     back untouched when the last window is hidden or the dialog closes.
+// A process without a usable terminal (no /dev/tty, not in the terminal's
+// foreground process group, unknown terminal type) shows nothing: modal
+// dialogs fail to open and modeless windows stay invisible.
+//
+// Layout: 4 horizontal and 8 vertical dialog units make one character cell;
+// the dialog is framed, with its caption in the top border, and centred.
+#include <curses.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "holm/ui/backends.h"
+#include "holm/ui/modal_keys.h"
+#include "holm/ui/ui.h"
+
+namespace holm::ui {
+namespace {
+
+// Saves the handlers ncurses may replace and restores them on scope exit.
+class SignalGuard {
+ public:
+  SignalGuard() {
+    for (size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], nullptr, &saved_[i]);
+  }
+  ~SignalGuard() {
+    for (size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &saved_[i], nullptr);
+  }
+  SignalGuard(const SignalGuard&) = delete;
+  SignalGuard& operator=(const SignalGuard&) = delete;
+
+ private:
+  static constexpr int kSignals[] = {SIGINT, SIGTSTP, SIGWINCH, SIGTERM};
+  static constexpr size_t kCount = sizeof(kSignals) / sizeof(kSignals[0]);
+  struct sigaction saved_[kCount];
+};
+
+int CellX(int du) {
+  return (du + 2) / 4;
+}
+int CellY(int du) {
+  return (du + 4) / 8;
+}
+
+// Narrow text in the locale's character set to wide characters.
+std::wstring Widen(const std::string& text) {
+  std::wstring out;
+  std::mbstate_t st{};
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    wchar_t wc = 0;
+    size_t n = std::mbrtowc(&wc, p, left, &st);
+    if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
+      out.push_back(L'?');
+      st = std::mbstate_t{};
+      n = 1;
+    } else if (n == 0) {
+      break;
+    }
+    if (wc != 0) out.push_back(wc);
+    p += n;
+    left -= n;
+  }
+  return out;
+}
+
+class TerminalBackend : public Backend {
+ public:
+  const char* Name() const override { return "terminal"; }
+  int RunModal(Dialog& dlg, const ModalHandlers& handlers) override;
+  std::unique_ptr<WindowImpl> CreateWindowImpl(const ModelessWindow& window) override;
+
+  // Modeless windows.
+  void ShowWindow(const ModelessWindow* w);
+  void HideWindow(const ModelessWindow* w);
+  void RepaintWindow(const ModelessWindow* w);
+
+ private:
+  bool Open();          // starts a session on the terminal (true when there is one)
+  void Close();         // ends it and leaves the terminal as it was
+  void CloseOrPaint();  // ends the session when nothing is shown any more
+  void Paint();         // draws everything shown, changes reach the terminal at once
+  void DrawDialog(const Dialog& d, int focused);
+  void Put(int y, int x, int maxX, const std::string& text, attr_t attr, bool mnemonic);
+
+  int fd_ = -1;
+  FILE* stream_ = nullptr;
+  SCREEN* screen_ = nullptr;
+  std::vector<const ModelessWindow*> visible_;
+  const Dialog* modal_ = nullptr;
+  const ModalNavigator* nav_ = nullptr;
+};
+
+class TerminalWindow : public WindowImpl {
+ public:
+  TerminalWindow(TerminalBackend& backend, const ModelessWindow& window)
+      : backend_(backend), window_(window) {}
+  ~TerminalWindow() override { backend_.HideWindow(&window_); }
+  void Show() override { backend_.ShowWindow(&window_); }
+  void Hide() override { backend_.HideWindow(&window_); }
+  void Repaint(int) override { backend_.RepaintWindow(&window_); }
+
+ private:
+  TerminalBackend& backend_;
+  const ModelessWindow& window_;
+};
+
+// Switches ncurses to our screen for a scope and back to the client's.
+class ScreenScope {
+ public:
+  explicit ScreenScope(SCREEN* ours) : previous_(set_term(ours)) {}
+  ~ScreenScope() {
+    if (previous_ != nullptr) set_term(previous_);
+  }
+  ScreenScope(const ScreenScope&) = delete;
+  ScreenScope& operator=(const ScreenScope&) = delete;
+
+ private:
+  SCREEN* previous_;
+};
+
+bool TerminalBackend::Open() {
+  if (screen_ != nullptr) return true;
+  int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Only the foreground job may use the terminal: a background process would
+  // be stopped (SIGTTOU) when it sets the terminal's modes.
+  if (!isatty(fd) || tcgetpgrp(fd) != getpgrp()) {
+    ::close(fd);
+    return false;
+  }
+  FILE* stream = fdopen(fd, "r+");
+  if (stream == nullptr) {
+    ::close(fd);
+    return false;
+  }
+  SCREEN* previous = set_term(nullptr);
+  if (previous != nullptr) set_term(previous);
+  SCREEN* screen = newterm(nullptr, stream, stream);
+  if (screen == nullptr) {
+    if (previous != nullptr) set_term(previous);
+    fclose(stream);
+    return false;
+  }
+  fd_ = fd;
+  stream_ = stream;
+  screen_ = screen;
+  cbreak();
+  noecho();
+  nonl();
+  keypad(stdscr, TRUE);
+  set_escdelay(50);
+  curs_set(0);
+  if (previous != nullptr) set_term(previous);
+  return true;
+}
+
+void TerminalBackend::Close() {
+  if (screen_ == nullptr) return;
+  {
+    ScreenScope scope(screen_);
+    erase();
+    refresh();
+    endwin();
+  }
+  SCREEN* previous = set_term(screen_);
+  delscreen(screen_);
+  if (previous != nullptr && previous != screen_) set_term(previous);
+  screen_ = nullptr;
+  fclose(stream_);
+  stream_ = nullptr;
+  fd_ = -1;
+}
+
+void TerminalBackend::CloseOrPaint() {
+  if (visible_.empty() && modal_ == nullptr)
+    Close();
+  else
+    Paint();
+}
+
+void TerminalBackend::Put(int y, int x, int maxX, const std::string& text, attr_t attr,
+                          bool mnemonic) {
+  if (y < 0 || y >= LINES) return;
+  std::wstring w = Widen(text);
+  bool underline = false;
+  for (size_t i = 0; i < w.size() && x < maxX && x < COLS; ++i) {
+    wchar_t wc = w[i];
+    if (mnemonic && wc == L'&') {
+      if (i + 1 < w.size() && w[i + 1] == L'&') {
+        ++i;
+      } else {
+        underline = true;
+        continue;
+      }
+    }
+    int width = wcwidth(wc);
+    if (width < 0) {
+      wc = L'?';
+      width = 1;
+    }
+    if (width == 0) continue;
+    if (x + width > maxX) break;
+    if (x >= 0) {
+      attr_t a = attr | (underline ? A_UNDERLINE : A_NORMAL);
+      attron(a);
+      mvaddnwstr(y, x, &wc, 1);
+      attroff(a);
+    }
+    underline = false;
+    x += width;
+  }
+}
+
+void TerminalBackend::DrawDialog(const Dialog& d, int focused) {
+  const DialogTemplate& t = d.Template();
+  const int innerW = CellX(t.width + 2);
+  const int innerH = CellY(t.height + 4);
+  const int w = innerW + 2;
+  const int h = innerH + 2;
+  const int top = std::max(0, (LINES - h) / 2);
+  const int left = std::max(0, (COLS - w) / 2);
+  const int right = left + w;  // one past the frame
+
+  // Frame with the caption in the top border; the inside is cleared.
+  for (int y = top; y < top + h && y < LINES; ++y) {
+    move(y, left);
+    for (int x = left; x < right && x < COLS; ++x) addch(' ');
+  }
+  mvhline(top, left + 1, ACS_HLINE, w - 2);
+  mvhline(top + h - 1, left + 1, ACS_HLINE, w - 2);
+  mvvline(top + 1, left, ACS_VLINE, h - 2);
+  mvvline(top + 1, right - 1, ACS_VLINE, h - 2);
+  mvaddch(top, left, ACS_ULCORNER);
+  mvaddch(top, right - 1, ACS_URCORNER);
+  mvaddch(top + h - 1, left, ACS_LLCORNER);
+  mvaddch(top + h - 1, right - 1, ACS_LRCORNER);
+  if (!d.Caption().empty()) Put(top, left + 2, right - 2, " " + d.Caption() + " ", A_BOLD, false);
+
+  const int ox = left + 1;
+  const int oy = top + 1;
+  const auto& controls = d.Controls();
+  for (size_t i = 0; i < controls.size(); ++i) {
+    const ControlState& c = controls[i];
+    if (!c.visible) continue;
+    const ControlTemplate& ct = *c.tmpl;
+    const int x = ox + CellX(ct.rect.left);
+    const int y = oy + CellY(ct.rect.top);
+    const int cw = std::max(1, CellX(ct.rect.width));
+    const int maxX = std::min(x + cw, right - 1);
+    const bool hasFocus = static_cast<int>(i) == focused;
+    const attr_t focusAttr = hasFocus ? A_REVERSE : A_NORMAL;
+    switch (ct.kind) {
+      case ControlKind::Label:
+        Put(y, x, maxX, c.text, A_NORMAL, true);
+        break;
+      case ControlKind::GroupBox: {
+        const int ch = std::max(2, CellY(ct.rect.height));
+        const int gx2 = std::min(x + cw - 1, right - 2);
+        const int gy2 = std::min(y + ch - 1, top + h - 2);
+        if (gx2 > x && gy2 > y) {
+          mvhline(y, x + 1, ACS_HLINE, gx2 - x - 1);
+          mvhline(gy2, x + 1, ACS_HLINE, gx2 - x - 1);
+          mvvline(y + 1, x, ACS_VLINE, gy2 - y - 1);
+          mvvline(y + 1, gx2, ACS_VLINE, gy2 - y - 1);
+          mvaddch(y, x, ACS_ULCORNER);
+          mvaddch(y, gx2, ACS_URCORNER);
+          mvaddch(gy2, x, ACS_LLCORNER);
+          mvaddch(gy2, gx2, ACS_LRCORNER);
+        }
+        Put(y, x + 1, gx2, c.text, A_NORMAL, true);
+        break;
+      }
+      case ControlKind::RadioButton:
+        Put(y, x, maxX, c.checked ? "(*)" : "( )", focusAttr, false);
+        Put(y, x + 4, maxX, c.text, A_NORMAL, true);
+        break;
+      case ControlKind::PushButton: {
+        std::string label = StripMnemonic(c.text);
+        const int inner = std::max(0, cw - 2);
+        const int pad = std::max(0, (inner - static_cast<int>(label.size())) / 2);
+        std::string shown = ct.defaultButton ? "<" : "[";
+        shown += std::string(static_cast<size_t>(pad), ' ') + c.text;
+        int used = pad + static_cast<int>(label.size());
+        if (used < inner) shown += std::string(static_cast<size_t>(inner - used), ' ');
+        shown += ct.defaultButton ? ">" : "]";
+        Put(y, x, maxX, shown, focusAttr | (ct.defaultButton ? A_BOLD : A_NORMAL), true);
+        break;
+      }
+      case ControlKind::DropDownList: {
+        std::string sel = c.selected >= 0 ? c.items[static_cast<size_t>(c.selected)] : "";
+        const int inner = std::max(0, cw - 4);
+        std::wstring ws = Widen(sel);
+        if (static_cast<int>(ws.size()) > inner) sel = sel.substr(0, static_cast<size_t>(inner));
+        std::string shown = "[" + sel;
+        int len = static_cast<int>(std::min<size_t>(ws.size(), static_cast<size_t>(inner)));
+        shown += std::string(static_cast<size_t>(std::max(0, inner - len)), ' ');
+        shown += " v]";
+        Put(y, x, maxX, shown, focusAttr, false);
+        break;
+      }
+      case ControlKind::ProgressBar: {
+        // [#####.....] 45%  The percentage is the position within the range.
+        const int span = c.rangeMax - c.rangeMin;
+        const int done = c.pos - c.rangeMin;
+        const int barW = std::max(1, cw - 2);
+        int filled = span > 0 ? static_cast<int>(static_cast<long long>(done) * barW / span) : 0;
+        int percent = span > 0 ? static_cast<int>(static_cast<long long>(done) * 100 / span) : 0;
+        filled = std::clamp(filled, 0, barW);
+        percent = std::clamp(percent, 0, 100);
+        std::string bar = "[" + std::string(static_cast<size_t>(filled), '#') +
+                          std::string(static_cast<size_t>(barW - filled), '.') + "]";
+        Put(y, x, right - 1, bar, A_NORMAL, false);
+        char pct[8];
+        std::snprintf(pct, sizeof pct, "%3d%%", percent);
+        Put(y, x + barW + 3, right - 1, pct, A_NORMAL, false);
+        break;
+      }
+    }
+  }
+}
+
+void TerminalBackend::Paint() {
+  ScreenScope scope(screen_);
+  // Follow a resized terminal (the client's SIGWINCH handler is in place
+  // between our calls, so ncurses is not told).
+  struct winsize ws {};
+  if (ioctl(fd_, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0 &&
+      (ws.ws_row != LINES || ws.ws_col != COLS))
+    resizeterm(ws.ws_row, ws.ws_col);
+  erase();
+  for (const ModelessWindow* w : visible_) DrawDialog(w->Model(), -1);
+  if (modal_ != nullptr) DrawDialog(*modal_, nav_ ? nav_->Focused() : -1);
+  refresh();
+}
+
+void TerminalBackend::ShowWindow(const ModelessWindow* w) {
+  SignalGuard guard;
+  if (std::find(visible_.begin(), visible_.end(), w) == visible_.end()) {
+    if (!Open()) return;  // no terminal: the window stays invisible
+    visible_.push_back(w);
+  }
+  Paint();
+}
+
+void TerminalBackend::HideWindow(const ModelessWindow* w) {
+  auto it = std::find(visible_.begin(), visible_.end(), w);
+  if (it == visible_.end()) return;
+  SignalGuard guard;
+  visible_.erase(it);
+  CloseOrPaint();
+}
+
+void TerminalBackend::RepaintWindow(const ModelessWindow* w) {
+  if (std::find(visible_.begin(), visible_.end(), w) == visible_.end()) return;
+  SignalGuard guard;
+  Paint();
+}
+
+Key ToKey(int ch) {
+  switch (ch) {
+    case '\t':
+      return Key::Tab;
+    case KEY_BTAB:
+      return Key::BackTab;
+    case KEY_UP:
+      return Key::Up;
+    case KEY_DOWN:
+      return Key::Down;
+    case KEY_LEFT:
+      return Key::Left;
+    case KEY_RIGHT:
+      return Key::Right;
+    case ' ':
+      return Key::Space;
+    case '\r':
+    case '\n':
+    case KEY_ENTER:
+      return Key::Enter;
+    case 27:
+      return Key::Escape;
+    default:
+      return Key::Other;
+  }
+}
+
+int TerminalBackend::RunModal(Dialog& dlg, const ModalHandlers& handlers) {
+  if (modal_ != nullptr) return kCannotOpen;  // one modal dialog at a time
+  SignalGuard guard;
+  if (!Open()) return kCannotOpen;
+  if (handlers.onInit) handlers.onInit(dlg);
+  ModalNavigator nav(dlg);
+  modal_ = &dlg;
+  nav_ = &nav;
+  int result = kIdCancel;
+  for (;;) {
+    Paint();
+    int ch;
+    {
+      ScreenScope scope(screen_);
+      ch = getch();
+    }
+    if (ch == ERR) {
+      // The terminal went away (hang-up): the user cannot answer.
+      result = kIdCancel;
+      break;
+    }
+    if (ch == KEY_RESIZE) continue;
+    int pressed = nav.Handle(ToKey(ch));
+    if (pressed == kIdCancel) {
+      result = kIdCancel;
+      break;
+    }
+    if (pressed == kIdOk) {
+      if (!handlers.onOk || handlers.onOk(dlg)) {
+        result = kIdOk;
+        break;
+      }
+    }
+  }
+  modal_ = nullptr;
+  nav_ = nullptr;
+  CloseOrPaint();
+  return result;
+}
+
+std::unique_ptr<WindowImpl> TerminalBackend::CreateWindowImpl(const ModelessWindow& window) {
+  return std::make_unique<TerminalWindow>(*this, window);
+}
+
+}  // namespace
+
+Backend* PlatformBackend(const std::string& name) {
+  if (name == "terminal") {
+    static TerminalBackend terminal;
+    return &terminal;
+  }
+  return nullptr;
+}
+
+const char* PlatformDefaultBackendName() {
+  return "terminal";
+}
+
+}  // namespace holm::ui
