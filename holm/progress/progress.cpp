@@ -1,0 +1,140 @@
+#include "holm/progress/progress.h"
+
+#include <new>
+#include <vector>
+
+#include "framework/module.h"
+#include "holm/progress/progress_factory.h"
+
+namespace holm {
+namespace {
+
+const VARTYPE kAddStepParams[] = {VT_I4, VT_BSTR, VT_BSTR};
+const VARTYPE kI4Param[] = {VT_I4};
+
+// The dispatch layer hands the object pointer that FW_IDISPATCH_IMPL passed.
+Progress* Self(void* self) {
+  return static_cast<Progress*>(self);
+}
+
+}  // namespace
+
+const fw::DispMethod Progress::kMethods[] = {
+    {"AddStep", kAddStepParams, 3, &Progress::DispAddStep},
+    {"NextStep", nullptr, 0, &Progress::DispNextStep},
+    {"SetProgress", kI4Param, 1, &Progress::DispSetProgress},
+    {"SetProgressPercent", kI4Param, 1, &Progress::DispSetProgressPercent},
+    {"Show", nullptr, 0, &Progress::DispShow},
+    {"Hide", nullptr, 0, &Progress::DispHide},
+};
+const fw::DispatchTable Progress::kDispatch(Progress::kMethods,
+                                            sizeof(Progress::kMethods) / sizeof(fw::DispMethod));
+
+Progress::Progress() = default;
+
+// The queued steps are freed and the window destroyed with the object.
+Progress::~Progress() = default;
+
+IUnknown* Progress::GetInterface(REFIID iid) {
+  if (IsEqualIID(iid, IID_IProgressIndicator)) return static_cast<IProgressIndicator*>(this);
+  if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, DIID_IProgress))
+    return static_cast<IDispatch*>(this);
+  return nullptr;
+}
+
+std::string Progress::Narrow(BSTR text) {
+  if (text == nullptr) return std::string();
+  const int len = static_cast<int>(SysStringLen(text));
+  if (len == 0) return std::string();
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, text, len, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return std::string();
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, len, out.data(), bytes, nullptr, nullptr);
+  // Text ends at an embedded NUL, as the window shows it.
+  out.resize(out.find('\0') == std::string::npos ? out.size() : out.find('\0'));
+  return out;
+}
+
+// Memory exhaustion while copying the strings or queuing the step leaves the
+// queue, counters and window as they were and is reported as E_OUTOFMEMORY:
+// a step that was half added would shift every later step.
+HRESULT Progress::AddStepCopy(LONG weight, BSTR text, BSTR caption) {
+  try {
+    std::string t = Narrow(text);
+    std::string c = Narrow(caption);
+    queue_.AddStep(weight, std::move(t), std::move(c));
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT STDMETHODCALLTYPE Progress::AddStep(LONG weight, BSTR text, BSTR caption) {
+  fw::MaintainState state(fw::ThisModuleState());
+  HRESULT hr = AddStepCopy(weight, text, caption);
+  // The object owns the caller's strings on this path.
+  SysFreeString(text);
+  if (caption != text) SysFreeString(caption);
+  return hr;
+}
+
+HRESULT STDMETHODCALLTYPE Progress::NextStep() {
+  fw::MaintainState state(fw::ThisModuleState());
+  queue_.NextStep();
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Progress::SetProgress(LONG value) {
+  fw::MaintainState state(fw::ThisModuleState());
+  queue_.SetProgress(value);
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Progress::SetProgressPercent(LONG percent) {
+  fw::MaintainState state(fw::ThisModuleState());
+  queue_.SetProgressPercent(percent);
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Progress::Show() {
+  fw::MaintainState state(fw::ThisModuleState());
+  queue_.Show();
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Progress::Hide() {
+  fw::MaintainState state(fw::ThisModuleState());
+  queue_.Hide();
+  return S_OK;
+}
+
+HRESULT Progress::DispAddStep(void* self, const fw::DispArgs& args) {
+  fw::MaintainState state(fw::ThisModuleState());
+  return Self(self)->AddStepCopy(args.I4(0), args.Bstr(1), args.Bstr(2));
+}
+
+HRESULT Progress::DispNextStep(void* self, const fw::DispArgs&) {
+  return Self(self)->NextStep();
+}
+
+HRESULT Progress::DispSetProgress(void* self, const fw::DispArgs& args) {
+  return Self(self)->SetProgress(args.I4(0));
+}
+
+HRESULT Progress::DispSetProgressPercent(void* self, const fw::DispArgs& args) {
+  return Self(self)->SetProgressPercent(args.I4(0));
+}
+
+HRESULT Progress::DispShow(void* self, const fw::DispArgs&) {
+  return Self(self)->Show();
+}
+
+HRESULT Progress::DispHide(void* self, const fw::DispArgs&) {
+  return Self(self)->Hide();
+}
+
+fw::CCmdTarget* CreateProgress() {
+  return new Progress;
+}
+
+}  // namespace holm
