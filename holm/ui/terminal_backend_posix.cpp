@@ -334,7 +334,7 @@ void TerminalBackend::DrawDialog(const Dialog& d, int focused) {
         Put(y, x, right - 1, bar, A_NORMAL, false);
         char pct[8];
         std::snprintf(pct, sizeof pct, "%3d%%", percent);
-        Put(y, x + barW + 3, right - 1, pct, A_NORMAL, false);
+        Put(y, x + barW + 2, right - 1, pct, A_NORMAL, false);
         break;
       }
     }

@@ -1,0 +1,99 @@
+// The terminal backend on a real terminal (a tmux pane): what the user sees,
+// what the keys do, and that the terminal is left as it was.
+#include <gtest/gtest.h>
+
+#include "tests/ui/tmux_session.h"
+
+namespace {
+
+using th_test::Has;
+using th_test::StageDir;
+using th_test::TmuxSession;
+
+std::string Demo(const std::string& mode, const StageDir& dir) {
+  return "printf 'shell line\\n'; " + std::string(UI_TTY_DEMO) + " " + mode + " " + dir.Path() +
+         "; echo rc=$?";
+}
+
+class TerminalTty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!TmuxSession::Available()) GTEST_SKIP() << "tmux is not installed";
+  }
+};
+
+TEST_F(TerminalTty, ModelessWindowShowsAdvancesAndLeavesTheScreenAsItWas) {
+  StageDir dir;
+  TmuxSession tmux(Demo("window", dir));
+  ASSERT_TRUE(tmux.Started());
+  std::string screen;
+
+  ASSERT_TRUE(dir.Reached(1));
+  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "  0%"); }, &screen)) << screen;
+  EXPECT_TRUE(Has(screen, "Progress Indicator")) << screen;
+  EXPECT_TRUE(Has(screen, "Performing operation")) << screen;
+  EXPECT_TRUE(Has(screen, "[....")) << screen;
+  EXPECT_FALSE(Has(screen, "#")) << screen;
+  EXPECT_FALSE(Has(screen, "Cancel")) << screen;  // the hidden buttons stay hidden
+  dir.Go(1);
+
+  ASSERT_TRUE(dir.Reached(2));
+  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, " 50%"); }, &screen)) << screen;
+  EXPECT_TRUE(Has(screen, "Writing")) << screen;
+  EXPECT_TRUE(Has(screen, "[#####")) << screen;
+  dir.Go(2);
+
+  ASSERT_TRUE(dir.Reached(3));
+  EXPECT_TRUE(
+      tmux.WaitFor([](const std::string& s) { return !Has(s, "Progress Indicator"); }, &screen))
+      << screen;
+  EXPECT_TRUE(Has(screen, "shell line")) << screen;
+  EXPECT_TRUE(Has(screen, "line before 1\nline before 2")) << screen;
+  dir.Go(3);
+  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "rc=0"); }, &screen)) << screen;
+  EXPECT_TRUE(Has(screen, "line before 2\nwindow done\nrc=0")) << screen;
+}
+
+TEST_F(TerminalTty, ModalDialogTakesKeysAndRestoresTheTerminal) {
+  StageDir dir;
+  TmuxSession tmux(Demo("modal", dir));
+  ASSERT_TRUE(tmux.Started());
+  std::string screen;
+  ASSERT_TRUE(dir.Reached(1));
+  dir.Go(1);
+  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "Test Setup"); }, &screen))
+      << screen;
+  EXPECT_TRUE(Has(screen, "COM Port:")) << screen;  // mnemonic marker not shown
+  EXPECT_TRUE(Has(screen, "[COM2")) << screen;
+  EXPECT_TRUE(Has(screen, "(*) No")) << screen;
+  EXPECT_TRUE(Has(screen, "( ) Even")) << screen;
+  EXPECT_TRUE(Has(screen, "Cancel")) << screen;
+
+  // Down on the list: COM3; Tab to the parity group; Down twice: Even.
+  tmux.Keys("Down Tab Down Down");
+  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "(*) Even"); }, &screen))
+      << screen;
+  EXPECT_TRUE(Has(screen, "[COM3")) << screen;
+  tmux.Keys("Enter");
+  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "rc=0"); }, &screen)) << screen;
+  EXPECT_TRUE(Has(screen, "result=1 port=COM3 parity=2")) << screen;
+  EXPECT_FALSE(Has(screen, "Test Setup")) << screen;
+  EXPECT_TRUE(Has(screen, "shell line\nline before 1\nline before 2\nresult=1")) << screen;
+}
+
+TEST_F(TerminalTty, EscapeCancelsTheModalDialog) {
+  StageDir dir;
+  TmuxSession tmux(Demo("modal", dir));
+  ASSERT_TRUE(tmux.Started());
+  std::string screen;
+  ASSERT_TRUE(dir.Reached(1));
+  dir.Go(1);
+  ASSERT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "Test Setup"); }, &screen))
+      << screen;
+  tmux.Keys("Down Escape");
+  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "rc=0"); }, &screen)) << screen;
+  // The model keeps what the user did; the caller sees Cancel.
+  EXPECT_TRUE(Has(screen, "result=2 port=COM3 parity=0")) << screen;
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+// A small client of the UI layer for the terminal tests: run under tmux, it
+// prints lines, then shows a modal dialog or a modeless window on the
+// terminal backend. Between steps it waits for the test (files in a
+// directory: it creates stage_<n> and waits for go_<n>).
+//
+//   ui_tty_demo modal <dir>     dialog 900; prints the choices afterwards
+//   ui_tty_demo window <dir>    a progress-like window shown, advanced, hidden
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "holm/ui/ui.h"
+
+using namespace holm::ui;
+
+namespace {
+
+std::string g_dir;
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// Tells the test that stage n is on screen and waits until it has looked.
+bool Stage(int n) {
+  std::string mark = g_dir + "/stage_" + std::to_string(n);
+  if (FILE* f = std::fopen(mark.c_str(), "w")) std::fclose(f);
+  const std::string go = g_dir + "/go_" + std::to_string(n);
+  for (int i = 0; i < 2000; ++i) {
+    if (Exists(go)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+ControlTemplate Ctl(int id, ControlKind kind, const char* text, DlgRect r) {
+  ControlTemplate c;
+  c.id = id;
+  c.kind = kind;
+  c.text = text;
+  c.rect = r;
+  return c;
+}
+
+int Modal() {
+  DialogTemplate t;
+  t.id = 900;
+  t.caption = "Test Setup";
+  t.width = 207;
+  t.height = 110;
+  t.controls.push_back(Ctl(kStaticId, ControlKind::Label, "&COM Port:", {7, 9, 37, 8}));
+  t.controls.push_back(Ctl(10, ControlKind::DropDownList, "", {59, 7, 48, 81}));
+  t.controls.push_back(Ctl(kStaticId, ControlKind::GroupBox, "&Parity", {7, 48, 50, 54}));
+  t.controls.push_back(Ctl(20, ControlKind::RadioButton, "No", {12, 59, 36, 13}));
+  t.controls.back().firstOfGroup = true;
+  t.controls.push_back(Ctl(22, ControlKind::RadioButton, "Odd", {12, 72, 36, 13}));
+  t.controls.push_back(Ctl(21, ControlKind::RadioButton, "Even", {12, 85, 36, 13}));
+  t.controls.push_back(Ctl(kIdOk, ControlKind::PushButton, "OK", {150, 7, 50, 14}));
+  t.controls.back().defaultButton = true;
+  t.controls.push_back(Ctl(kIdCancel, ControlKind::PushButton, "Cancel", {150, 25, 50, 14}));
+  Dialog d(t);
+  ModalHandlers h;
+  h.onInit = [](Dialog& dlg) {
+    for (const char* s : {"COM1", "COM2", "COM3", "COM4"}) dlg.AddItem(10, s);
+    dlg.SelectPrefix(10, "COM2");
+    dlg.CheckIndex(20, 0);
+    // The dialog is up: the test may look and type now.
+    Stage(1);
+  };
+  int r = RunModal(d, h);
+  std::printf("result=%d port=%s parity=%d\n", r, d.SelectedText(10).c_str(), d.CheckedIndex(20));
+  std::fflush(stdout);
+  return 0;
+}
+
+int Window() {
+  DialogTemplate t;
+  t.id = 901;
+  t.caption = "Progress Indicator";
+  t.width = 250;
+  t.height = 70;
+  t.controls.push_back(Ctl(1000, ControlKind::Label, "Performing operation", {7, 7, 238, 14}));
+  t.controls.push_back(Ctl(1001, ControlKind::ProgressBar, "", {20, 28, 210, 14}));
+  t.controls.back().bordered = true;
+  auto w = CreateModeless(t);
+  w->SetRange(1001, 0, 200);
+  w->Show();
+  if (!Stage(1)) return 3;
+  w->SetText(1000, "Writing");
+  w->SetPos(1001, 100);
+  if (!Stage(2)) return 3;
+  w->Hide();
+  if (!Stage(3)) return 3;
+  std::printf("window done\n");
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: ui_tty_demo modal|window <dir>\n");
+    return 2;
+  }
+  g_dir = argv[2];
+  std::setlocale(LC_ALL, "");  // as a client would: texts in the locale's character set
+  std::printf("line before 1\nline before 2\n");
+  std::fflush(stdout);
+  std::string mode = argv[1];
+  if (mode == "modal") return Modal();
+  if (mode == "window") return Window();
+  return 2;
+}
