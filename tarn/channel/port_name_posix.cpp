@@ -1,25 +1,53 @@
-#include <cstdlib>
+#include <errno.h>
+
 #include <string>
 
+#include "comrt/comrt.h"
 #include "tarn/channel/port_name.h"
 
-namespace tarn {
+// The runtime's resolver is optional here: a weak reference stays null in a
+// process without the runtime (the channel's own tests), and the default
+// mapping applies.
+#pragma weak comrt_ResolvePortName
 
-// The runtime's registry will carry a user-editable COMn map; until the
-// runtime offers its resolver, COMn takes the default mapping here.
-std::string ResolvePortName(const char* name) {
-  if (name == nullptr || name[0] == '\0') return {};
-  if (name[0] == '/') return name;
-  const char* p = name;
-  if ((p[0] == 'C' || p[0] == 'c') && (p[1] == 'O' || p[1] == 'o') &&
-      (p[2] == 'M' || p[2] == 'm') && p[3] >= '1' && p[3] <= '9') {
-    unsigned long n = 0;
-    const char* d = p + 3;
-    while (*d >= '0' && *d <= '9' && n < 100000)
-      n = n * 10 + static_cast<unsigned long>(*d++ - '0');
-    if (*d == '\0') return "/dev/ttyS" + std::to_string(n - 1);
+namespace tarn {
+namespace {
+
+bool IsComName(const char* p, unsigned long* number) {
+  if (!((p[0] == 'C' || p[0] == 'c') && (p[1] == 'O' || p[1] == 'o') &&
+        (p[2] == 'M' || p[2] == 'm') && p[3] >= '1' && p[3] <= '9'))
+    return false;
+  unsigned long n = 0;
+  const char* d = p + 3;
+  for (; *d >= '0' && *d <= '9'; ++d) {
+    n = n * 10 + static_cast<unsigned long>(*d - '0');
+    if (n > 100000) return false;
   }
-  return std::string("/dev/") + name;
+  *number = n;
+  return *d == '\0';
+}
+
+}  // namespace
+
+int ResolvePortName(const char* name, std::string* path) {
+  if (name == nullptr || name[0] == '\0') return ENOENT;
+  if (name[0] == '/') {
+    *path = name;
+    return 0;
+  }
+  unsigned long number = 0;
+  if (IsComName(name, &number)) {
+    if (comrt_ResolvePortName != nullptr) {
+      char buffer[4096];
+      if (comrt_ResolvePortName(name, buffer, sizeof buffer) != ERROR_SUCCESS) return EBADMSG;
+      *path = buffer;
+      return 0;
+    }
+    *path = "/dev/ttyS" + std::to_string(number - 1);
+    return 0;
+  }
+  *path = std::string("/dev/") + name;
+  return 0;
 }
 
 }  // namespace tarn

@@ -96,6 +96,8 @@ const char* ReasonFor(int error) {
       return "not a serial device";
     case EIO:
       return "line hung up";
+    case EBADMSG:
+      return "port map unreadable";
     default:
       return "system error";
   }
@@ -109,8 +111,8 @@ class PosixSerialPort final : public ISerialPort {
 
   bool Open(const char* name) override {
     if (fd >= 0) return Fail(EBUSY);
-    std::string path = ResolvePortName(name);
-    if (path.empty()) return Fail(ENOENT);
+    std::string path;
+    if (int error = ResolvePortName(name, &path); error != 0) return Fail(error);
     int d = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (d < 0) return Fail(errno);
     if (!isatty(d)) {
