@@ -1,5 +1,8 @@
 // CDirectSerialChannel over real pseudo-terminals: the POSIX port backend.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -229,6 +232,29 @@ TEST_F(PtyChannel, DestroyingAnOpenChannelReleasesTheDevice) {
   }
   EXPECT_EQ(CodeOf([&] { ch.Open(); }), 0);
   ch.Close();
+}
+
+TEST_F(PtyChannel, RawWhileOpenAndOriginalSettingsRestoredOnClose) {
+  int probe = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(probe, 0);
+  termios t{};
+  ASSERT_EQ(tcgetattr(probe, &t), 0);
+  t.c_lflag |= ECHO | ICANON;
+  t.c_iflag |= IXON | ICRNL;
+  t.c_cflag |= CRTSCTS;
+  ASSERT_EQ(tcsetattr(probe, TCSANOW, &t), 0);
+  ch.Open();
+  ASSERT_EQ(tcgetattr(probe, &t), 0);
+  EXPECT_EQ(t.c_lflag & (ECHO | ICANON), 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+  EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+  EXPECT_NE(t.c_cflag & CLOCAL, 0u);
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  ch.Close();
+  ASSERT_EQ(tcgetattr(probe, &t), 0);
+  EXPECT_EQ(t.c_lflag & (ECHO | ICANON), static_cast<tcflag_t>(ECHO | ICANON));
+  EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
+  close(probe);
 }
 
 }  // namespace
