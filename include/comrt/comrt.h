@@ -133,10 +133,18 @@ inline bool IsEqualGUID(REFGUID a, REFGUID b) {
     if (a.Data4[i] != b.Data4[i]) return false;
   return true;
 }
-inline bool IsEqualIID(REFIID a, REFIID b) { return IsEqualGUID(a, b); }
-inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return IsEqualGUID(a, b); }
-inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
-inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
+inline bool IsEqualIID(REFIID a, REFIID b) {
+  return IsEqualGUID(a, b);
+}
+inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) {
+  return IsEqualGUID(a, b);
+}
+inline bool operator==(REFGUID a, REFGUID b) {
+  return IsEqualGUID(a, b);
+}
+inline bool operator!=(REFGUID a, REFGUID b) {
+  return !IsEqualGUID(a, b);
+}
 
 // The standard interface identifiers.
 inline constexpr IID IID_IUnknown = {
@@ -208,8 +216,19 @@ typedef VARIANT* LPVARIANT;
 #define V_BSTRREF(v) ((v)->pbstrVal)
 #define V_I4REF(v) ((v)->plVal)
 #define V_VARIANTREF(v) ((v)->pvarVal)
+#define V_I2(v) ((v)->iVal)
+#define V_UI1(v) ((v)->bVal)
+#define V_BOOL(v) ((v)->boolVal)
+#define V_UNKNOWN(v) ((v)->punkVal)
+#define V_DISPATCH(v) ((v)->pdispVal)
+#define V_BYREF(v) ((v)->byref)
+#define V_ISBYREF(v) ((V_VT(v) & VT_BYREF) != 0)
 
+// VariantChangeType flags. VARIANT_ALPHABOOL turns VT_BOOL into "True" or
+// "False" instead of "-1" or "0".
 #define VARIANT_NOVALUEPROP 0x1
+#define VARIANT_ALPHABOOL 0x2
+#define VARIANT_NOUSEROVERRIDE 0x4
 
 struct DISPPARAMS {
   VARIANTARG* rgvarg;
@@ -275,6 +294,9 @@ struct IDispatch : IUnknown {
 };
 
 // ---------------------------------------------------------------- BSTR
+// A BSTR points at the first character; the 32-bit byte length sits just
+// before it and a NUL character follows the last one (the string may hold
+// embedded NULs). A null BSTR is the empty string for every function here.
 COMRT_API BSTR SysAllocString(const OLECHAR* s);
 COMRT_API BSTR SysAllocStringLen(const OLECHAR* s, UINT len);
 COMRT_API BSTR SysAllocStringByteLen(const char* s, UINT bytes);
@@ -283,8 +305,17 @@ COMRT_API UINT SysStringLen(BSTR s);
 COMRT_API UINT SysStringByteLen(BSTR s);
 COMRT_API INT SysReAllocString(BSTR* s, const OLECHAR* src);
 COMRT_API INT SysReAllocStringLen(BSTR* s, const OLECHAR* src, UINT len);
+// Diagnostics (POSIX only): the number of BSTRs allocated by this runtime
+// and not yet freed, process-wide.
+COMRT_API LONG comrt_BstrLiveCount(void);
 
 // ---------------------------------------------------------------- VARIANT API
+// VariantClear frees what the VARIANT owns (a BSTR, a reference on an
+// interface) and never what a VT_BYREF form points at. VariantChangeType
+// converts among VT_EMPTY, VT_NULL, VT_I2, VT_I4, VT_UI1, VT_UI2, VT_UI4,
+// VT_INT, VT_UINT, VT_BOOL and VT_BSTR (numbers as decimal text), reading
+// through a VT_BYREF source; dst may be src. Text that is not a number gives
+// DISP_E_TYPEMISMATCH, a value out of the target's range DISP_E_OVERFLOW.
 COMRT_API void VariantInit(VARIANTARG* v);
 COMRT_API HRESULT VariantClear(VARIANTARG* v);
 COMRT_API HRESULT VariantCopy(VARIANTARG* dst, const VARIANTARG* src);
@@ -293,9 +324,12 @@ COMRT_API HRESULT VariantChangeType(VARIANTARG* dst, const VARIANTARG* src, USHO
 
 // ---------------------------------------------------------------- code pages
 #define CP_ACP 0
+#define CP_OEMCP 1
+#define CP_THREAD_ACP 3
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x8
 #define WC_NO_BEST_FIT_CHARS 0x400
+#define WC_ERR_INVALID_CHARS 0x80
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_ACCESS_DENIED 5L
@@ -306,14 +340,18 @@ COMRT_API HRESULT VariantChangeType(VARIANTARG* dst, const VARIANTARG* src, USHO
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_INVALID_FLAGS 1004L
 #define ERROR_BADDB 1009L
 #define ERROR_CANTWRITE 1013L
+#define ERROR_KEY_DELETED 1018L
 
-// CP_ACP is the locale's character set (LC_CTYPE, as set by the process);
-// CP_UTF8 is UTF-8. Same contract as on Windows: a length of -1 means
-// NUL-terminated (the terminator is converted and counted); an output size
-// of 0 asks for the size needed; 0 is returned on failure and GetLastError
-// tells why.
+// CP_ACP is the locale's character set: LC_CTYPE as set by the process, or,
+// while the process still runs in the "C" locale, the charset the
+// environment names (LC_ALL, LC_CTYPE, LANG), which is what the user chose.
+// CP_OEMCP and CP_THREAD_ACP are the same. CP_UTF8 is UTF-8. Same contract as on Windows: a length
+// of -1 means NUL-terminated (the terminator is converted and counted); an output size of 0 asks
+// for the size needed; 0 is returned on failure and GetLastError tells why.
 COMRT_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst,
                                   int dstLen);
 COMRT_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPSTR dst,
@@ -355,6 +393,41 @@ COMRT_API LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
 // Subkey names of a key, one by one (index from 0); ERROR_NO_MORE_ITEMS at the end.
 #define ERROR_NO_MORE_ITEMS 259L
 COMRT_API LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD size);
+
+// Named values (REG_SZ only). A null or empty name is the key's default
+// value, the one RegSetValueA and RegQueryValueA use.
+typedef DWORD REGSAM;
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_ALL_ACCESS 0xF003F
+COMRT_API LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+COMRT_API LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                              DWORD size);
+COMRT_API LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD* reserved, DWORD* type, BYTE* data,
+                                DWORD* size);
+COMRT_API LONG RegDeleteValueA(HKEY key, LPCSTR name);
+
+// POSIX only: the path of the registry file in use (see above). Returns the
+// length written without the NUL, or the size needed when `size` is too
+// small (then nothing is written).
+COMRT_API size_t comrt_RegistryPath(char* out, size_t size);
+
+// ---------------------------------------------------------------- ports
+// POSIX only: the device path of a port name, for the serial channel.
+// "COMn" (any letter case, n from 1 to 256, optionally written "\\.\COMn"
+// or with a trailing ':') is looked up in the port map of the current user:
+//   HKEY_CURRENT_USER\Software\Tarn\Ports, value named "COMn" = device path
+// (a default value of the subkey Software\Tarn\Ports\COMn is honoured as
+// well). Without an entry, COMn is /dev/ttyS<n-1>. Any other name is copied
+// unchanged. Writes a NUL-terminated path to `out` and returns
+// ERROR_SUCCESS; ERROR_INVALID_PARAMETER for null arguments,
+// ERROR_INSUFFICIENT_BUFFER when `size` is too small, ERROR_BADDB when the
+// registry file cannot be read (the port map is then unknown).
+COMRT_API LONG comrt_ResolvePortName(const char* name, char* out, size_t size);
 
 // ---------------------------------------------------------------- classes
 #define CLSCTX_INPROC_SERVER 0x1

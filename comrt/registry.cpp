@@ -1,0 +1,413 @@
+// The Reg* calls over the registry file.
+//
+// Every call reads the file afresh, so several processes (a client and
+// regsvr, say) always see each other's changes. Changes are made under an
+// exclusive lock on "<file>.lock" (flock), read-modify-write, and replace
+// the file atomically. An open key handle names a path, not a node: it sees
+// later changes, and a key deleted under it gives ERROR_KEY_DELETED.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <unordered_set>
+
+#include "comrt/internal.h"
+#include "comrt/registry_file.h"
+
+struct comrt_hkey {
+  int root;
+  comrt::reg::Path path;
+};
+
+namespace comrt {
+namespace {
+
+using reg::Key;
+using reg::Path;
+using reg::Tree;
+
+std::mutex g_handlesLock;
+std::unordered_set<comrt_hkey*> g_handles;
+std::mutex g_writeLock;  // one writer at a time within the process
+
+// Predefined root handles map to their root index.
+int PredefinedRoot(HKEY key) {
+  const auto v = reinterpret_cast<uintptr_t>(key);
+  if (v == reinterpret_cast<uintptr_t>(HKEY_CLASSES_ROOT)) return reg::kClassesRoot;
+  if (v == reinterpret_cast<uintptr_t>(HKEY_CURRENT_USER)) return reg::kCurrentUser;
+  if (v == reinterpret_cast<uintptr_t>(HKEY_LOCAL_MACHINE)) return reg::kLocalMachine;
+  return -1;
+}
+
+// Where a call points: the handle's key (`base`, which must exist unless it
+// is a root) and the subkey path below it.
+struct Target {
+  int root = 0;
+  Path base;
+  Path sub;
+  Path Full() const {
+    Path p = base;
+    p.insert(p.end(), sub.begin(), sub.end());
+    return p;
+  }
+};
+
+LONG SplitPath(const char* text, Path& out) {
+  out.clear();
+  if (text == nullptr || *text == '\0') return ERROR_SUCCESS;
+  std::string_view rest(text);
+  for (;;) {
+    const size_t next = rest.find('\\');
+    const std::string_view name = rest.substr(0, next);
+    if (name.empty()) return ERROR_BAD_PATHNAME;
+    if (!reg::ValidKeyName(name)) return ERROR_INVALID_PARAMETER;
+    out.emplace_back(name);
+    if (next == std::string_view::npos) return ERROR_SUCCESS;
+    rest.remove_prefix(next + 1);
+  }
+}
+
+LONG Resolve(HKEY key, const char* subKey, Target& t) {
+  t.root = PredefinedRoot(key);
+  if (t.root < 0) {
+    std::lock_guard<std::mutex> guard(g_handlesLock);
+    auto it = g_handles.find(key);
+    if (it == g_handles.end()) return ERROR_INVALID_HANDLE;
+    t.root = (*it)->root;
+    t.base = (*it)->path;
+  }
+  return SplitPath(subKey, t.sub);
+}
+
+LONG NewHandle(int root, Path path, PHKEY result) {
+  if (path.empty()) {
+    static const HKEY kRoots[reg::kRootCount] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,
+                                                 HKEY_LOCAL_MACHINE};
+    *result = kRoots[root];
+    return ERROR_SUCCESS;
+  }
+  auto* h = new (std::nothrow) comrt_hkey{root, std::move(path)};
+  if (h == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  std::lock_guard<std::mutex> guard(g_handlesLock);
+  g_handles.insert(h);
+  *result = h;
+  return ERROR_SUCCESS;
+}
+
+// The handle's own key: missing only when it was deleted after opening.
+LONG FindBase(const Tree& tree, const Target& t, Key*& key) {
+  key = reg::Find(tree, t.root, t.base);
+  return key == nullptr ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
+LONG FindKey(const Tree& tree, const Target& t, Key*& key) {
+  LONG rc = FindBase(tree, t, key);
+  if (rc != ERROR_SUCCESS) return rc;
+  for (const std::string& name : t.sub) {
+    key = key->Find(name);
+    if (key == nullptr) return ERROR_FILE_NOT_FOUND;
+  }
+  return ERROR_SUCCESS;
+}
+
+template <typename F>
+LONG Read(F&& f) {
+  Tree tree;
+  const LONG rc = reg::Load(reg::FilePath(), tree);
+  if (rc != ERROR_SUCCESS) return rc;
+  return f(tree);
+}
+
+bool MakeDirectories(const std::string& dir) {
+  if (dir.empty()) return true;
+  struct stat st {};
+  if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  const size_t slash = dir.rfind('/');
+  if (slash != std::string::npos && slash > 0 && !MakeDirectories(dir.substr(0, slash)))
+    return false;
+  return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+// Temporary files of writers that died mid-write. Only called under the
+// file lock, so no live writer owns one.
+void RemoveStaleTemporaries(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp.";
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (const dirent* e = readdir(d)) {
+    if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0 &&
+        std::strlen(e->d_name) == prefix.size() + 6)
+      unlinkat(dirfd(d), e->d_name, 0);
+  }
+  closedir(d);
+}
+
+// Read-modify-write. `f(tree, changed)` sets `changed` when the tree must be
+// saved. A file that cannot be read is never replaced.
+template <typename F>
+LONG Modify(F&& f) {
+  std::lock_guard<std::mutex> guard(g_writeLock);
+  const std::string path = reg::FilePath();
+  const size_t slash = path.rfind('/');
+  if (slash != std::string::npos && !MakeDirectories(path.substr(0, slash))) return ERROR_CANTWRITE;
+  const int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lock < 0) return ERROR_CANTWRITE;
+  while (flock(lock, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      close(lock);
+      return ERROR_CANTWRITE;
+    }
+  }
+  RemoveStaleTemporaries(path);
+  Tree tree;
+  LONG rc = reg::Load(path, tree);
+  bool changed = false;
+  if (rc == ERROR_SUCCESS) rc = f(tree, changed);
+  if (rc == ERROR_SUCCESS && changed) rc = reg::Save(path, tree);
+  close(lock);  // releases the lock
+  return rc;
+}
+
+// Copies a string value out with the Reg* size contract (size counts the
+// NUL): a null buffer asks for the size, a short one gives ERROR_MORE_DATA.
+LONG CopyOut(const std::string& value, char* data, DWORD* size) {
+  const DWORD needed = static_cast<DWORD>(value.size() + 1);
+  if (data == nullptr) {
+    if (size != nullptr) *size = needed;
+    return ERROR_SUCCESS;
+  }
+  if (size == nullptr) return ERROR_INVALID_PARAMETER;
+  if (*size < needed) {
+    *size = needed;
+    return ERROR_MORE_DATA;
+  }
+  std::memcpy(data, value.c_str(), needed);
+  *size = needed;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG ReadClassesValue(const std::string& path, std::string& value) {
+  Target t;
+  t.root = reg::kClassesRoot;
+  if (SplitPath(path.c_str(), t.sub) != ERROR_SUCCESS) return ERROR_FILE_NOT_FOUND;
+  return Read([&](const Tree& tree) -> LONG {
+    Key* key;
+    const LONG rc = FindKey(tree, t, key);
+    if (rc != ERROR_SUCCESS) return rc;
+    auto it = key->values.find("");
+    value = it == key->values.end() ? std::string() : it->second.data;
+    return ERROR_SUCCESS;
+  });
+}
+
+}  // namespace comrt
+
+using comrt::Target;
+using comrt::reg::Key;
+using comrt::reg::Tree;
+
+COMRT_API LONG RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  Target t;
+  LONG rc = comrt::Resolve(key, subKey, t);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = comrt::Modify([&](Tree& tree, bool& changed) -> LONG {
+    Key* k;
+    const LONG found = comrt::FindBase(tree, t, k);
+    if (found != ERROR_SUCCESS) return found;
+    for (const std::string& name : t.sub) k = k->FindOrCreate(name, &changed);
+    return ERROR_SUCCESS;
+  });
+  if (rc != ERROR_SUCCESS) return rc;
+  return comrt::NewHandle(t.root, t.Full(), result);
+}
+
+COMRT_API LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  Target t;
+  LONG rc = comrt::Resolve(key, subKey, t);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = comrt::Read([&](const Tree& tree) -> LONG {
+    Key* k;
+    return comrt::FindKey(tree, t, k);
+  });
+  if (rc != ERROR_SUCCESS) return rc;
+  return comrt::NewHandle(t.root, t.Full(), result);
+}
+
+COMRT_API LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+  return RegOpenKeyA(key, subKey, result);
+}
+
+COMRT_API LONG RegCloseKey(HKEY key) {
+  if (comrt::PredefinedRoot(key) >= 0) return ERROR_SUCCESS;
+  std::lock_guard<std::mutex> guard(comrt::g_handlesLock);
+  auto it = comrt::g_handles.find(key);
+  if (it == comrt::g_handles.end()) return ERROR_INVALID_HANDLE;
+  comrt::g_handles.erase(it);
+  delete key;
+  return ERROR_SUCCESS;
+}
+
+// The size argument is ignored, as on Windows: the value is the
+// NUL-terminated string `data`. Missing subkeys are created.
+COMRT_API LONG RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD size) {
+  if (type != REG_SZ || data == nullptr) return ERROR_INVALID_PARAMETER;
+  Target t;
+  const LONG rc = comrt::Resolve(key, subKey, t);
+  if (rc != ERROR_SUCCESS) return rc;
+  const std::string value(data);
+  return comrt::Modify([&](Tree& tree, bool& changed) -> LONG {
+    Key* k;
+    const LONG found = comrt::FindBase(tree, t, k);
+    if (found != ERROR_SUCCESS) return found;
+    for (const std::string& name : t.sub) k = k->FindOrCreate(name, &changed);
+    auto it = k->values.find("");
+    if (it == k->values.end() || it->second.data != value) {
+      k->values[""] = comrt::reg::Value{"", value};
+      changed = true;
+    }
+    return ERROR_SUCCESS;
+  });
+}
+
+// A key whose default value was never set reads as the empty string.
+COMRT_API LONG RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* size) {
+  if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
+  if (size != nullptr && *size < 0) return ERROR_INVALID_PARAMETER;
+  Target t;
+  LONG rc = comrt::Resolve(key, subKey, t);
+  if (rc != ERROR_SUCCESS) return rc;
+  std::string value;
+  rc = comrt::Read([&](const Tree& tree) -> LONG {
+    Key* k;
+    const LONG found = comrt::FindKey(tree, t, k);
+    if (found != ERROR_SUCCESS) return found;
+    auto it = k->values.find("");
+    if (it != k->values.end()) value = it->second.data;
+    return ERROR_SUCCESS;
+  });
+  if (rc != ERROR_SUCCESS) return rc;
+  DWORD n = size != nullptr ? static_cast<DWORD>(*size) : 0;
+  rc = comrt::CopyOut(value, data, size != nullptr ? &n : nullptr);
+  if (size != nullptr) *size = static_cast<LONG>(n);
+  return rc;
+}
+
+// Only a key without subkeys can be deleted (ERROR_ACCESS_DENIED otherwise).
+COMRT_API LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+  if (subKey == nullptr || *subKey == '\0') return ERROR_INVALID_PARAMETER;
+  Target t;
+  const LONG rc = comrt::Resolve(key, subKey, t);
+  if (rc != ERROR_SUCCESS) return rc;
+  return comrt::Modify([&](Tree& tree, bool& changed) -> LONG {
+    Target parent = t;
+    const std::string last = parent.sub.back();
+    parent.sub.pop_back();
+    Key* p;
+    const LONG found = comrt::FindKey(tree, parent, p);
+    if (found != ERROR_SUCCESS) return found;
+    auto it = p->subkeys.find(comrt::reg::Fold(last));
+    if (it == p->subkeys.end()) return ERROR_FILE_NOT_FOUND;
+    if (!it->second->subkeys.empty()) return ERROR_ACCESS_DENIED;
+    p->subkeys.erase(it);
+    changed = true;
+    return ERROR_SUCCESS;
+  });
+}
+
+// Subkeys come in the order of their names, letter case ignored.
+COMRT_API LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD size) {
+  if (name == nullptr) return ERROR_INVALID_PARAMETER;
+  Target t;
+  LONG rc = comrt::Resolve(key, nullptr, t);
+  if (rc != ERROR_SUCCESS) return rc;
+  return comrt::Read([&](const Tree& tree) -> LONG {
+    Key* k;
+    const LONG found = comrt::FindBase(tree, t, k);
+    if (found != ERROR_SUCCESS) return found;
+    if (index >= k->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    auto it = k->subkeys.begin();
+    std::advance(it, index);
+    const std::string& n = it->second->name;
+    if (size < n.size() + 1) return ERROR_MORE_DATA;
+    std::memcpy(name, n.c_str(), n.size() + 1);
+    return ERROR_SUCCESS;
+  });
+}
+
+// Only REG_SZ is stored. The data is taken up to its first NUL or `size`.
+COMRT_API LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                              DWORD size) {
+  if (type != REG_SZ || (data == nullptr && size != 0)) return ERROR_INVALID_PARAMETER;
+  const std::string valueName = name != nullptr ? name : "";
+  if (valueName.size() > 16383) return ERROR_INVALID_PARAMETER;
+  const char* text = reinterpret_cast<const char*>(data);
+  const std::string value = size == 0 ? std::string() : std::string(text, strnlen(text, size));
+  Target t;
+  const LONG rc = comrt::Resolve(key, nullptr, t);
+  if (rc != ERROR_SUCCESS) return rc;
+  return comrt::Modify([&](Tree& tree, bool& changed) -> LONG {
+    Key* k;
+    const LONG found = comrt::FindBase(tree, t, k);
+    if (found != ERROR_SUCCESS) return found;
+    k->values[comrt::reg::Fold(valueName)] = comrt::reg::Value{valueName, value};
+    changed = true;
+    return ERROR_SUCCESS;
+  });
+}
+
+// A default value that was never set is ERROR_FILE_NOT_FOUND here.
+COMRT_API LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD* reserved, DWORD* type, BYTE* data,
+                                DWORD* size) {
+  if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
+  Target t;
+  LONG rc = comrt::Resolve(key, nullptr, t);
+  if (rc != ERROR_SUCCESS) return rc;
+  std::string value;
+  rc = comrt::Read([&](const Tree& tree) -> LONG {
+    Key* k;
+    const LONG found = comrt::FindBase(tree, t, k);
+    if (found != ERROR_SUCCESS) return found;
+    auto it = k->values.find(comrt::reg::Fold(name != nullptr ? name : ""));
+    if (it == k->values.end()) return ERROR_FILE_NOT_FOUND;
+    value = it->second.data;
+    return ERROR_SUCCESS;
+  });
+  if (rc != ERROR_SUCCESS) return rc;
+  if (type != nullptr) *type = REG_SZ;
+  return comrt::CopyOut(value, reinterpret_cast<char*>(data), size);
+}
+
+COMRT_API LONG RegDeleteValueA(HKEY key, LPCSTR name) {
+  Target t;
+  const LONG rc = comrt::Resolve(key, nullptr, t);
+  if (rc != ERROR_SUCCESS) return rc;
+  return comrt::Modify([&](Tree& tree, bool& changed) -> LONG {
+    Key* k;
+    const LONG found = comrt::FindBase(tree, t, k);
+    if (found != ERROR_SUCCESS) return found;
+    if (k->values.erase(comrt::reg::Fold(name != nullptr ? name : "")) == 0)
+      return ERROR_FILE_NOT_FOUND;
+    changed = true;
+    return ERROR_SUCCESS;
+  });
+}
+
+COMRT_API size_t comrt_RegistryPath(char* out, size_t size) {
+  const std::string path = comrt::reg::FilePath();
+  if (out == nullptr || size < path.size() + 1) return path.size() + 1;
+  std::memcpy(out, path.c_str(), path.size() + 1);
+  return path.size();
+}
