@@ -1,0 +1,73 @@
+#include "tools/pagersim/image.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace pagersim {
+
+namespace {
+
+ImageLoader& S19Loader() {
+  static ImageLoader loader;
+  return loader;
+}
+
+bool IsS19Name(const std::string& path) {
+  const auto dot = path.rfind('.');
+  if (dot == std::string::npos) return false;
+  std::string ext = path.substr(dot + 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext == "s19" || ext == "srec" || ext == "s28" || ext == "mot";
+}
+
+}  // namespace
+
+void SetS19Loader(ImageLoader loader) {
+  S19Loader() = std::move(loader);
+}
+
+bool LoadImage(const std::string& path, uint32_t offset, Memory& memory, std::string* error) {
+  if (IsS19Name(path)) {
+    if (!S19Loader()) {
+      *error = path + ": S-record images are not supported by this build";
+      return false;
+    }
+    return S19Loader()(path, memory, error);
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    *error = path + ": read error";
+    return false;
+  }
+  if (offset > kMemorySize || bytes.size() > kMemorySize - offset) {
+    *error = path + ": " + std::to_string(bytes.size()) + " bytes from offset " +
+             std::to_string(offset) + " do not fit in the 64 KiB memory";
+    return false;
+  }
+  std::copy(bytes.begin(), bytes.end(), memory.begin() + offset);
+  return true;
+}
+
+bool SaveImage(const std::string& path, const Memory& memory, std::string* error) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (out) out.write(reinterpret_cast<const char*>(memory.data()), memory.size());
+  if (!out) {
+    *error = path + ": cannot write: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace pagersim

@@ -1,0 +1,331 @@
+#include "tools/pagersim/pty_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <limits>
+#include <utility>
+
+namespace pagersim {
+
+namespace {
+
+std::string Errno(const std::string& what) {
+  return what + ": " + std::strerror(errno);
+}
+
+speed_t SpeedFor(uint32_t baud) {
+  switch (baud) {
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return 0;
+  }
+}
+
+// Raw 8N1 line with no flow control and the receiver on.
+bool MakeRaw(int fd, uint32_t baud, std::string* error) {
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) {
+    *error = Errno("tcgetattr");
+    return false;
+  }
+  cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+  if (baud != 0) {
+    speed_t speed = SpeedFor(baud);
+    if (speed == 0) {
+      *error = "unsupported line speed " + std::to_string(baud);
+      return false;
+    }
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+  }
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+    *error = Errno("tcsetattr");
+    return false;
+  }
+  return true;
+}
+
+void LogByte(bool verbose, uint64_t us, const char* arrow, uint8_t byte) {
+  if (verbose) std::fprintf(stderr, "pagersim: %10.3f ms %s %02X\n", us / 1000.0, arrow, byte);
+}
+
+}  // namespace
+
+PtyServer::PtyServer(PagerConfig config) : pager_(std::move(config)) {}
+
+PtyServer::~PtyServer() {
+  Close();
+}
+
+uint64_t PtyServer::NowUs() const {
+  const uint64_t ns = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                std::chrono::steady_clock::now().time_since_epoch())
+                                                .count());
+  return (ns - startNs_) / 1000;
+}
+
+void PtyServer::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (symlinkMade_) ::unlink(options_.symlinkPath.c_str());
+  symlinkMade_ = false;
+  for (int& end : wakePipe_) {
+    if (end >= 0) ::close(end);
+    end = -1;
+  }
+}
+
+bool PtyServer::Start(const ServeOptions& options, std::string* error) {
+  std::string scratch;
+  if (error == nullptr) error = &scratch;
+  Close();
+  options_ = options;
+  startNs_ = 0;
+  startNs_ = NowUs() * 1000;
+  if (::pipe2(wakePipe_, O_NONBLOCK | O_CLOEXEC) != 0) {
+    *error = Errno("pipe");
+    return false;
+  }
+  if (options_.ttyPath.empty()) {
+    fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd_ < 0 || ::grantpt(fd_) != 0 || ::unlockpt(fd_) != 0) {
+      *error = Errno("cannot create a pseudo-terminal");
+      Close();
+      return false;
+    }
+    char name[128];
+    if (::ptsname_r(fd_, name, sizeof name) != 0) {
+      *error = Errno("ptsname");
+      Close();
+      return false;
+    }
+    devicePath_ = name;
+    // Put the slave in raw mode once, so that a host that does not set its
+    // own line settings gets no echo and no translation. The settings stay
+    // with the pair while the master is open.
+    int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+      *error = Errno("cannot open " + devicePath_);
+      Close();
+      return false;
+    }
+    const bool raw = MakeRaw(
+        slave, options_.baud != 0 && SpeedFor(options_.baud) != 0 ? options_.baud : 0, error);
+    ::close(slave);
+    if (!raw) {
+      Close();
+      return false;
+    }
+  } else {
+    devicePath_ = options_.ttyPath;
+    fd_ = ::open(options_.ttyPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd_ < 0) {
+      *error = Errno("cannot open " + options_.ttyPath);
+      Close();
+      return false;
+    }
+    if (!MakeRaw(fd_, options_.baud, error)) {
+      Close();
+      return false;
+    }
+    tcflush(fd_, TCIOFLUSH);
+  }
+  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+
+  if (!options_.symlinkPath.empty()) {
+    struct stat st {};
+    if (::lstat(options_.symlinkPath.c_str(), &st) == 0) {
+      if (!S_ISLNK(st.st_mode)) {
+        *error = options_.symlinkPath + " exists and is not a symbolic link";
+        Close();
+        return false;
+      }
+      ::unlink(options_.symlinkPath.c_str());
+    }
+    if (::symlink(devicePath_.c_str(), options_.symlinkPath.c_str()) != 0) {
+      *error = Errno("cannot create symlink " + options_.symlinkPath);
+      Close();
+      return false;
+    }
+    symlinkMade_ = true;
+  }
+  stopRequested_ = false;
+  return true;
+}
+
+void PtyServer::Stop() {
+  stopRequested_ = true;
+  if (wakePipe_[1] >= 0) {
+    const char byte = 1;
+    ssize_t ignored = ::write(wakePipe_[1], &byte, 1);
+    (void)ignored;
+  }
+}
+
+PtyServer::End PtyServer::Serve(std::string* error) {
+  std::string scratch;
+  if (error == nullptr) error = &scratch;
+  if (fd_ < 0) {
+    *error = "not started";
+    return End::Failed;
+  }
+  const bool isPty = options_.ttyPath.empty();
+  // A real tty is paced by its hardware; a pty only by the emulation.
+  const uint64_t frameUs = isPty && options_.baud != 0 ? 10'000'000ull / options_.baud : 0;
+  std::deque<std::pair<uint8_t, uint64_t>> incoming;  // host bytes and when the pager hears them
+  std::deque<uint8_t> outgoing;
+  uint64_t lastInDue = 0;
+  uint64_t nextSendUs = 0;
+  bool connected = !isPty;
+  bool wantWrite = false;
+
+  auto hangup = [&]() {
+    pager_.LineDropped(NowUs());
+    incoming.clear();
+    outgoing.clear();
+    tcflush(fd_, TCIOFLUSH);
+    connected = false;
+    wantWrite = false;
+  };
+
+  for (;;) {
+    if (stopRequested_) return End::Stopped;
+    uint64_t now = NowUs();
+    while (!incoming.empty() && incoming.front().second <= now) {
+      LogByte(options_.verbose, incoming.front().second, "host ->", incoming.front().first);
+      pager_.Receive(incoming.front().first, incoming.front().second);
+      incoming.pop_front();
+    }
+    for (uint8_t b : pager_.Pull(now)) {
+      LogByte(options_.verbose, now, "<- pager", b);
+      outgoing.push_back(b);
+    }
+    if (pager_.Disconnected()) {
+      Close();
+      return End::Disconnected;
+    }
+    if (!connected) outgoing.clear();  // nobody holds the line
+    wantWrite = false;
+    while (!outgoing.empty() && (frameUs == 0 || nextSendUs <= now)) {
+      uint8_t chunk[512];
+      size_t n = frameUs == 0 ? std::min(outgoing.size(), sizeof chunk) : 1;
+      std::copy_n(outgoing.begin(), n, chunk);
+      ssize_t written = ::write(fd_, chunk, n);
+      if (written > 0) {
+        outgoing.erase(outgoing.begin(), outgoing.begin() + written);
+        if (frameUs != 0) nextSendUs = now + frameUs;
+        continue;
+      }
+      if (written < 0 && errno == EINTR) continue;
+      if (written < 0 && errno == EAGAIN) {
+        wantWrite = true;
+      } else if (isPty) {
+        hangup();
+        if (options_.once) return End::HostClosed;
+      } else {
+        *error = Errno("write to " + devicePath_);
+        return End::Failed;
+      }
+      break;
+    }
+
+    uint64_t wake = std::numeric_limits<uint64_t>::max();
+    if (!incoming.empty()) wake = std::min(wake, incoming.front().second);
+    if (auto t = pager_.NextOutputTime()) wake = std::min(wake, *t);
+    if (auto t = pager_.NextDeadline()) wake = std::min(wake, *t);
+    if (!outgoing.empty() && frameUs != 0 && !wantWrite) wake = std::min(wake, nextSendUs);
+    int timeoutMs = -1;
+    if (wake != std::numeric_limits<uint64_t>::max())
+      timeoutMs =
+          wake <= now ? 0 : static_cast<int>(std::min<uint64_t>((wake - now + 999) / 1000, 60000));
+    // While no host holds the pty, its master reports a hang-up at once, so
+    // it is not polled; a short sleep notices the next host instead.
+    if (!connected) timeoutMs = timeoutMs < 0 ? 20 : std::min(timeoutMs, 20);
+
+    pollfd fds[3];
+    nfds_t count = 0;
+    fds[count++] = {wakePipe_[0], POLLIN, 0};
+    int stopIndex = -1;
+    if (options_.stopFd >= 0) {
+      stopIndex = static_cast<int>(count);
+      fds[count++] = {options_.stopFd, POLLIN, 0};
+    }
+    int lineIndex = -1;
+    if (connected) {
+      lineIndex = static_cast<int>(count);
+      fds[count++] = {fd_, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0};
+    }
+    if (::poll(fds, count, timeoutMs) < 0) {
+      if (errno == EINTR) continue;
+      *error = Errno("poll");
+      return End::Failed;
+    }
+    if (fds[0].revents != 0) {
+      char drain[64];
+      while (::read(wakePipe_[0], drain, sizeof drain) > 0) {
+      }
+      if (stopRequested_) return End::Stopped;
+    }
+    if (stopIndex >= 0 && fds[stopIndex].revents != 0) {
+      char buffer[256];
+      ssize_t n = ::read(options_.stopFd, buffer, sizeof buffer);
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return End::Stopped;
+    }
+    now = NowUs();
+    if (!connected) {
+      pollfd probe{fd_, POLLIN, 0};
+      if (::poll(&probe, 1, 0) >= 0 && (probe.revents & POLLHUP) == 0) connected = true;
+      continue;
+    }
+    const short revents = fds[lineIndex].revents;
+    if (revents & (POLLIN | POLLHUP | POLLERR)) {
+      uint8_t buffer[512];
+      ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n > 0) {
+        for (ssize_t i = 0; i < n; ++i) {
+          const uint64_t due = frameUs == 0 ? now : std::max(lastInDue + frameUs, now);
+          lastInDue = due;
+          incoming.emplace_back(buffer[i], due);
+        }
+      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        if (!isPty) {
+          *error = n == 0 ? "end of file on " + devicePath_ : Errno("read from " + devicePath_);
+          return End::Failed;
+        }
+        hangup();
+        if (options_.once) return End::HostClosed;
+      }
+    }
+  }
+}
+
+}  // namespace pagersim
