@@ -1,0 +1,424 @@
+#include "commands.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "bstr_text.h"
+#include "components.h"
+#include "errors.h"
+#include "image.h"
+#include "platform.h"
+#include "settings.h"
+#include "sim.h"
+
+namespace tarnctl {
+namespace {
+
+std::string Hex4(uint32_t v) {
+  char t[16];
+  std::snprintf(t, sizeof t, "0x%04X", static_cast<unsigned>(v));
+  return t;
+}
+
+std::string Seconds(double ms) {
+  char t[32];
+  std::snprintf(t, sizeof t, "%.1f s", ms / 1000.0);
+  return t;
+}
+
+const char* StatusMeaning(BYTE status) {
+  switch (status) {
+    case 'O':
+      return "ready";
+    case 'Y':
+      return "ready, asks for the download password";
+    case 'D':
+      return "disabled";
+    default:
+      return "pager-specific status";
+  }
+}
+
+std::string StatusText(BYTE status) {
+  char t[16];
+  std::snprintf(t, sizeof t, "%02X", status);
+  std::string s = t;
+  if (status >= 0x20 && status < 0x7F) s += std::string(" '") + char(status) + "'";
+  return s + " (" + StatusMeaning(status) + ")";
+}
+
+void PrintField(const char* name, const BYTE* data, size_t n) {
+  std::printf("%-14s %s  |%s|\n", name, HexBytes(data, n).c_str(), PrintableBytes(data, n).c_str());
+}
+
+void PrintIdentity(const std::string& device, const PagerIdentity& id) {
+  std::printf("%-14s %s\n", "device", device.c_str());
+  std::printf("%-14s %02X%s\n", "pager type", id.pagerType,
+              id.pagerType == 0x8B ? " (supported)" : "");
+  std::printf("%-14s %s\n", "status", StatusText(id.statusChar).c_str());
+  PrintField("info block", id.infoBlock.data(), id.infoBlock.size());
+  PrintField("info id", id.infoId.data(), id.infoId.size());
+  PrintField("first record", id.firstRecord.data(), id.firstRecord.size());
+  PrintField("second record", id.secondRecord.data(), id.secondRecord.size());
+}
+
+uint32_t TotalBytes(const std::vector<Block>& blocks) {
+  uint32_t n = 0;
+  for (const Block& b : blocks) n += b.length;
+  return n;
+}
+
+double Now() {
+  return platform::NowMs();
+}
+
+// Write, then verify unless told not to; shared by `write` and `demo`.
+void WriteAndVerify(PagerSession& session, const MemoryImage& image,
+                    const std::vector<Block>& blocks, bool verify, double* writeMs,
+                    double* verifyMs) {
+  double t0 = Now();
+  session.Write(blocks, image.bytes.data());
+  *writeMs = Now() - t0;
+  if (!verify) return;
+  t0 = Now();
+  BYTE actual = 0;
+  std::optional<uint32_t> bad = session.Verify(blocks, image.bytes.data(), &actual);
+  *verifyMs = Now() - t0;
+  if (bad) {
+    char t[160];
+    std::snprintf(t, sizeof t, "verify mismatch at 0x%04X: file %02X, pager %02X", *bad,
+                  image.bytes[*bad], actual);
+    throw Error(kExitMismatch, t,
+                "write the file again; if it repeats, the pager's memory may be faulty or "
+                "write-protected there");
+  }
+}
+
+}  // namespace
+
+Password PasswordFromBytes(const std::string& raw) {
+  std::string bytes = raw;
+  if (!bytes.empty() && bytes.back() == '\n') bytes.pop_back();
+  if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
+  if (bytes.size() > 10)
+    throw Error(kExitUsage,
+                "the download password is " + std::to_string(bytes.size()) +
+                    " bytes long; it has at most 10",
+                "a shorter password is padded with zero bytes");
+  Password p{};
+  for (size_t i = 0; i < bytes.size(); ++i) p[i] = static_cast<BYTE>(bytes[i]);
+  return p;
+}
+
+SessionOptions ResolveSession(const CommonOptions& common) {
+  SessionOptions s;
+  if (!common.port.empty())
+    s.settings = common.port;
+  else
+    s.settings = LoadSavedSettings().value_or(kDefaultPortSettings);
+  if (common.askPassword) {
+    s.password = PasswordFromBytes(platform::ReadSecret("Download password: "));
+  } else if (!common.passwordFile.empty()) {
+    std::ifstream in(common.passwordFile, std::ios::binary);
+    if (!in)
+      throw Error(kExitUsage, "cannot read the password file " + common.passwordFile,
+                  "check the file name and its permissions");
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    s.password = PasswordFromBytes(bytes);
+  }
+  s.traceFile = common.traceFile;
+  s.output.quiet = common.quiet;
+  s.output.window = !common.noWindow && !common.quiet && platform::Interactive();
+  return s;
+}
+
+int RunIdentify(const CommonOptions& common) {
+  Runtime runtime;
+  PagerSession session(ResolveSession(common));
+  PagerIdentity id;
+  HRESULT hr = session.Identify(&id);
+  PrintIdentity(session.Device(), id);
+  if (hr != S_OK) session.Fail("identify");
+  return kExitOk;
+}
+
+int RunRead(const CommonOptions& common, uint32_t address, uint32_t length, const std::string& file,
+            uint32_t block) {
+  if (length == 0 || address > 0xFFFF || address + length > 0x10000)
+    throw Error(kExitUsage,
+                "the range " + Hex4(address) + " + " + std::to_string(length) +
+                    " bytes does not lie in the pager's 64 KiB",
+                "ADDR is 0..0xFFFF, LEN at least 1 and ADDR+LEN at most 0x10000");
+  Runtime runtime;
+  PagerSession session(ResolveSession(common));
+  std::vector<BYTE> memory(length);
+  double t0 = Now();
+  session.Read(SplitBlocks(address, length, block), memory.data());
+  double ms = Now() - t0;
+  const PagerIdentity& id = session.LastIdentity();
+  std::string text = "Pager " + InfoIdText(id) + " (type " + HexBytes(&id.pagerType, 1) +
+                     "), memory " + Hex4(address) + "-" + Hex4(address + length - 1) + ", " +
+                     std::to_string(length) + " bytes, read by tarnctl";
+  SaveImage(file, text, address, memory.data(), length, "tarnctl");
+  if (!common.quiet)
+    std::printf("read %u bytes %s-%s in %s into %s\n", length, Hex4(address).c_str(),
+                Hex4(address + length - 1).c_str(), Seconds(ms).c_str(), file.c_str());
+  return kExitOk;
+}
+
+int RunWrite(const CommonOptions& common, const std::string& file, bool verify, uint32_t block) {
+  Runtime runtime;
+  SessionOptions options = ResolveSession(common);
+  MemoryImage image = LoadImage(file);
+  std::vector<Block> blocks = image.Blocks(block);
+  PagerSession session(options);
+  double writeMs = 0, verifyMs = 0;
+  WriteAndVerify(session, image, blocks, verify, &writeMs, &verifyMs);
+  if (!common.quiet) {
+    std::printf("wrote %u bytes in %zu block(s) in %s", TotalBytes(blocks), blocks.size(),
+                Seconds(writeMs).c_str());
+    if (verify)
+      std::printf(", verified in %s\n", Seconds(verifyMs).c_str());
+    else
+      std::printf(", not verified\n");
+  }
+  return kExitOk;
+}
+
+int RunVerify(const CommonOptions& common, const std::string& file, uint32_t block) {
+  Runtime runtime;
+  SessionOptions options = ResolveSession(common);
+  MemoryImage image = LoadImage(file);
+  std::vector<Block> blocks = image.Blocks(block);
+  PagerSession session(options);
+  double t0 = Now();
+  BYTE actual = 0;
+  std::optional<uint32_t> bad = session.Verify(blocks, image.bytes.data(), &actual);
+  if (bad) {
+    char t[160];
+    std::snprintf(t, sizeof t, "verify mismatch at 0x%04X: file %02X, pager %02X", *bad,
+                  image.bytes[*bad], actual);
+    throw Error(kExitMismatch, t, "write the file with `tarnctl write`");
+  }
+  if (!common.quiet)
+    std::printf("verified %u bytes in %zu block(s) in %s: the pager holds the file\n",
+                TotalBytes(blocks), blocks.size(), Seconds(Now() - t0).c_str());
+  return kExitOk;
+}
+
+int RunActivate(const CommonOptions& common) {
+  Runtime runtime;
+  PagerSession session(ResolveSession(common));
+  double t0 = Now();
+  session.Activate();
+  const PagerIdentity& id = session.LastIdentity();
+  if (!common.quiet)
+    std::printf("activated in %s; pager %s now reports status %s\n", Seconds(Now() - t0).c_str(),
+                InfoIdText(id).c_str(), StatusText(id.statusChar).c_str());
+  return kExitOk;
+}
+
+int RunCmd(const CommonOptions& common, const std::vector<std::string>& tokens) {
+  std::vector<ParsedCommand> commands;
+  for (const std::string& t : tokens) commands.push_back(ParseCommand(t));  // all checked first
+  Runtime runtime;
+  PagerSession session(ResolveSession(common));
+  for (const ParsedCommand& c : commands) {
+    if (c.kind == ParsedCommand::kProbe) {
+      // The probe stands apart from command mode: leave it first.
+      if (session.InCommandMode()) session.EndCommands();
+      HRESULT hr = session.Probe();
+      if (!common.quiet)
+        std::printf("probe: %s\n",
+                    hr == S_OK ? "answered" : "sent (S_FALSE: the answer is not told apart)");
+      continue;
+    }
+    if (!session.InCommandMode()) {
+      session.BeginCommands();
+      if (!common.quiet) std::printf("command mode: entered\n");
+    }
+    session.RunCommand(c);
+    if (!common.quiet) std::printf("%s: ok\n", c.token.c_str());
+  }
+  if (session.InCommandMode()) {
+    session.EndCommands();
+    if (!common.quiet) std::printf("command mode: left\n");
+  }
+  return kExitOk;
+}
+
+int RunSetup(const CommonOptions& common, const std::optional<std::string>& set, bool show) {
+  Runtime runtime;
+  std::optional<std::string> saved = LoadSavedSettings();
+  std::string current = saved.value_or(kDefaultPortSettings);
+  if (show) {
+    std::printf("%s%s\n", current.c_str(), saved ? "" : "   (default, nothing saved)");
+    return kExitOk;
+  }
+  std::string chosen;
+  if (set) {
+    chosen = *set;
+  } else {
+    if (!platform::HaveTerminal())
+      throw Error(kExitUsage, "the settings dialog needs a terminal",
+                  "save settings without it: tarnctl setup --set \"device = COM1 baud = 9600\"");
+    auto dialog = Create<IPortSetup>(HOLM_PROGID_PORTSETTINGS, IID_IPortSetup);
+    BSTR text = ToBstr(common.port.empty() ? current : common.port);
+    dialog->Change(&text);  // releases the old string, stores the new one
+    chosen = FromBstr(text);
+    SysFreeString(text);
+  }
+  if (SettingsValue(chosen, "device").value_or("").empty())
+    throw Error(kExitUsage, "the settings name no device: \"" + chosen + "\"",
+                "example: device = COM1 baud = 9600 data = 8 parity = no stop = 1");
+  if (saved && chosen == *saved) {
+    if (!common.quiet) std::printf("unchanged: %s\n", chosen.c_str());
+    return kExitOk;
+  }
+  SaveSettings(chosen);
+  if (!common.quiet) std::printf("saved: %s\n", chosen.c_str());
+  return kExitOk;
+}
+
+int RunPorts() {
+  Runtime runtime;
+  std::vector<platform::SerialDevice> devices = platform::ListSerialDevices();
+  std::printf("Serial devices:\n");
+  if (devices.empty()) std::printf("  (none found)\n");
+  for (const auto& d : devices)
+    std::printf("  %-16s %s\n", d.device.c_str(), d.description.c_str());
+#ifndef _WIN32
+  std::printf("COM port map (HKEY_CURRENT_USER\\Software\\Tarn\\Ports):\n");
+  for (int n = 1; n <= 8; ++n) {
+    bool fromMap = false;
+    std::string name = "COM" + std::to_string(n);
+    std::string device = ResolveDevice(name, &fromMap);
+    std::string detail;
+    platform::PortState state = platform::ProbePort(device, &detail);
+    const char* presence = state == platform::PortState::kMissing    ? "missing"
+                           : state == platform::PortState::kBusy     ? "busy"
+                           : state == platform::PortState::kNoAccess ? "no permission"
+                                                                     : "present";
+    std::printf("  %-6s -> %-18s %s, %s\n", name.c_str(), device.c_str(),
+                fromMap ? "mapped" : "default", presence);
+  }
+#endif
+  std::optional<std::string> saved = LoadSavedSettings();
+  std::string savedText =
+      saved ? *saved : "(none; default " + std::string(kDefaultPortSettings) + ")";
+  std::printf("Saved settings: %s\n", savedText.c_str());
+  return kExitOk;
+}
+
+int RunRegister(const std::vector<std::string>& libraries, bool quiet) {
+  Runtime runtime;
+  for (const std::string& p : RegisterComponents(libraries))
+    if (!quiet) std::printf("registered %s\n", p.c_str());
+  return kExitOk;
+}
+
+int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPacing) {
+  namespace fs = std::filesystem;
+  if (size == 0 || size > 4096)
+    throw Error(kExitUsage, "--size is 1..4096 bytes",
+                "the protocol's pauses are real time: keep the demo image small");
+  // A private folder for the sample file and, unless the caller chose one, a
+  // private registry, so the demo never touches the user's registrations.
+  fs::path dir =
+      fs::temp_directory_path() /
+      ("tarnctl-demo-" + std::to_string(static_cast<long long>(Now() * 1000) % 1000000000));
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) throw Error(kExitFile, "cannot create " + dir.string() + ": " + ec.message());
+  struct RemoveDir {
+    fs::path dir;
+    bool keep;
+    ~RemoveDir() {
+      std::error_code ignored;
+      if (!keep) fs::remove_all(dir, ignored);
+    }
+  } cleanup{dir, keep};
+  if (!std::getenv("COMRT_REGISTRY"))
+    platform::SetEnv("COMRT_REGISTRY", (dir / "registry").string());
+  bool quiet = common.quiet;
+  auto say = [quiet](const char* fmt, auto... args) {
+    if (quiet) return;
+    std::printf(fmt, args...);
+    std::fflush(stdout);
+  };
+
+  double start = Now();
+  Runtime runtime;
+  std::vector<std::string> simArgs;
+  if (!realPacing) simArgs.push_back("--fast");
+  auto sim = SimulatedPager::Start(simArgs);
+  say("tarnctl demo: simulated pager on %s\n", sim->Device().c_str());
+
+  // A small sample image: a text line followed by a counting pattern.
+  const uint32_t base = 0x1000;
+  std::vector<BYTE> sample(size);
+  const char* banner = "Tarn and Holm demo image. ";
+  for (uint32_t i = 0; i < size; ++i)
+    sample[i] = i < 26 ? static_cast<BYTE>(banner[i]) : static_cast<BYTE>(i * 7 + 3);
+  fs::path file = dir / "sample.s19";
+  SaveImage(file.string(), "Sample image of the tarnctl demo", base, sample.data(), size, "demo");
+  say("sample image: %u bytes at 0x%04X in %s\n", size, base, file.string().c_str());
+
+  CommonOptions demoCommon = common;
+  demoCommon.port = "device = " + sim->Device() + " baud = 9600";
+  demoCommon.askPassword = false;
+  demoCommon.passwordFile.clear();
+  SessionOptions options = ResolveSession(demoCommon);
+  PagerSession session(options);
+
+  say("[1/4] identify\n");
+  double t0 = Now();
+  PagerIdentity id;
+  if (session.Identify(&id) != S_OK) session.Fail("identify");
+  double identifyMs = Now() - t0;
+  if (!quiet) PrintIdentity(session.Device(), id);
+
+  MemoryImage image = LoadImage(file.string());
+  std::vector<Block> blocks = image.Blocks(size > 256 ? (size + 1) / 2 : size);
+  say("[2/4] write %u bytes in %zu blocks (the protocol pauses ~3 s after each block)\n",
+      TotalBytes(blocks), blocks.size());
+  double writeMs = 0, verifyMs = 0;
+  WriteAndVerify(session, image, blocks, false, &writeMs, &verifyMs);
+  say("[3/4] verify\n");
+  t0 = Now();
+  BYTE actual = 0;
+  if (auto bad = session.Verify(blocks, image.bytes.data(), &actual)) {
+    char t[128];
+    std::snprintf(t, sizeof t, "verify mismatch at 0x%04X: file %02X, pager %02X", *bad,
+                  image.bytes[*bad], actual);
+    throw Error(kExitMismatch, t);
+  }
+  verifyMs = Now() - t0;
+  say("[4/4] activate\n");
+  t0 = Now();
+  session.Activate();
+  double activateMs = Now() - t0;
+  const PagerIdentity& after = session.LastIdentity();
+
+  if (!quiet) {
+    std::printf("\nsummary\n");
+    std::printf("  identify   %8s  pager %s, status %s\n", Seconds(identifyMs).c_str(),
+                InfoIdText(id).c_str(), StatusText(id.statusChar).c_str());
+    std::printf("  write      %8s  %u bytes in %zu blocks, %.0f bytes/s including the pauses\n",
+                Seconds(writeMs).c_str(), TotalBytes(blocks), blocks.size(),
+                writeMs > 0 ? TotalBytes(blocks) * 1000.0 / writeMs : 0.0);
+    std::printf("  verify     %8s  %u bytes read back, all equal\n", Seconds(verifyMs).c_str(),
+                TotalBytes(blocks));
+    std::printf("  activate   %8s  status afterwards %s\n", Seconds(activateMs).c_str(),
+                StatusText(after.statusChar).c_str());
+    std::printf("  total      %8s\n", Seconds(Now() - start).c_str());
+  }
+  if (keep) say("kept %s\n", dir.string().c_str());
+  return kExitOk;
+}
+
+}  // namespace tarnctl

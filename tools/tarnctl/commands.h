@@ -1,0 +1,46 @@
+// The subcommands of tarnctl, each a function that returns the exit code or
+// throws Error.
+#ifndef TARNCTL_COMMANDS_H
+#define TARNCTL_COMMANDS_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pager.h"
+
+namespace tarnctl {
+
+// Options that every pager command shares.
+struct CommonOptions {
+  std::string port;  // --port: overrides the saved settings for this run
+  bool askPassword = false;
+  std::string passwordFile;
+  std::string traceFile;
+  bool quiet = false;
+  bool noWindow = false;  // plain lines even at a terminal
+};
+
+// The settings, password and output mode a pager command runs with.
+SessionOptions ResolveSession(const CommonOptions& common);
+
+// Password from a file: the bytes up to a final line end, at most 10,
+// padded with zero bytes. Throws Error (exit 1).
+Password PasswordFromBytes(const std::string& bytes);
+
+int RunIdentify(const CommonOptions& common);
+int RunRead(const CommonOptions& common, uint32_t address, uint32_t length, const std::string& file,
+            uint32_t block);
+int RunWrite(const CommonOptions& common, const std::string& file, bool verify, uint32_t block);
+int RunVerify(const CommonOptions& common, const std::string& file, uint32_t block);
+int RunActivate(const CommonOptions& common);
+int RunCmd(const CommonOptions& common, const std::vector<std::string>& tokens);
+int RunSetup(const CommonOptions& common, const std::optional<std::string>& set, bool show);
+int RunPorts();
+int RunRegister(const std::vector<std::string>& libraries, bool quiet);
+int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPacing);
+
+}  // namespace tarnctl
+
+#endif  // TARNCTL_COMMANDS_H

@@ -1,0 +1,136 @@
+// The pager jobs of tarnctl on top of CDownload ("BRENTAR.TARN"): identify,
+// read, write, verify, activate and command mode, with progress, port
+// checks and the translation of every failure into an Error with a hint.
+#ifndef TARNCTL_PAGER_H
+#define TARNCTL_PAGER_H
+
+#include <tarnholm/interfaces.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "com_ptr.h"
+#include "trace.h"
+
+namespace tarnctl {
+
+using Password = std::array<BYTE, 10>;
+
+// How a job shows itself.
+struct OutputMode {
+  bool quiet = false;   // only results and errors
+  bool window = false;  // show the progress window (a user at a terminal)
+};
+
+struct SessionOptions {
+  std::string settings;  // port settings string
+  std::optional<Password> password;
+  std::string traceFile;  // empty: no trace
+  OutputMode output;
+};
+
+// One block of a transfer: at most 65535 bytes at a 16-bit address.
+struct Block {
+  uint32_t address = 0;
+  uint32_t length = 0;
+};
+
+// Splits [address, address + length) into blocks of at most maxBlock bytes.
+std::vector<Block> SplitBlocks(uint32_t address, uint32_t length, uint32_t maxBlock);
+
+struct PagerIdentity {
+  BYTE pagerType = 0;
+  BYTE optionByte = 0;
+  std::array<BYTE, 16> infoBlock{};
+  std::array<BYTE, 6> infoId{};
+  std::array<BYTE, 10> firstRecord{};
+  std::array<BYTE, 10> secondRecord{};
+  BYTE statusChar = 0;
+  LONG statusOk = 0;
+  BYTE infoLastByte = 0;
+};
+
+// "8B" / "41 42 ..  |AB.|" renderings for the reports.
+std::string HexBytes(const BYTE* data, size_t n);
+std::string PrintableBytes(const BYTE* data, size_t n);
+std::string InfoIdText(const PagerIdentity& id);
+
+// A command of `tarnctl cmd`: "13", "ff", "ffr", "probe", "pair:A,B", "42:V",
+// "ae:ADDR,V", "40:ADDR,V", "46:ADDR,COUNT"; numbers decimal or 0x hex.
+struct ParsedCommand {
+  enum Kind {
+    kCommand13,
+    kCommandFF,
+    kCommandFFRepeat,
+    kProbe,
+    kBytePair,
+    kCommand42,
+    kCommandAE,
+    kCommand40,
+    kCommand46
+  };
+  std::string token;
+  Kind kind = kCommand13;
+  uint32_t a = 0, b = 0;
+};
+// Throws Error (exit 1) for an unknown command or bad arguments.
+ParsedCommand ParseCommand(const std::string& token);
+
+class PagerSession {
+ public:
+  // Creates CDownload, checks the port and applies the settings. Throws Error.
+  explicit PagerSession(const SessionOptions& options);
+  ~PagerSession();
+
+  // Result S_OK, or S_FALSE for a disabled pager whose answers were read
+  // (the identity is filled either way); other failures throw.
+  HRESULT Identify(PagerIdentity* identity);
+  // What the latest transaction reported (every operation refreshes it).
+  const PagerIdentity& LastIdentity();
+  // Reads the blocks into memory (indexed by address - blocks[0].address).
+  void Read(const std::vector<Block>& blocks, BYTE* memory, const char* verb = "read");
+  // `image` is the whole 64 KiB address space; the blocks select what to write.
+  void Write(const std::vector<Block>& blocks, const BYTE* image);
+  // Reads the blocks back and compares. Returns the first differing address.
+  std::optional<uint32_t> Verify(const std::vector<Block>& blocks, const BYTE* image,
+                                 BYTE* actualAtMismatch = nullptr);
+  void Activate();
+
+  // Command mode. Each returns normally or throws Error.
+  void BeginCommands();
+  void EndCommands();
+  // One parsed command (probe included).
+  void RunCommand(const ParsedCommand& command);
+  // The probe: S_OK or S_FALSE (the pager's answer cannot be told apart).
+  HRESULT Probe();
+  bool InCommandMode() const { return inCommandMode_; }
+
+  // Throws the Error for the component's last error.
+  [[noreturn]] void Fail(const std::string& what);
+
+  const std::string& Device() const { return device_; }
+  const OutputMode& Output() const { return options_.output; }
+
+ private:
+  void CheckPortBeforeUse();
+  void Transfer(const std::vector<Block>& blocks, const char* verb, BYTE* readInto,
+                const BYTE* writeFrom, uint32_t base);
+
+  SessionOptions options_;
+  std::string device_;  // the real device path
+  std::unique_ptr<TraceRelay> relay_;
+  ComPtr<IDownloadTransfer> transfer_;
+  ComPtr<IDownloadState> state_;
+  ComPtr<IDownloadError> error_;
+  ComPtr<IPagerCommands> commands_;
+  PagerIdentity identity_;
+  bool inCommandMode_ = false;
+};
+
+}  // namespace tarnctl
+
+#endif  // TARNCTL_PAGER_H

@@ -1,0 +1,61 @@
+// What tarnctl needs from the operating system, behind one small interface:
+// platform_posix.cpp and platform_win32.cpp implement it.
+#ifndef TARNCTL_PLATFORM_H
+#define TARNCTL_PLATFORM_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnctl::platform {
+
+// Folder of the running executable ("" when unknown).
+std::string ExecutableDir();
+
+// File name of a component library from its base name: "tarn" gives
+// "libtarn.so" on POSIX and "tarn.dll" on Windows.
+std::string LibraryFileName(const std::string& base);
+
+// Separator of folder lists in environment variables.
+char PathListSeparator();
+
+bool FileExists(const std::string& path);
+
+// Loads the library and calls its DllRegisterServer. False with a reason
+// when the library or its export is missing or registration failed.
+bool CallRegisterServer(const std::string& path, std::string* why);
+
+// True when a user sits at a terminal: the controlling terminal can be opened
+// and standard output is a terminal. Then the progress window and the
+// settings dialog are shown; otherwise tarnctl prints plain lines.
+bool Interactive();
+// True when a controlling terminal exists at all (for dialogs).
+bool HaveTerminal();
+
+// Reads a line from the controlling terminal with echo off. Throws Error
+// (exit 1) without a terminal.
+std::string ReadSecret(const std::string& prompt);
+
+// What a port's device looks like right now.
+enum class PortState { kFree, kBusy, kMissing, kNoAccess, kOther };
+// Opens the device without waiting, tries a non-blocking exclusive advisory
+// lock on it and closes it again; nothing is held afterwards. `detail`
+// receives a short reason (for example "locked by another program").
+PortState ProbePort(const std::string& device, std::string* detail);
+
+struct SerialDevice {
+  std::string device;
+  std::string description;
+};
+// The serial devices present on this machine.
+std::vector<SerialDevice> ListSerialDevices();
+
+// Sets an environment variable for this process and its children.
+void SetEnv(const std::string& name, const std::string& value);
+
+// Milliseconds from an arbitrary start, monotonic.
+double NowMs();
+
+}  // namespace tarnctl::platform
+
+#endif  // TARNCTL_PLATFORM_H

@@ -1,0 +1,52 @@
+// Port settings strings as tarnctl handles them: reading the pairs (same
+// token rules as the download server's reader), replacing the device, and
+// the settings saved between runs.
+//
+// Saved settings live in the component runtime's registry, under
+// HKEY_CURRENT_USER\Software\Tarn\tarnctl\PortSettings (default value), so
+// they follow COMRT_REGISTRY on POSIX and the user's registry on Windows;
+// `tarnctl setup` writes them, `--port STRING` overrides them for one run.
+#ifndef TARNCTL_SETTINGS_H
+#define TARNCTL_SETTINGS_H
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarnctl {
+
+// What a run uses when nothing is saved and no --port is given.
+inline constexpr const char* kDefaultPortSettings =
+    "device = COM1 baud = 9600 data = 8 parity = no stop = 1";
+
+struct SettingsPair {
+  std::string key;
+  std::string value;
+};
+
+// The key = value pairs of a settings string, in text order. Tokens are
+// separated by blanks and control characters 7..13; "=" is a token of its
+// own; a double-quoted token keeps blanks and "=".
+std::vector<SettingsPair> ParseSettings(const std::string& text);
+
+// The value of the first pair with the key (letter case ignored).
+std::optional<std::string> SettingsValue(const std::string& text, const std::string& key);
+
+// The same settings with the device replaced (quoted when needed).
+std::string ReplaceDevice(const std::string& text, const std::string& device);
+
+// Saved settings: nullopt when none are saved.
+std::optional<std::string> LoadSavedSettings();
+// Throws Error (exit 1) when the registry cannot be written.
+void SaveSettings(const std::string& text);
+
+// COMn to device path, through the runtime's port map on POSIX
+// (HKEY_CURRENT_USER\Software\Tarn\Ports; default COMn -> /dev/ttyS<n-1>).
+// An absolute path is returned as it is, any other name is taken below /dev. `fromMap` tells
+// whether the registry held an entry.
+std::string ResolveDevice(const std::string& name, bool* fromMap = nullptr);
+
+}  // namespace tarnctl
+
+#endif  // TARNCTL_SETTINGS_H

@@ -1,0 +1,228 @@
+// The --trace relay on POSIX: real device <-> pseudo-terminal, logging every
+// chunk with its time since the start of the relay.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "errors.h"
+#include "platform.h"
+#include "settings.h"
+#include "trace.h"
+
+namespace tarnctl {
+namespace {
+
+speed_t SpeedOf(unsigned long baud) {
+  switch (baud) {
+    case 300:
+      return B300;
+    case 600:
+      return B600;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return 0;
+  }
+}
+
+// Line settings of the real device from the settings string; the defaults
+// are the serial channel's (9600 8N1).
+void ConfigureLine(int fd, const std::string& settings) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return;
+  cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+  unsigned long baud =
+      std::strtoul(SettingsValue(settings, "baud").value_or("9600").c_str(), nullptr, 10);
+  speed_t speed = SpeedOf(baud);
+  if (speed == 0)
+    throw Error(kExitUsage, "--trace: baud rate " + std::to_string(baud) + " is not supported");
+  cfsetispeed(&t, speed);
+  cfsetospeed(&t, speed);
+  unsigned long data =
+      std::strtoul(SettingsValue(settings, "data").value_or("8").c_str(), nullptr, 10);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
+  t.c_cflag |= data == 5 ? CS5 : data == 6 ? CS6 : data == 7 ? CS7 : CS8;
+  std::string parity = SettingsValue(settings, "parity").value_or("no");
+  for (char& c : parity) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
+  if (parity == "odd") t.c_cflag |= PARENB | PARODD;
+  if (parity == "even") t.c_cflag |= PARENB;
+  if (parity == "mark") t.c_cflag |= PARENB | PARODD | CMSPAR;
+  std::string stop = SettingsValue(settings, "stop").value_or("1");
+  if (stop == "2" || stop == "1.5")
+    t.c_cflag |= CSTOPB;
+  else
+    t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+  tcsetattr(fd, TCSANOW, &t);
+}
+
+class PtyRelay final : public TraceRelay {
+ public:
+  PtyRelay(const std::string& device, const std::string& settings, const std::string& file) {
+    trace_ = std::fopen(file.c_str(), "w");
+    if (!trace_)
+      throw Error(kExitFile, "cannot create the trace file " + file + ": " + std::strerror(errno));
+    device_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (device_ < 0 || flock(device_, LOCK_EX | LOCK_NB) != 0) {
+      int e = errno;
+      Cleanup();
+      throw Error(kExitPort,
+                  (e == EBUSY || e == EWOULDBLOCK ? "port busy: " : "cannot open port ") + device +
+                      " (" + std::strerror(e) + ")",
+                  "check the port name and that no other program uses it");
+    }
+    ConfigureLine(device_, settings);
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 || !ptsname(master_)) {
+      Cleanup();
+      throw Error(kExitPort, "--trace: cannot create a pseudo-terminal");
+    }
+    slaveName_ = ptsname(master_);
+    // Held open for the whole job so the pseudo-terminal never hangs up
+    // between two operations; raw, so it never echoes.
+    slave_ = ::open(slaveName_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios t{};
+    if (slave_ < 0 || tcgetattr(slave_, &t) != 0 || pipe(wake_) != 0) {
+      Cleanup();
+      throw Error(kExitPort, "--trace: cannot prepare the pseudo-terminal");
+    }
+    cfmakeraw(&t);
+    tcsetattr(slave_, TCSANOW, &t);
+    int flags = fcntl(master_, F_GETFL);
+    fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+    start_ = platform::NowMs();
+    std::fprintf(trace_,
+                 "# tarnctl trace of %s (%s)\n# time in ms; > host to pager, < pager to "
+                 "host\n",
+                 device.c_str(), settings.c_str());
+    std::fflush(trace_);
+    thread_ = std::thread([this] { Run(); });
+  }
+
+  ~PtyRelay() override {
+    if (thread_.joinable()) {
+      char c = 'x';
+      if (write(wake_[1], &c, 1) < 0) {
+      }
+      thread_.join();
+    }
+    if (trace_)
+      std::fprintf(trace_, "# end: %llu bytes to the pager, %llu bytes to the host\n",
+                   BytesToPager(), BytesToHost());
+    Cleanup();
+  }
+
+  std::string HostDevice() const override { return slaveName_; }
+  unsigned long long BytesToPager() const override { return toPager_; }
+  unsigned long long BytesToHost() const override { return toHost_; }
+
+ private:
+  void Cleanup() {
+    for (int* fd : {&device_, &master_, &slave_, &wake_[0], &wake_[1]})
+      if (*fd >= 0) ::close(std::exchange(*fd, -1));
+    if (trace_) std::fclose(std::exchange(trace_, nullptr));
+  }
+
+  void Log(char direction, const unsigned char* data, ssize_t n) {
+    std::fprintf(trace_, "%10.3f %c", platform::NowMs() - start_, direction);
+    for (ssize_t i = 0; i < n; ++i) std::fprintf(trace_, " %02X", data[i]);
+    std::fputc('\n', trace_);
+    std::fflush(trace_);
+  }
+
+  // Writes everything, waiting for room; false when the other side is gone.
+  static bool WriteAll(int fd, const unsigned char* data, ssize_t n) {
+    while (n > 0) {
+      ssize_t w = ::write(fd, data, static_cast<size_t>(n));
+      if (w > 0) {
+        data += w;
+        n -= w;
+      } else if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
+        pollfd p{fd, POLLOUT, 0};
+        poll(&p, 1, 100);
+      } else {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  void Run() {
+    unsigned char buffer[4096];
+    while (true) {
+      pollfd fds[3] = {{master_, POLLIN, 0}, {device_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      if (poll(fds, 3, -1) < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      if (fds[2].revents) return;
+      if (fds[0].revents & POLLIN) {
+        ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n > 0) {
+          Log('>', buffer, n);
+          toPager_ += static_cast<unsigned long long>(n);
+          if (!WriteAll(device_, buffer, n)) {
+            std::fprintf(trace_, "# the device stopped taking bytes: %s\n", std::strerror(errno));
+            return;
+          }
+        }
+      }
+      if (fds[1].revents & POLLIN) {
+        ssize_t n = ::read(device_, buffer, sizeof buffer);
+        if (n > 0) {
+          Log('<', buffer, n);
+          toHost_ += static_cast<unsigned long long>(n);
+          WriteAll(master_, buffer, n);
+        }
+      }
+      if (fds[1].revents & (POLLHUP | POLLERR) && !(fds[1].revents & POLLIN)) {
+        std::fprintf(trace_, "%10.3f # the device hung up\n", platform::NowMs() - start_);
+        std::fflush(trace_);
+        return;
+      }
+    }
+  }
+
+  FILE* trace_ = nullptr;
+  int device_ = -1, master_ = -1, slave_ = -1;
+  int wake_[2] = {-1, -1};
+  std::string slaveName_;
+  double start_ = 0;
+  std::atomic<unsigned long long> toPager_{0}, toHost_{0};
+  std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<TraceRelay> StartTraceRelay(const std::string& device, const std::string& settings,
+                                            const std::string& traceFile) {
+  return std::make_unique<PtyRelay>(device, settings, traceFile);
+}
+
+}  // namespace tarnctl
