@@ -23,7 +23,7 @@ jobs=${FUZZ_BUILD_JOBS:-2}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 
-mapfile -t targets < <(find build/fuzz/fuzz -type f -name 'fuzz_*' -perm -u+x 2>/dev/null | sort)
+mapfile -t targets < <(find build/fuzz/fuzz -type f -name 'fuzz_*' -perm -u+x -not -path '*/CMakeFiles/*' 2>/dev/null | sort)
 if [ "$#" -gt 0 ]; then
   wanted=("$@")
   selected=()
