@@ -86,8 +86,7 @@ class COutput {
  public:
   static constexpr size_t kCapacity = size_t{1} << 20;
 
-  explicit COutput(const std::string& target)
-      : buffer_(std::make_unique<char[]>(kCapacity)), file_(target) {}
+  explicit COutput(const std::string& target) : buffer_(new char[kCapacity]), file_(target) {}
 
   // Room for n (<= kCapacity) characters; Advance(n) keeps them.
   char* Space(size_t n) {
@@ -232,8 +231,7 @@ class CLineReader {
  public:
   static constexpr size_t kChunk = size_t{1} << 20;
 
-  explicit CLineReader(const std::string& name)
-      : file_(name), buffer_(std::make_unique<char[]>(kChunk)) {}
+  explicit CLineReader(const std::string& name) : file_(name), buffer_(new char[kChunk]) {}
 
   // The next line, valid until the next call; false at the end of the file.
   bool Next(std::string_view& line) {
