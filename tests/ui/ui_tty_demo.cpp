@@ -5,7 +5,10 @@
 //
 //   ui_tty_demo modal <dir>     dialog 900; prints the choices afterwards
 //   ui_tty_demo window <dir>    a progress-like window shown, advanced, hidden
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -79,7 +82,48 @@ int Modal() {
   return 0;
 }
 
+// The client's signal handlers and terminal modes, to check that the UI
+// layer leaves them as they were.
+struct ClientState {
+  void (*handlers[4])(int) = {};
+  termios modes{};
+  bool haveModes = false;
+};
+
+void OnInterrupt(int) {}
+
+ClientState Snapshot() {
+  ClientState s;
+  const int sigs[] = {SIGINT, SIGTSTP, SIGWINCH, SIGTERM};
+  for (int i = 0; i < 4; ++i) {
+    struct sigaction sa;
+    sigaction(sigs[i], nullptr, &sa);
+    s.handlers[i] = sa.sa_handler;
+  }
+  int fd = open("/dev/tty", O_RDONLY | O_NOCTTY);
+  if (fd >= 0) {
+    s.haveModes = tcgetattr(fd, &s.modes) == 0;
+    close(fd);
+  }
+  return s;
+}
+
+std::string Compare(const ClientState& a, const ClientState& b) {
+  std::string out = "signals kept";
+  for (int i = 0; i < 4; ++i)
+    if (a.handlers[i] != b.handlers[i]) out = "signals changed";
+  if (a.haveModes != b.haveModes ||
+      (a.haveModes && (a.modes.c_lflag != b.modes.c_lflag || a.modes.c_iflag != b.modes.c_iflag ||
+                       a.modes.c_oflag != b.modes.c_oflag)))
+    return out + ", tty changed";
+  return out + ", tty kept";
+}
+
 int Window() {
+  // A client with its own SIGINT handler and the defaults for the rest.
+  signal(SIGINT, &OnInterrupt);
+  const ClientState before = Snapshot();
+  std::string shown;
   DialogTemplate t;
   t.id = 901;
   t.caption = "Progress Indicator";
@@ -91,12 +135,15 @@ int Window() {
   auto w = CreateModeless(t);
   w->SetRange(1001, 0, 200);
   w->Show();
+  shown = Compare(before, Snapshot());
   if (!Stage(1)) return 3;
   w->SetText(1000, "Writing");
   w->SetPos(1001, 100);
   if (!Stage(2)) return 3;
   w->Hide();
   if (!Stage(3)) return 3;
+  std::printf("while shown: %s\n", shown.c_str());
+  std::printf("after hide: %s\n", Compare(before, Snapshot()).c_str());
   std::printf("window done\n");
   std::fflush(stdout);
   return 0;
