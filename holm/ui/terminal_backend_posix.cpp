@@ -237,8 +237,9 @@ void TerminalBackend::DrawDialog(const Dialog& d, int focused) {
   const DialogTemplate& t = d.Template();
   const int innerW = CellX(t.width + 2);
   const int innerH = CellY(t.height + 4);
-  const int w = innerW + 2;
-  const int h = innerH + 2;
+  // A terminal smaller than the dialog gets the part that fits, framed.
+  const int w = std::min(innerW + 2, COLS);
+  const int h = std::min(innerH + 2, LINES);
   const int top = std::max(0, (LINES - h) / 2);
   const int left = std::max(0, (COLS - w) / 2);
   const int right = left + w;  // one past the frame
@@ -269,6 +270,7 @@ void TerminalBackend::DrawDialog(const Dialog& d, int focused) {
     const int y = oy + CellY(ct.rect.top);
     const int cw = std::max(1, CellX(ct.rect.width));
     const int maxX = std::min(x + cw, right - 1);
+    if (y >= top + h - 1) continue;  // below a frame cut short by the terminal
     const bool hasFocus = static_cast<int>(i) == focused;
     const attr_t focusAttr = hasFocus ? A_REVERSE : A_NORMAL;
     switch (ct.kind) {
@@ -324,7 +326,8 @@ void TerminalBackend::DrawDialog(const Dialog& d, int focused) {
         // [#####.....] 45%  The percentage is the position within the range.
         const int span = c.rangeMax - c.rangeMin;
         const int done = c.pos - c.rangeMin;
-        const int barW = std::max(1, cw - 2);
+        // The bar shrinks to leave room for the percentage on a narrow terminal.
+        const int barW = std::max(1, std::min(cw - 2, right - 1 - x - 7));
         int filled = span > 0 ? static_cast<int>(static_cast<long long>(done) * barW / span) : 0;
         int percent = span > 0 ? static_cast<int>(static_cast<long long>(done) * 100 / span) : 0;
         filled = std::clamp(filled, 0, barW);
