@@ -1,1 +1,364 @@
+// The simulator over real pseudo-terminals: the server class on a thread and
+// the pagersim executable, each driven by a plain POSIX client (termios, raw).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "tools/pagersim/pty_server.h"
+
+namespace pagersim {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A minimal serial client: raw 8N1, one poll per read.
+class Client {
+ public:
+  explicit Client(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    if (fd_ < 0) return;
+    termios tio{};
+    tcgetattr(fd_, &tio);
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tcsetattr(fd_, TCSANOW, &tio);
+    tcflush(fd_, TCIOFLUSH);
+  }
+  ~Client() { Close(); }
+  bool ok() const { return fd_ >= 0; }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  void Write(const Bytes& bytes) {
+    ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  // Reads up to n bytes, giving up after `timeoutMs` of silence.
+  Bytes Read(size_t n, int timeoutMs = 2000) {
+    Bytes out;
+    while (out.size() < n) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, timeoutMs) <= 0) break;
+      uint8_t buffer[512];
+      ssize_t got = ::read(fd_, buffer, std::min(sizeof buffer, n - out.size()));
+      if (got <= 0) break;
+      out.insert(out.end(), buffer, buffer + got);
+    }
+    return out;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+Bytes Block(const Bytes& data) {
+  Bytes out = data;
+  uint8_t sum = 0;
+  for (uint8_t b : data) sum = static_cast<uint8_t>(sum + b);
+  out.push_back(sum);
+  return out;
+}
+
+PagerConfig Config() {
+  PagerConfig config;
+  config.identity.status = 'O';
+  config.identity.infoBlock[15] = 0x42;
+  return config;
+}
+
+// Runs a PtyServer on a thread for the length of a test.
+struct Served {
+  explicit Served(PagerConfig config, ServeOptions options = {},
+                  const std::function<void(Pager&)>& prepare = {})
+      : server(std::move(config)) {
+    if (prepare) prepare(server.pager());
+    std::string error;
+    started = server.Start(options, &error);
+    EXPECT_TRUE(started) << error;
+    if (started) thread = std::thread([this] { end = server.Serve(); });
+  }
+  PtyServer::End Finish() {
+    if (thread.joinable()) {
+      server.Stop();
+      thread.join();
+    }
+    return end;
+  }
+  ~Served() { Finish(); }
+  PtyServer server;
+  bool started = false;
+  std::thread thread;
+  PtyServer::End end = PtyServer::End::Failed;
+};
+
+TEST(PtyServer, ClientReadsAndWritesMemoryOverAPty) {
+  Served served(Config(), {}, [](Pager& pager) {
+    for (int i = 0; i < 4; ++i) pager.Memory()[0x100 + i] = static_cast<uint8_t>(0xD0 + i);
+  });
+  ASSERT_TRUE(served.started);
+  Client client(served.server.DevicePath());
+  ASSERT_TRUE(client.ok());
+
+  client.Write({0xAA});
+  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Write({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04});
+  Bytes answer = client.Read(38 + 4);
+  ASSERT_EQ(answer.size(), 42u);
+  EXPECT_EQ(answer[15], 0x42);
+  EXPECT_EQ(answer[36], 'O');
+  EXPECT_EQ(answer[37], 0xBB);
+  EXPECT_EQ(Bytes(answer.begin() + 38, answer.end()), (Bytes{0xD0, 0xD1, 0xD2, 0xD3}));
+
+  client.Write({0xAA});
+  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Write({0x86, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02});
+  EXPECT_EQ(client.Read(38).size(), 38u);
+  client.Write({0x12, 0x34, 0x46});
+  EXPECT_EQ(client.Read(2), (Bytes{0x06, 0x06}));
+
+  // A block with a wrong checksum is refused.
+  client.Write({0xAA});
+  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Write({0x86, 0x02, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});
+  EXPECT_EQ(client.Read(38).size(), 38u);
+  client.Write({0x55, 0x00});
+  EXPECT_EQ(client.Read(1), Bytes{0x15});
+  client.Close();
+
+  EXPECT_EQ(served.Finish(), PtyServer::End::Stopped);
+  const Pager& pager = served.server.pager();
+  EXPECT_EQ(pager.Memory()[0x200], 0x12);
+  EXPECT_EQ(pager.Memory()[0x201], 0x34);
+  EXPECT_EQ(pager.Memory()[0x300], 0xFF);
+  ASSERT_EQ(pager.Violations().size(), 1u);
+  EXPECT_EQ(pager.Violations()[0].kind, ViolationKind::BadChecksum);
+}
+
+TEST(PtyServer, CommandModeAndTruncatedHeaderOverAPty) {
+  PagerConfig config = Config();
+  config.hostByteTimeoutMs = 50;
+  Served served(config);
+  ASSERT_TRUE(served.started);
+  Client client(served.server.DevicePath());
+  ASSERT_TRUE(client.ok());
+  client.Write({0xAA});
+  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Write({0x80, 0x09, 0, 0, 0, 0, 0, 0});
+  EXPECT_EQ(client.Read(1), Bytes{'.'});
+  client.Write({0xAE, 0x34, 0x56, 0x00, 0x12, 0xAB, 0xCD, 0x14});
+  EXPECT_EQ(client.Read(1), Bytes{'.'});
+  client.Write({0x12});
+  EXPECT_EQ(client.Read(1), Bytes{'.'});
+  // Three header bytes, then nothing: the pager records it and stays quiet.
+  client.Write({0xAA});
+  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Write({0x86, 0x01, 0x00});
+  EXPECT_EQ(client.Read(1, 200), Bytes{});
+  client.Write({0xAA});
+  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Close();
+  served.Finish();
+  EXPECT_TRUE(served.server.pager().HasViolation(ViolationKind::TruncatedHeader));
+  EXPECT_EQ(served.server.pager().Commands().size(), 2u);
+}
+
+TEST(PtyServer, OnceEndsWhenTheHostClosesAndDisconnectCutsTheLine) {
+  ServeOptions once;
+  once.once = true;
+  Served served(Config(), once);
+  ASSERT_TRUE(served.started);
+  {
+    Client client(served.server.DevicePath());
+    client.Write({0xAA});
+    EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  }
+  served.thread.join();
+  EXPECT_EQ(served.end, PtyServer::End::HostClosed);
+
+  PagerConfig config = Config();
+  config.faults = {{Step::Status, FaultKind::Disconnect, 0, 1}};
+  Served cut(config);
+  ASSERT_TRUE(cut.started);
+  Client client(cut.server.DevicePath());
+  client.Write({0xAA});
+  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Write({0x87, 0x01, 0, 0, 0, 0, 0, 0});
+  cut.thread.join();
+  EXPECT_EQ(cut.end, PtyServer::End::Disconnected);
+  EXPECT_LE(client.Read(37, 200).size(), 36u);  // no status byte ever comes
+}
+
+TEST(PtyServer, LineRateEmulationSpacesTheBytes) {
+  ServeOptions options;
+  options.baud = 9600;  // 960 bytes per second
+  Served served(Config(), options);
+  ASSERT_TRUE(served.started);
+  Client client(served.server.DevicePath());
+  const auto start = std::chrono::steady_clock::now();
+  client.Write({0xAA});
+  ASSERT_EQ(client.Read(1), Bytes{0x8B});
+  client.Write({0x86, 0x01, 0x00, 0x00, 0, 0, 0x00, 200});
+  EXPECT_EQ(client.Read(238).size(), 238u);
+  // 1 + 9 + 238 bytes at 960 per second take at least 250 ms.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(240));
+}
+
+TEST(PtyServer, StartRefusesToReplaceARegularFileWithTheSymlink) {
+  char path[] = "/tmp/pagersim_test_XXXXXX";
+  int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  PtyServer server(Config());
+  ServeOptions options;
+  options.symlinkPath = path;
+  std::string error;
+  EXPECT_FALSE(server.Start(options, &error));
+  EXPECT_NE(error.find("not a symbolic link"), std::string::npos) << error;
+  ::unlink(path);
+}
+
+// --- the executable -------------------------------------------------------
+
+struct Child {
+  pid_t pid = -1;
+  FILE* out = nullptr;  // its stdout
+  int in = -1;          // its stdin
+};
+
+Child Spawn(const std::vector<std::string>& args) {
+  int outPipe[2], inPipe[2];
+  Child child;
+  if (::pipe(outPipe) != 0 || ::pipe(inPipe) != 0) return child;
+  child.pid = ::fork();
+  if (child.pid == 0) {
+    ::dup2(outPipe[1], 1);
+    ::dup2(inPipe[0], 0);
+    ::close(outPipe[0]);
+    ::close(inPipe[1]);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(outPipe[1]);
+  ::close(inPipe[0]);
+  child.out = ::fdopen(outPipe[0], "r");
+  child.in = inPipe[1];
+  return child;
+}
+
+int Wait(Child& child) {
+  int status = 0;
+  ::waitpid(child.pid, &status, 0);
+  if (child.out) std::fclose(child.out);
+  if (child.in >= 0) ::close(child.in);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string FirstLine(Child& child) {
+  char line[256] = {};
+  if (!std::fgets(line, sizeof line, child.out)) return "";
+  return line;
+}
+
+TEST(PagersimExe, ServesThroughTheSymlinkAndDumpsMemoryAfterTheHostCloses) {
+  const std::string link = "/tmp/pagersim_test_link_" + std::to_string(::getpid());
+  const std::string dump = "/tmp/pagersim_test_dump_" + std::to_string(::getpid());
+  Child child = Spawn({PAGERSIM_EXE, "--once", "--symlink", link, "--dump", dump, "--status", "Y",
+                       "--password", "hex:31 32 33 34 35 36 37 38 39 30", "--fill", "0"});
+  ASSERT_GT(child.pid, 0);
+  const std::string line = FirstLine(child);
+  EXPECT_EQ(line.rfind("pagersim: serving on /dev/", 0), 0u) << line;
+  {
+    Client client(link);
+    ASSERT_TRUE(client.ok());
+    client.Write({0xAA});
+    EXPECT_EQ(client.Read(1), Bytes{0x8B});
+    client.Write({0x86, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02});
+    Bytes answers = client.Read(37);
+    ASSERT_EQ(answers.size(), 37u);
+    EXPECT_EQ(answers[36], 'Y');
+    client.Write({'1', '2', '3', '4', '5', '6', '7', '8', '9', '0'});
+    EXPECT_EQ(client.Read(1), Bytes{0xBB});
+    client.Write(Block({0x12, 0x34}));
+    EXPECT_EQ(client.Read(2), (Bytes{0x06, 0x06}));
+  }
+  EXPECT_EQ(Wait(child), 0);
+  std::ifstream in(dump, std::ios::binary);
+  Bytes memory((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(memory.size(), 65536u);
+  EXPECT_EQ(memory[0x1FF], 0x00);
+  EXPECT_EQ(memory[0x200], 0x12);
+  EXPECT_EQ(memory[0x201], 0x34);
+  EXPECT_NE(::access(link.c_str(), F_OK), 0);  // the symlink is gone
+  ::unlink(dump.c_str());
+}
+
+TEST(PagersimExe, StdinControlAndSignalsEndIt) {
+  Child child = Spawn({PAGERSIM_EXE, "--stdin-control"});
+  ASSERT_GT(child.pid, 0);
+  EXPECT_EQ(FirstLine(child).rfind("pagersim: serving on ", 0), 0u);
+  ::close(child.in);
+  child.in = -1;
+  EXPECT_EQ(Wait(child), 0);
+
+  Child other = Spawn({PAGERSIM_EXE});
+  ASSERT_GT(other.pid, 0);
+  EXPECT_FALSE(FirstLine(other).empty());
+  ::kill(other.pid, SIGTERM);
+  EXPECT_EQ(Wait(other), 0);
+}
+
+TEST(PagersimExe, BadOptionsGiveAClearErrorAndExitCode2) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus"},
+      {"--status", "toolong"},
+      {"--password", "eleven-byte"},
+      {"--fault", "nowhere:silence"},
+      {"--fault", "wake:wrong"},
+      {"--info", "hex:1"},
+      {"--image", "/nonexistent/pagersim/image.bin"},
+  };
+  for (const auto& extra : cases) {
+    std::vector<std::string> args{PAGERSIM_EXE};
+    args.insert(args.end(), extra.begin(), extra.end());
+    int errPipe[2];
+    ASSERT_EQ(::pipe(errPipe), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(errPipe[1], 2);
+      std::vector<char*> argv;
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(errPipe[1]);
+    std::string err;
+    char buffer[256];
+    ssize_t n;
+    while ((n = ::read(errPipe[0], buffer, sizeof buffer)) > 0) err.append(buffer, n);
+    ::close(errPipe[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << extra[0];
+    EXPECT_EQ(err.rfind("pagersim: error: ", 0), 0u) << err;
+  }
+}
+
+}  // namespace
+}  // namespace pagersim

@@ -235,6 +235,8 @@ PtyServer::End PtyServer::Serve(std::string* error) {
     }
     if (!connected) outgoing.clear();  // nobody holds the line
     wantWrite = false;
+    // An idle line starts sending at once; a busy one keeps its frame rhythm.
+    if (frameUs != 0 && !outgoing.empty() && nextSendUs + frameUs < now) nextSendUs = now;
     while (!outgoing.empty() && (frameUs == 0 || nextSendUs <= now)) {
       uint8_t chunk[512];
       size_t n = frameUs == 0 ? std::min(outgoing.size(), sizeof chunk) : 1;
@@ -242,7 +244,7 @@ PtyServer::End PtyServer::Serve(std::string* error) {
       ssize_t written = ::write(fd_, chunk, n);
       if (written > 0) {
         outgoing.erase(outgoing.begin(), outgoing.begin() + written);
-        if (frameUs != 0) nextSendUs = now + frameUs;
+        if (frameUs != 0) nextSendUs += frameUs;
         continue;
       }
       if (written < 0 && errno == EINTR) continue;
@@ -263,13 +265,14 @@ PtyServer::End PtyServer::Serve(std::string* error) {
     if (auto t = pager_.NextOutputTime()) wake = std::min(wake, *t);
     if (auto t = pager_.NextDeadline()) wake = std::min(wake, *t);
     if (!outgoing.empty() && frameUs != 0 && !wantWrite) wake = std::min(wake, nextSendUs);
-    int timeoutMs = -1;
-    if (wake != std::numeric_limits<uint64_t>::max())
-      timeoutMs =
-          wake <= now ? 0 : static_cast<int>(std::min<uint64_t>((wake - now + 999) / 1000, 60000));
+    uint64_t waitUs = std::numeric_limits<uint64_t>::max();
+    if (wake != std::numeric_limits<uint64_t>::max()) waitUs = wake <= now ? 0 : wake - now;
     // While no host holds the pty, its master reports a hang-up at once, so
     // it is not polled; a short sleep notices the next host instead.
-    if (!connected) timeoutMs = timeoutMs < 0 ? 20 : std::min(timeoutMs, 20);
+    if (!connected) waitUs = std::min<uint64_t>(waitUs, 20000);
+    waitUs = std::min<uint64_t>(waitUs, 60'000'000);
+    timespec waitTime{static_cast<time_t>(waitUs / 1000000),
+                      static_cast<long>(waitUs % 1000000) * 1000};
 
     pollfd fds[3];
     nfds_t count = 0;
@@ -284,7 +287,7 @@ PtyServer::End PtyServer::Serve(std::string* error) {
       lineIndex = static_cast<int>(count);
       fds[count++] = {fd_, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0};
     }
-    if (::poll(fds, count, timeoutMs) < 0) {
+    if (::ppoll(fds, count, &waitTime, nullptr) < 0) {
       if (errno == EINTR) continue;
       *error = Errno("poll");
       return End::Failed;
