@@ -1,0 +1,290 @@
+// The registry file: keys and values, persistence, crash safety, damaged
+// files, and the port map.
+#include <comrt/comrt.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/comrt/test_util.h"
+
+namespace {
+
+using Registry = comrt_test::TempRegistry;
+
+std::vector<std::string> DirectoryEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d))
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+TEST_F(Registry, KeysAndDefaultValuesIgnoreLetterCase) {
+  ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "CLSID\\{X}\\InProcServer32", REG_SZ, "/lib/a.so", 0),
+            ERROR_SUCCESS);
+  EXPECT_EQ(ClassesValue("clsid\\{x}\\InprocServer32"), "/lib/a.so");
+  // The name keeps the spelling it was created with.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyA(HKEY_CLASSES_ROOT, "CLSID\\{x}", &key), ERROR_SUCCESS);
+  char name[64];
+  ASSERT_EQ(RegEnumKeyA(key, 0, name, sizeof name), ERROR_SUCCESS);
+  EXPECT_STREQ(name, "InProcServer32");
+  EXPECT_EQ(RegEnumKeyA(key, 1, name, sizeof name), ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(RegEnumKeyA(key, 0, name, 5), ERROR_MORE_DATA);
+  // A key without a default value reads as empty; a missing key is missing.
+  char value[16] = "junk";
+  LONG size = sizeof value;
+  EXPECT_EQ(RegQueryValueA(key, nullptr, value, &size), ERROR_SUCCESS);
+  EXPECT_STREQ(value, "");
+  EXPECT_EQ(size, 1);
+  size = sizeof value;
+  EXPECT_EQ(RegQueryValueA(key, "Nope", value, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegOpenKeyA(key, nullptr, &key), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(Registry, SizeContractOfQueries) {
+  ASSERT_EQ(RegSetValueA(HKEY_CURRENT_USER, "Software\\T", REG_SZ, "abcdef", 3), ERROR_SUCCESS);
+  // The size argument is ignored: the whole string is stored.
+  LONG size = 0;
+  ASSERT_EQ(RegQueryValueA(HKEY_CURRENT_USER, "Software\\T", nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 7);
+  char small[4] = "xyz";
+  size = sizeof small;
+  EXPECT_EQ(RegQueryValueA(HKEY_CURRENT_USER, "Software\\T", small, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 7);
+  EXPECT_STREQ(small, "xyz");
+  EXPECT_EQ(RegSetValueA(HKEY_CURRENT_USER, "Software\\T", 4 /* REG_DWORD */, "x", 1),
+            ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(Registry, BadPathsAndHandles) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "a\\\\b", &key), ERROR_BAD_PATHNAME);
+  EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "\\a", &key), ERROR_BAD_PATHNAME);
+  EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "a\nb", &key), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, std::string(256, 'k').c_str(), &key),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "a", nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegSetValueA(reinterpret_cast<HKEY>(&key), "a", REG_SZ, "v", 1), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(access(path_.c_str(), F_OK), -1) << "nothing was written";
+}
+
+TEST_F(Registry, NamedValuesAndDeletion) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Tarn\\Ports", &key), ERROR_SUCCESS);
+  const char device[] = "/dev/ttyUSB0";
+  ASSERT_EQ(
+      RegSetValueExA(key, "COM1", 0, REG_SZ, reinterpret_cast<const BYTE*>(device), sizeof device),
+      ERROR_SUCCESS);
+  char value[64];
+  DWORD size = sizeof value, type = 0;
+  ASSERT_EQ(RegQueryValueExA(key, "com1", nullptr, &type, reinterpret_cast<BYTE*>(value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_STREQ(value, device);
+  EXPECT_EQ(size, sizeof device);
+  // The unset default value is absent for the Ex call.
+  size = sizeof value;
+  EXPECT_EQ(RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteValueA(key, "COM1"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueA(key, "COM1"), ERROR_FILE_NOT_FOUND);
+
+  // A key with subkeys stays; a deleted key's handle says so.
+  HKEY child = nullptr;
+  ASSERT_EQ(RegCreateKeyA(key, "Child", &child), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Tarn"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyA(key, "Child"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(key, "Child"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegSetValueExA(child, "x", 0, REG_SZ, reinterpret_cast<const BYTE*>("y"), 2),
+            ERROR_KEY_DELETED);
+  EXPECT_EQ(RegOpenKeyA(key, "Child", &child), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(child, nullptr);
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, AwkwardTextSurvivesTheFile) {
+  const std::string awkward = "quote\" back\\slash [bracket] \t tab\nnewline \x01 =@ \xC3\xA9";
+  ASSERT_EQ(
+      RegSetValueA(HKEY_CURRENT_USER, "Software\\[odd] name=\"x\"", REG_SZ, awkward.c_str(), 0),
+      ERROR_SUCCESS);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "Software\\[odd] name=\"x\"", &key), ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegSetValueExA(key, awkward.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>("named"), 6),
+      ERROR_SUCCESS);
+  char value[128];
+  LONG size = sizeof value;
+  ASSERT_EQ(RegQueryValueA(key, nullptr, value, &size), ERROR_SUCCESS);
+  EXPECT_EQ(std::string(value), awkward);
+  DWORD dsize = sizeof value;
+  ASSERT_EQ(RegQueryValueExA(key, awkward.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(value),
+                             &dsize),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(value, "named");
+  RegCloseKey(key);
+  // One line per item: the newline and control character were escaped.
+  const std::string text = ReadFile(path_);
+  EXPECT_NE(text.find("\\n"), std::string::npos);
+  EXPECT_EQ(text.find('\x01'), std::string::npos);
+}
+
+TEST_F(Registry, DamagedFileIsReportedAndNeverOverwritten) {
+  const std::string damaged = "COMRT REGISTRY 1\n[HKEY_CLASSES_ROOT\\A]\n@=\"unterminated\n";
+  WriteFile(path_, damaged);
+  EXPECT_EQ(ClassesValue("A"), "<missing>");
+  LONG size = 0;
+  EXPECT_EQ(RegQueryValueA(HKEY_CLASSES_ROOT, "A", nullptr, &size), ERROR_BADDB);
+  EXPECT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "B", REG_SZ, "b", 0), ERROR_BADDB);
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "C", &key), ERROR_BADDB);
+  EXPECT_EQ(ReadFile(path_), damaged);
+
+  for (const std::string& other :
+       {std::string("not a registry\n"), std::string("COMRT REGISTRY 1\n@=\"no key\"\n"),
+        std::string("COMRT REGISTRY 1\n[HKEY_NOWHERE\\A]\n"),
+        std::string("COMRT REGISTRY 1\n[HKEY_CURRENT_USER\\A]\n@=\"x\" trailing\n"),
+        std::string("COMRT REGISTRY 1\n[HKEY_CURRENT_USER\\A]\n@=\"\\x00\"\n"),
+        std::string("COMRT REGISTRY 1\n[HKEY_CURRENT_USER\\A\\\\B]\n"),
+        std::string("COMRT REGISTRY 1\n\0\n", 19)}) {
+    WriteFile(path_, other);
+    EXPECT_EQ(RegSetValueA(HKEY_CURRENT_USER, "D", REG_SZ, "d", 0), ERROR_BADDB) << other;
+    EXPECT_EQ(ReadFile(path_), other);
+  }
+
+  // A path that cannot be read as a file (here a directory) is reported too.
+  std::remove(path_.c_str());
+  ASSERT_EQ(mkdir(path_.c_str(), 0700), 0);
+  EXPECT_EQ(RegSetValueA(HKEY_CURRENT_USER, "D", REG_SZ, "d", 0), ERROR_BADDB);
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, nullptr, &key), ERROR_BADDB);
+}
+
+TEST_F(Registry, HandEditedFileIsRead) {
+  WriteFile(path_,
+            "# comment\n\n  COMRT REGISTRY 1  \r\n; another\n[hkey_current_user\\Software\\X]\r\n"
+            "  @=\"v\\x41\"  \n\"Name\"=\"w\"\n");
+  char value[16];
+  LONG size = sizeof value;
+  ASSERT_EQ(RegQueryValueA(HKEY_CURRENT_USER, "software\\x", value, &size), ERROR_SUCCESS);
+  EXPECT_STREQ(value, "vA");
+}
+
+TEST_F(Registry, CrashMidWriteLeavesTheOldFileIntact) {
+  // A registry big enough that rewriting it takes more than the file-size
+  // limit the child gets: the child is killed (SIGXFSZ) while writing.
+  for (int i = 0; i < 200; ++i) {
+    const std::string key = "Software\\Bulk\\Key" + std::to_string(i);
+    ASSERT_EQ(RegSetValueA(HKEY_CURRENT_USER, key.c_str(), REG_SZ,
+                           std::string(40, static_cast<char>('a' + i % 26)).c_str(), 0),
+              ERROR_SUCCESS);
+  }
+  const std::string before = ReadFile(path_);
+  ASSERT_GT(before.size(), 8192u);
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_DFL);
+    rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    RegSetValueA(HKEY_CURRENT_USER, "Software\\Late", REG_SZ, "late", 0);
+    _exit(0);  // not reached when the limit works
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the child should have died mid-write";
+  EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+
+  // The old file is byte for byte the same and still reads; the dead
+  // writer's temporary file is left over.
+  EXPECT_EQ(ReadFile(path_), before);
+  char value[64];
+  LONG size = sizeof value;
+  ASSERT_EQ(RegQueryValueA(HKEY_CURRENT_USER, "Software\\Bulk\\Key27", value, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::string(value), std::string(40, 'b'));
+  size = sizeof value;
+  EXPECT_EQ(RegQueryValueA(HKEY_CURRENT_USER, "Software\\Late", value, &size),
+            ERROR_FILE_NOT_FOUND);
+  bool stray = false;
+  for (const std::string& name : DirectoryEntries(dir_))
+    if (name.rfind("registry.tmp.", 0) == 0) stray = true;
+  EXPECT_TRUE(stray);
+
+  // The next write succeeds and clears the leftover.
+  ASSERT_EQ(RegSetValueA(HKEY_CURRENT_USER, "Software\\Late", REG_SZ, "late", 0), ERROR_SUCCESS);
+  for (const std::string& name : DirectoryEntries(dir_))
+    EXPECT_EQ(name.rfind("registry.tmp.", 0), std::string::npos) << name;
+  size = sizeof value;
+  ASSERT_EQ(RegQueryValueA(HKEY_CURRENT_USER, "Software\\Bulk\\Key199", value, &size),
+            ERROR_SUCCESS);
+}
+
+TEST_F(Registry, CreatesMissingDirectoriesAndFollowsTheEnvironment) {
+  const std::string nested = dir_ + "/a/b/registry";
+  setenv("COMRT_REGISTRY", nested.c_str(), 1);
+  ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "K", REG_SZ, "v", 0), ERROR_SUCCESS);
+  EXPECT_EQ(access(nested.c_str(), R_OK), 0);
+  char path[512];
+  const size_t n = comrt_RegistryPath(path, sizeof path);
+  EXPECT_EQ(std::string(path, n), nested);
+  EXPECT_EQ(comrt_RegistryPath(path, 3), nested.size() + 1);
+
+  unsetenv("COMRT_REGISTRY");
+  setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+  comrt_RegistryPath(path, sizeof path);
+  EXPECT_EQ(std::string(path), dir_ + "/comrt/registry");
+  unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(Registry, PortNamesResolveThroughTheMap) {
+  char out[64];
+  ASSERT_EQ(comrt_ResolvePortName("COM1", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, "/dev/ttyS0");
+  ASSERT_EQ(comrt_ResolvePortName("com12:", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, "/dev/ttyS11");
+  ASSERT_EQ(comrt_ResolvePortName("\\\\.\\COM3", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, "/dev/ttyS2");
+  for (const char* asIs : {"/dev/pts/4", "COM0", "COM257", "COM01", "COM1x", "COM", "ttyUSB0"}) {
+    ASSERT_EQ(comrt_ResolvePortName(asIs, out, sizeof out), ERROR_SUCCESS);
+    EXPECT_STREQ(out, asIs);
+  }
+
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Tarn\\Ports", &key), ERROR_SUCCESS);
+  const char device[] = "/dev/pts/7";
+  ASSERT_EQ(
+      RegSetValueExA(key, "COM2", 0, REG_SZ, reinterpret_cast<const BYTE*>(device), sizeof device),
+      ERROR_SUCCESS);
+  RegCloseKey(key);
+  // The subkey form is honoured too.
+  ASSERT_EQ(
+      RegSetValueA(HKEY_CURRENT_USER, "Software\\Tarn\\Ports\\COM5", REG_SZ, "/dev/ttyACM0", 0),
+      ERROR_SUCCESS);
+  ASSERT_EQ(comrt_ResolvePortName("com2", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, device);
+  ASSERT_EQ(comrt_ResolvePortName("COM5", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, "/dev/ttyACM0");
+  ASSERT_EQ(comrt_ResolvePortName("COM4", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, "/dev/ttyS3");
+
+  EXPECT_EQ(comrt_ResolvePortName("COM2", out, 5), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(comrt_ResolvePortName(nullptr, out, sizeof out), ERROR_INVALID_PARAMETER);
+
+  WriteFile(path_, "garbage");
+  EXPECT_EQ(comrt_ResolvePortName("COM2", out, sizeof out), ERROR_BADDB);
+  ASSERT_EQ(comrt_ResolvePortName("/dev/ttyS9", out, sizeof out), ERROR_SUCCESS);
+}
+
+}  // namespace
