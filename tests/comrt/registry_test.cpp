@@ -183,12 +183,11 @@ TEST_F(Registry, HandEditedFileIsRead) {
 TEST_F(Registry, CrashMidWriteLeavesTheOldFileIntact) {
   // A registry big enough that rewriting it takes more than the file-size
   // limit the child gets: the child is killed (SIGXFSZ) while writing.
-  for (int i = 0; i < 200; ++i) {
-    const std::string key = "Software\\Bulk\\Key" + std::to_string(i);
-    ASSERT_EQ(RegSetValueA(HKEY_CURRENT_USER, key.c_str(), REG_SZ,
-                           std::string(40, static_cast<char>('a' + i % 26)).c_str(), 0),
-              ERROR_SUCCESS);
-  }
+  std::string text = "COMRT REGISTRY 1\n";
+  for (int i = 0; i < 200; ++i)
+    text += "[HKEY_CURRENT_USER\\Software\\Bulk\\Key" + std::to_string(i) + "]\n@=\"" +
+            std::string(40, static_cast<char>('a' + i % 26)) + "\"\n";
+  WriteFile(path_, text);
   const std::string before = ReadFile(path_);
   ASSERT_GT(before.size(), 8192u);
 
