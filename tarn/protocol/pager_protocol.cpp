@@ -270,19 +270,34 @@ int32_t CPagerProtocol::RunTransaction() {
   // The eight steps in order; a pause of 5 ms follows the header and the
   // password step. Steps return only the three results, so every step runs
   // once: a result other than kResultOk ends the transaction with it.
-  static constexpr Step kSteps[] = {
-      &CPagerProtocol::WakeUp,
-      &CPagerProtocol::SendHeader,
-      &CPagerProtocol::ReceiveOptionByte,
-      &CPagerProtocol::ReceiveInfoBlock,
-      &CPagerProtocol::ReceiveRecords,
-      &CPagerProtocol::ReceiveStatus,
-      &CPagerProtocol::SendPassword,
-      &CPagerProtocol::ReceiveVerdict,
-  };
   int32_t result = kResultOk;
   for (int step = 0; step < 8; ++step) {
-    result = (this->*kSteps[step])();
+    switch (step) {
+      case 0:
+        result = WakeUp();
+        break;
+      case 1:
+        result = SendHeader();
+        break;
+      case 2:
+        result = ReceiveOptionByte();
+        break;
+      case 3:
+        result = ReceiveInfoBlock();
+        break;
+      case 4:
+        result = ReceiveRecords();
+        break;
+      case 5:
+        result = ReceiveStatus();
+        break;
+      case 6:
+        result = SendPassword();
+        break;
+      default:
+        result = ReceiveVerdict();
+        break;
+    }
     if (result != kResultOk) return result;
     if (step == 1 || step == 6) Channel().Delay(kStepPauseMs);
   }
