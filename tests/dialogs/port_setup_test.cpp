@@ -205,6 +205,8 @@ TEST_F(PortSetupTest, CancelAndAFailedOpenReturnTheInputUnchanged) {
       u"garbage=with==no  blanks\t\"",
       u"device = COM1 name = \u00e9\u4e2d\U0001F600",  // beyond any narrow code page
       std::u16string(u"device = COM2\0 tail", 19),
+      // A lone surrogate: no code page holds it, the text comes back intact.
+      std::u16string(u"device = COM3 x = ") + char16_t(0xD800),
   };
   for (int button : {kIdCancel, kCannotOpen}) {
     for (const auto& in : inputs) {
