@@ -216,6 +216,30 @@ TEST(PtyServer, LineRateEmulationSpacesTheBytes) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(240));
 }
 
+TEST(PtyServer, ServesAnExistingTty) {
+  // The test holds the master of a pty pair and acts as the host; the server
+  // serves the slave as if it were a serial port.
+  int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  ServeOptions options;
+  options.ttyPath = ::ptsname(master);
+  options.baud = 9600;
+  Served served(Config(), options);
+  ASSERT_TRUE(served.started);
+  ASSERT_EQ(::write(master, "\xAA", 1), 1);
+  pollfd p{master, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 2000), 1);
+  uint8_t answer = 0;
+  EXPECT_EQ(::read(master, &answer, 1), 1);
+  EXPECT_EQ(answer, 0x8B);
+  served.Finish();
+  ::close(master);
+  EXPECT_EQ(served.end, PtyServer::End::Stopped);
+  EXPECT_EQ(served.server.pager().Stats().wakeBytes, 1u);
+}
+
 TEST(PtyServer, StartRefusesToReplaceARegularFileWithTheSymlink) {
   char path[] = "/tmp/pagersim_test_XXXXXX";
   int fd = ::mkstemp(path);
@@ -307,6 +331,62 @@ TEST(PagersimExe, ServesThroughTheSymlinkAndDumpsMemoryAfterTheHostCloses) {
   EXPECT_NE(::access(link.c_str(), F_OK), 0);  // the symlink is gone
   ::unlink(dump.c_str());
 }
+
+#ifdef PAGERSIM_TEST_S19
+std::string S1Record(uint16_t address, const Bytes& data) {
+  const uint8_t count = static_cast<uint8_t>(data.size() + 3);
+  unsigned sum = count + (address >> 8) + (address & 0xFF);
+  char text[16];
+  std::snprintf(text, sizeof text, "S1%02X%04X", count, address);
+  std::string line = text;
+  for (uint8_t b : data) {
+    std::snprintf(text, sizeof text, "%02X", b);
+    line += text;
+    sum += b;
+  }
+  std::snprintf(text, sizeof text, "%02X\n", ~sum & 0xFF);
+  return line + text;
+}
+
+TEST(PagersimExe, ServesAnSRecordImageAndDumpsOne) {
+  const std::string image = "/tmp/pagersim_test_image_" + std::to_string(::getpid()) + ".s19";
+  const std::string dump = "/tmp/pagersim_test_dump_" + std::to_string(::getpid()) + ".s19";
+  {
+    std::ofstream out(image);
+    out << "S0030000FC\n" << S1Record(0x0100, {0xC0, 0xC1, 0xC2, 0xC3}) << "S9030000FC\n";
+  }
+  Child child = Spawn({PAGERSIM_EXE, "--once", "--image", image, "--dump", dump});
+  ASSERT_GT(child.pid, 0);
+  const std::string line = FirstLine(child);
+  ASSERT_EQ(line.rfind("pagersim: serving on ", 0), 0u) << line;
+  {
+    Client client(line.substr(21, line.size() - 22));
+    ASSERT_TRUE(client.ok());
+    client.Write({0xAA});
+    EXPECT_EQ(client.Read(1), Bytes{0x8B});
+    client.Write({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04});
+    Bytes answer = client.Read(42);
+    ASSERT_EQ(answer.size(), 42u);
+    EXPECT_EQ(Bytes(answer.begin() + 38, answer.end()), (Bytes{0xC0, 0xC1, 0xC2, 0xC3}));
+  }
+  EXPECT_EQ(Wait(child), 0);
+  std::ifstream in(dump);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("S1130100C0C1C2C3"), std::string::npos);
+  ::unlink(image.c_str());
+  ::unlink(dump.c_str());
+
+  // A damaged record is refused before anything is served.
+  {
+    std::ofstream out(image);
+    out << "S0030000FC\nS1070100C0C1C2C300\nS9030000FC\n";
+  }
+  Child bad = Spawn({PAGERSIM_EXE, "--image", image});
+  EXPECT_EQ(FirstLine(bad), "");
+  EXPECT_EQ(Wait(bad), 2);
+  ::unlink(image.c_str());
+}
+#endif
 
 TEST(PagersimExe, StdinControlAndSignalsEndIt) {
   Child child = Spawn({PAGERSIM_EXE, "--stdin-control"});

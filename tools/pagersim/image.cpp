@@ -17,6 +17,11 @@ ImageLoader& S19Loader() {
   return loader;
 }
 
+ImageSaver& S19Saver() {
+  static ImageSaver saver;
+  return saver;
+}
+
 bool IsS19Name(const std::string& path) {
   const auto dot = path.rfind('.');
   if (dot == std::string::npos) return false;
@@ -30,6 +35,9 @@ bool IsS19Name(const std::string& path) {
 
 void SetS19Loader(ImageLoader loader) {
   S19Loader() = std::move(loader);
+}
+void SetS19Saver(ImageSaver saver) {
+  S19Saver() = std::move(saver);
 }
 
 bool LoadImage(const std::string& path, uint32_t offset, Memory& memory, std::string* error) {
@@ -61,6 +69,13 @@ bool LoadImage(const std::string& path, uint32_t offset, Memory& memory, std::st
 }
 
 bool SaveImage(const std::string& path, const Memory& memory, std::string* error) {
+  if (IsS19Name(path)) {
+    if (!S19Saver()) {
+      *error = path + ": S-record images are not supported by this build";
+      return false;
+    }
+    return S19Saver()(path, memory, error);
+  }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (out) out.write(reinterpret_cast<const char*>(memory.data()), memory.size());
   if (!out) {

@@ -80,11 +80,13 @@ int main(int argc, char** argv) {
                  "records status password verdict read-data write-data first-ack second-ack "
                  "activate-ack command-ack command-block probe any; kinds: silence wrong drop "
                  "echo disconnect; COUNT 0 = always (default 1)");
-  app.add_option("--image", image, "Memory image: raw binary (S-record when supported)");
+  app.add_option("--image", image,
+                 "Memory image: raw binary, or S-record (.s19, .srec, .s28, .mot)");
   app.add_option("--image-offset", imageOffset, "Address of the first byte of a raw image")
       ->check(CLI::Range(0u, 0xFFFFu));
   app.add_option("--fill", fill, "Byte of memory not covered by the image (default 0xFF)");
-  app.add_option("--dump", dump, "Write the 64 KiB memory to PATH on exit");
+  app.add_option("--dump", dump,
+                 "Write the 64 KiB memory to PATH on exit (raw, or S-record by extension)");
   app.add_option("--transcript", transcript,
                  "Write every byte and every protocol violation to PATH on exit (- = stderr)");
 
@@ -136,6 +138,9 @@ int main(int argc, char** argv) {
   }
   if (stdinControl) serve.stopFd = 0;
 
+#ifdef PAGERSIM_HAVE_S19
+  InstallS19Support();
+#endif
   PtyServer server(config);
   server.pager().Memory().fill(fillByte);
   if (!image.empty() && !LoadImage(image, imageOffset, server.pager().Memory(), &error))
