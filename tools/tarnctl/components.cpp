@@ -38,10 +38,9 @@ void SplitInto(const std::string& list, char sep, std::vector<std::string>* out)
 }
 
 std::string FindLibrary(const std::string& base) {
-  for (const std::string& dir : ComponentSearchPath()) {
-    std::string path = dir + "/" + platform::LibraryFileName(base);
-    if (platform::FileExists(path)) return path;
-  }
+  for (const std::string& dir : ComponentSearchPath())
+    for (const std::string& name : platform::LibraryFileNames(base))
+      if (platform::FileExists(dir + "/" + name)) return dir + "/" + name;
   return {};
 }
 
@@ -92,7 +91,7 @@ std::vector<std::string> RegisterComponents(const std::vector<std::string>& libr
       std::string p = FindLibrary(base);
       if (p.empty())
         throw Error(kExitComponents,
-                    "component library " + platform::LibraryFileName(base) + " not found",
+                    "component library " + platform::LibraryFileNames(base).front() + " not found",
                     "build the project, or set TARNCTL_COMPONENT_PATH to the folder that holds it");
       paths.push_back(p);
     }
@@ -111,7 +110,8 @@ IUnknown* CreateByProgId(const char* progId, REFIID iid) {
   HRESULT hr = TryCreate(progId, iid, &object);
   if (RegistrationMayHelp(hr)) {
     std::string path = FindLibrary(LibraryOf(progId));
-    std::string why = "library " + platform::LibraryFileName(LibraryOf(progId)) + " not found";
+    std::string why =
+        "library " + platform::LibraryFileNames(LibraryOf(progId)).front() + " not found";
     if (!path.empty() && RegisterOne(path, &why)) hr = TryCreate(progId, iid, &object);
     if (FAILED(hr))
       throw Error(kExitComponents,

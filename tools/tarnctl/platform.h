@@ -12,9 +12,10 @@ namespace tarnctl::platform {
 // Folder of the running executable ("" when unknown).
 std::string ExecutableDir();
 
-// File name of a component library from its base name: "tarn" gives
-// "libtarn.so" on POSIX and "tarn.dll" on Windows.
-std::string LibraryFileName(const std::string& base);
+// File names a component library may have, from its base name: "tarn"
+// gives libtarn.so on POSIX, libtarn.dll (MinGW's naming) and tarn.dll on
+// Windows. The first is the usual one.
+std::vector<std::string> LibraryFileNames(const std::string& base);
 
 // Separator of folder lists in environment variables.
 char PathListSeparator();

@@ -71,8 +71,8 @@ std::string ExecutableDir() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-std::string LibraryFileName(const std::string& base) {
-  return "lib" + base + ".so";
+std::vector<std::string> LibraryFileNames(const std::string& base) {
+  return {"lib" + base + ".so"};
 }
 
 char PathListSeparator() {

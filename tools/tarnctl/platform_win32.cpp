@@ -19,8 +19,8 @@ std::string ExecutableDir() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-std::string LibraryFileName(const std::string& base) {
-  return base + ".dll";
+std::vector<std::string> LibraryFileNames(const std::string& base) {
+  return {"lib" + base + ".dll", base + ".dll"};
 }
 
 char PathListSeparator() {

@@ -131,23 +131,45 @@ std::string ResolveDevice(const std::string& name, bool* fromMap) {
   return name;
 #else
   // As the serial channel names devices: an absolute path as it is, COMn
-  // through the port map, any other name below /dev.
+  // through the runtime's port map, any other name below /dev.
   if (!name.empty() && name[0] == '/') return name;
+  char buffer[4096];
+  if (comrt_ResolvePortName(name.c_str(), buffer, sizeof buffer) != ERROR_SUCCESS)
+    std::snprintf(buffer, sizeof buffer, "%s", name.c_str());
+  std::string device = buffer;
+  if (device == name) return "/dev/" + name;  // not a COMn name
+  unsigned long n =
+      std::strtoul(name.c_str() + (name.rfind("\\\\.\\", 0) == 0 ? 7 : 3), nullptr, 10);
+  if (fromMap) *fromMap = device != "/dev/ttyS" + std::to_string(n - 1);
+  return device;
+#endif
+}
+
+void MapPort(const std::string& port, const std::string& device) {
+#ifdef _WIN32
+  throw Error(kExitUsage, "Windows names its COM ports itself; there is no port map to change");
+#else
   char* end = nullptr;
-  unsigned long n = 0;
-  bool isCom =
-      name.size() >= 4 && EqualNoCase(name.substr(0, 3), "COM") && name[3] >= '1' && name[3] <= '9';
-  if (isCom) n = std::strtoul(name.c_str() + 3, &end, 10);
-  if (!isCom || *end != '\0' || n > 100000) return "/dev/" + name;
-  std::string sub = std::string(kPortMapKey) + "\\COM" + std::to_string(n);
-  char buffer[1024];
-  LONG size = sizeof buffer;
-  if (RegQueryValueA(HKEY_CURRENT_USER, sub.c_str(), buffer, &size) == ERROR_SUCCESS && size > 1) {
-    buffer[sizeof buffer - 1] = '\0';
-    if (fromMap) *fromMap = true;
-    return buffer;
+  unsigned long n =
+      port.size() >= 4 && EqualNoCase(port.substr(0, 3), "COM") && port[3] >= '1' && port[3] <= '9'
+          ? std::strtoul(port.c_str() + 3, &end, 10)
+          : 0;
+  if (n == 0 || n > 256 || *end != '\0')
+    throw Error(kExitUsage, "\"" + port + "\" is not a port name COM1..COM256");
+  std::string name = "COM" + std::to_string(n);
+  HKEY key = nullptr;
+  LONG rc = RegCreateKeyA(HKEY_CURRENT_USER, kPortMapKey, &key);
+  if (rc == ERROR_SUCCESS) {
+    rc = device.empty() ? RegDeleteValueA(key, name.c_str())
+                        : RegSetValueExA(key, name.c_str(), 0, REG_SZ,
+                                         reinterpret_cast<const BYTE*>(device.c_str()),
+                                         static_cast<DWORD>(device.size() + 1));
+    RegCloseKey(key);
   }
-  return "/dev/ttyS" + std::to_string(n - 1);
+  if (rc != ERROR_SUCCESS && !(device.empty() && rc == ERROR_FILE_NOT_FOUND))
+    throw Error(kExitUsage,
+                "cannot change the port map (registry error " + std::to_string(rc) + ")",
+                "check that the registry file is writable (COMRT_REGISTRY or ~/.config/comrt)");
 #endif
 }
 

@@ -47,6 +47,10 @@ void SaveSettings(const std::string& text);
 // whether the registry held an entry.
 std::string ResolveDevice(const std::string& name, bool* fromMap = nullptr);
 
+// Maps COMn to a device in the runtime's port map (an empty device removes
+// the entry). POSIX only; throws Error (exit 1).
+void MapPort(const std::string& port, const std::string& device);
+
 }  // namespace tarnctl
 
 #endif  // TARNCTL_SETTINGS_H

@@ -1,0 +1,96 @@
+#include "process.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace tarnctl_test {
+
+RunResult Run(const std::vector<std::string>& argv,
+              const std::vector<std::pair<std::string, std::string>>& env, double timeoutSeconds,
+              const std::string& input) {
+  RunResult r;
+  int out[2], err[2], in[2];
+  if (pipe(out) != 0 || pipe(err) != 0 || pipe(in) != 0) return r;
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    setsid();  // no controlling terminal: no dialogs, no progress window
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]}) close(fd);
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  close(in[0]);
+  if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
+  }
+  close(in[1]);
+  bool outOpen = true, errOpen = true;
+  char buffer[4096];
+  while (outOpen || errOpen) {
+    double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (elapsed > timeoutSeconds) {
+      r.timedOut = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    pollfd fds[2] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}};
+    if (poll(fds, 2, 100) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (!fds[i].revents) continue;
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n <= 0) {
+        (i == 0 ? outOpen : errOpen) = false;
+      } else {
+        (i == 0 ? r.out : r.err).append(buffer, static_cast<size_t>(n));
+      }
+    }
+  }
+  close(out[0]);
+  close(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!r.timedOut && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+  return r;
+}
+
+std::string MakeTempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "tarnctl-test-XXXXXX").string();
+  char* dir = mkdtemp(pattern.data());
+  return dir ? std::string(dir) : std::string();
+}
+
+void RemoveTree(const std::string& dir) {
+  std::error_code ec;
+  if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+}  // namespace tarnctl_test

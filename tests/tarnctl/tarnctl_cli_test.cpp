@@ -1,0 +1,308 @@
+// The tarnctl executable against the pager simulator over pseudo-terminals,
+// in real time: each subcommand, and the failures a user meets (wrong
+// password, disabled pager, a pager that drops off mid-write, a busy or
+// missing port, a verify mismatch, a damaged file, bad usage).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "process.h"
+#include "sim.h"
+
+namespace {
+
+using tarnctl_test::RunResult;
+
+// The S1 record line of `data` at `address` (at most 16 bytes).
+std::string S1Line(unsigned address, const std::vector<unsigned char>& data) {
+  char t[8];
+  unsigned count = static_cast<unsigned>(data.size()) + 3;
+  unsigned sum = count + (address >> 8) + (address & 0xFF);
+  std::snprintf(t, sizeof t, "S1%02X%04X", count, address);
+  std::string line = t;
+  for (unsigned char b : data) {
+    std::snprintf(t, sizeof t, "%02X", b);
+    line += t;
+    sum += b;
+  }
+  std::snprintf(t, sizeof t, "%02X", ~sum & 0xFF);
+  return line + t;
+}
+
+std::string S19File(unsigned address, const std::vector<unsigned char>& data) {
+  std::string text = "test image\nS00600004844521B\n";
+  for (size_t i = 0; i < data.size(); i += 16) {
+    std::vector<unsigned char> part(
+        data.begin() + static_cast<long>(i),
+        data.begin() + static_cast<long>(std::min(i + 16, data.size())));
+    text += S1Line(address + static_cast<unsigned>(i), part) + "\n";
+  }
+  return text + "S9030000FC\n";
+}
+
+// Host-to-pager bytes of a pagersim transcript, as "AA 86 01 ..".
+std::string HostBytes(const std::string& transcript) {
+  std::string out;
+  size_t at = 0;
+  while ((at = transcript.find("host->pager", at)) != std::string::npos) {
+    at += 11;
+    while (at < transcript.size() && transcript[at] == ' ') ++at;
+    if (!out.empty()) out += ' ';
+    out += transcript.substr(at, 2);
+  }
+  return out;
+}
+
+class TarnctlCli : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    setenv("TARNCTL_PAGERSIM", PAGERSIM_EXE, 1);
+    std::string dir = tarnctl_test::MakeTempDir();
+    RunResult r =
+        tarnctl_test::Run({TARNCTL_EXE, "register"}, {{"COMRT_REGISTRY", dir + "/registry"}}, 30);
+    componentsReady_ = r.exitCode == 0;
+    registerOutput_ = r.out + r.err;
+    tarnctl_test::RemoveTree(dir);
+  }
+
+  void SetUp() override {
+    if (!componentsReady_)
+      GTEST_SKIP() << "the component libraries are not built yet: " << registerOutput_;
+    dir_ = tarnctl_test::MakeTempDir();
+    ASSERT_FALSE(dir_.empty());
+  }
+  void TearDown() override {
+    sim_.reset();
+    tarnctl_test::RemoveTree(dir_);
+  }
+
+  void StartSim(std::vector<std::string> args) {
+    sim_ = tarnctl::SimulatedPager::Start(args);
+    port_ = "device = " + sim_->Device() + " baud = 9600";
+  }
+  // Stops the simulator so that it writes its --dump and --transcript files.
+  void StopSim() { sim_.reset(); }
+
+  RunResult Tarnctl(std::vector<std::string> args, double timeout = 60,
+                    const std::string& input = {}) {
+    args.insert(args.begin(), TARNCTL_EXE);
+    return tarnctl_test::Run(
+        args, {{"COMRT_REGISTRY", dir_ + "/registry"}, {"XDG_CONFIG_HOME", dir_ + "/config"}},
+        timeout, input);
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  static inline bool componentsReady_ = false;
+  static inline std::string registerOutput_;
+  std::string dir_;
+  std::string port_;
+  std::unique_ptr<tarnctl::SimulatedPager> sim_;
+};
+
+TEST_F(TarnctlCli, IdentifyPrintsWhatThePagerReports) {
+  StartSim({"--info", "TARNCTL-TEST-ID1", "--record1", "RECORD-ONE", "--status", "O"});
+  RunResult r = Tarnctl({"identify", "--port", port_});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("8B (supported)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("|TARNCTL-TEST-ID1|"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("|RECORD-ONE|"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("4F 'O' (ready)"), std::string::npos) << r.out;
+}
+
+TEST_F(TarnctlCli, ReadWritesTheRangeAsAnS19File) {
+  std::string raw;
+  for (int i = 0; i < 256; ++i) raw.push_back(static_cast<char>(i ^ 0x5A));
+  tarnctl_test::WriteFile(Path("image.bin"), raw);
+  StartSim({"--image", Path("image.bin"), "--image-offset", "0x0100"});
+  RunResult r =
+      Tarnctl({"read", "0x0110", "20", "-o", Path("out.s19"), "--port", port_, "--block", "8"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  // One plain line per block without a terminal.
+  EXPECT_NE(r.out.find("read block 3/3 0x0120-0x0123 (4 bytes) ok"), std::string::npos) << r.out;
+  std::string file = tarnctl_test::ReadFile(Path("out.s19"));
+  std::vector<unsigned char> first, second;
+  for (int i = 0; i < 16; ++i) first.push_back(static_cast<unsigned char>((0x10 + i) ^ 0x5A));
+  for (int i = 16; i < 20; ++i) second.push_back(static_cast<unsigned char>((0x10 + i) ^ 0x5A));
+  EXPECT_NE(file.find(S1Line(0x0110, first)), std::string::npos) << file;
+  EXPECT_NE(file.find(S1Line(0x0120, second)), std::string::npos) << file;
+  EXPECT_NE(file.find("memory 0x0110-0x0123, 20 bytes"), std::string::npos) << file;
+}
+
+TEST_F(TarnctlCli, WriteStoresTheFileAndVerifiesIt) {
+  std::vector<unsigned char> data;
+  for (int i = 0; i < 20; ++i) data.push_back(static_cast<unsigned char>(0xC0 + i));
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0200, data));
+  StartSim({"--fast", "--dump", Path("dump.bin")});
+  RunResult r = Tarnctl({"write", Path("in.s19"), "--port", port_});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("wrote 20 bytes in 1 block(s)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("verified"), std::string::npos) << r.out;
+  StopSim();
+  std::string memory = tarnctl_test::ReadFile(Path("dump.bin"));
+  ASSERT_EQ(memory.size(), 0x10000u);
+  for (int i = 0; i < 20; ++i)
+    EXPECT_EQ(static_cast<unsigned char>(memory[0x200 + i]), data[i]) << i;
+  EXPECT_EQ(static_cast<unsigned char>(memory[0x1FF]), 0xFF);  // untouched around it
+  EXPECT_EQ(static_cast<unsigned char>(memory[0x214]), 0xFF);
+}
+
+TEST_F(TarnctlCli, VerifyMismatchNamesTheFirstDifferingAddress) {
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0300, {0xFF, 0xFF, 0x12, 0x34}));
+  StartSim({});  // memory filled with 0xFF
+  RunResult r = Tarnctl({"verify", Path("in.s19"), "--port", port_});
+  EXPECT_EQ(r.exitCode, 5) << r.out << r.err;
+  EXPECT_NE(r.err.find("verify mismatch at 0x0302: file 12, pager FF"), std::string::npos) << r.err;
+}
+
+TEST_F(TarnctlCli, WrongPasswordIsRefusedAndTheRightOneAccepted) {
+  StartSim({"--status", "Y", "--password", "0123456789"});
+  tarnctl_test::WriteFile(Path("wrong"), "987654\n");
+  tarnctl_test::WriteFile(Path("right"), "0123456789\n");
+  tarnctl_test::WriteFile(Path("long"), "0123456789A\n");
+  RunResult wrong = Tarnctl(
+      {"read", "0", "4", "-o", Path("a.s19"), "--port", port_, "--password-file", Path("wrong")});
+  EXPECT_EQ(wrong.exitCode, 2) << wrong.err;
+  EXPECT_NE(wrong.err.find("Wrong Download password!"), std::string::npos) << wrong.err;
+  EXPECT_NE(wrong.err.find("hint: check the download password"), std::string::npos) << wrong.err;
+  EXPECT_FALSE(tarnctl_test::ReadFile(Path("a.s19")).size()) << "a file was written";
+
+  RunResult right = Tarnctl(
+      {"read", "0", "4", "-o", Path("b.s19"), "--port", port_, "--password-file", Path("right")});
+  EXPECT_EQ(right.exitCode, 0) << right.err;
+
+  RunResult tooLong = Tarnctl({"identify", "--port", port_, "--password-file", Path("long")});
+  EXPECT_EQ(tooLong.exitCode, 1) << tooLong.err;
+  EXPECT_NE(tooLong.err.find("at most 10"), std::string::npos) << tooLong.err;
+  // No terminal in the test: the prompt cannot be shown.
+  RunResult noTty = Tarnctl({"identify", "--port", port_, "--ask-password"});
+  EXPECT_EQ(noTty.exitCode, 1) << noTty.err;
+  EXPECT_NE(noTty.err.find("needs a terminal"), std::string::npos) << noTty.err;
+}
+
+TEST_F(TarnctlCli, DisabledPagerIsReportedAndNothingIsWritten) {
+  StartSim({"--status", "D", "--fast", "--dump", Path("dump.bin")});
+  RunResult id = Tarnctl({"identify", "--port", port_});
+  EXPECT_EQ(id.exitCode, 2) << id.out << id.err;
+  EXPECT_NE(id.out.find("'D' (disabled)"), std::string::npos) << id.out;
+  EXPECT_NE(id.err.find("Pager disabled. Operation canceled."), std::string::npos) << id.err;
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0400, {1, 2, 3}));
+  RunResult w = Tarnctl({"write", Path("in.s19"), "--port", port_});
+  EXPECT_EQ(w.exitCode, 2) << w.err;
+  StopSim();
+  std::string memory = tarnctl_test::ReadFile(Path("dump.bin"));
+  ASSERT_EQ(memory.size(), 0x10000u);
+  EXPECT_EQ(static_cast<unsigned char>(memory[0x400]), 0xFF);
+}
+
+TEST_F(TarnctlCli, PagerThatDropsOffMidWriteEndsWithAClearError) {
+  StartSim({"--fast", "--fault", "first-ack:disconnect"});
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0500, {1, 2, 3, 4, 5, 6, 7, 8}));
+  RunResult r = Tarnctl({"write", Path("in.s19"), "--port", port_}, 75);
+  EXPECT_FALSE(r.timedOut) << "tarnctl hung";
+  EXPECT_TRUE(r.exitCode == 2 || r.exitCode == 3) << r.exitCode << r.err;
+  EXPECT_NE(r.err.find("write 0x0500-0x0507 failed: error "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("hint: "), std::string::npos) << r.err;
+}
+
+TEST_F(TarnctlCli, BusyAndMissingPortsAreToldApart) {
+  StartSim({});
+  int holder = open(sim_->Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  RunResult busy = Tarnctl({"identify", "--port", port_});
+  EXPECT_EQ(busy.exitCode, 3) << busy.err;
+  EXPECT_NE(busy.err.find("port busy: " + sim_->Device()), std::string::npos) << busy.err;
+  close(holder);
+
+  RunResult missing = Tarnctl({"identify", "--port", "device = /dev/tarnctl-no-such-port"});
+  EXPECT_EQ(missing.exitCode, 3) << missing.err;
+  EXPECT_NE(missing.err.find("port missing: /dev/tarnctl-no-such-port"), std::string::npos)
+      << missing.err;
+}
+
+TEST_F(TarnctlCli, CommandModeSendsTheCommandsInOrder) {
+  StartSim({"--transcript", Path("transcript.txt")});
+  RunResult bad = Tarnctl({"cmd", "13", "pair:1,300", "--port", port_});
+  EXPECT_EQ(bad.exitCode, 1) << bad.err;  // checked before the pager is woken
+  RunResult r = Tarnctl({"cmd", "13", "ff", "pair:0x1FF,2", "42:1", "ae:0x123456,0xABCD",
+                         "46:0x10000,0x100", "probe", "--port", port_},
+                        30);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("ae:0x123456,0xABCD: ok"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("command mode: left"), std::string::npos) << r.out;
+  StopSim();
+  std::string host = HostBytes(tarnctl_test::ReadFile(Path("transcript.txt")));
+  // The first run must not have reached the pager: the stream starts with the wake-up.
+  EXPECT_EQ(host.rfind("AA 80 09", 0), 0u) << host;
+  EXPECT_NE(host.find("13 FF FF 02 42 01 00 00 00 01 AE 34 56 00 12 AB CD 14 "
+                      "46 00 00 01 00 00 01 00 00 02 12 0B"),
+            std::string::npos)
+      << host;
+}
+
+TEST_F(TarnctlCli, ActivateReportsTheNewStatus) {
+  StartSim({"--status-after-activate", "Y"});
+  RunResult r = Tarnctl({"activate", "--port", port_});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("now reports status 59 'Y'"), std::string::npos) << r.out;
+}
+
+TEST_F(TarnctlCli, TraceRecordsTheWireBothWays) {
+  StartSim({});
+  RunResult r = Tarnctl({"identify", "--port", port_, "--trace", Path("trace.txt")});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  std::string trace = tarnctl_test::ReadFile(Path("trace.txt"));
+  EXPECT_NE(trace.find("> AA"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("< 8B"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("> 87 01 00 00 00 00 00 00"), std::string::npos) << trace;
+}
+
+TEST_F(TarnctlCli, SetupSavesSettingsThatLaterRunsUse) {
+  RunResult set = Tarnctl({"setup", "--set", "device = /dev/tarnctl-saved-port baud = 4800"});
+  ASSERT_EQ(set.exitCode, 0) << set.err;
+  RunResult show = Tarnctl({"setup", "--show"});
+  EXPECT_NE(show.out.find("device = /dev/tarnctl-saved-port baud = 4800"), std::string::npos)
+      << show.out;
+  // The saved device is used when no --port is given.
+  RunResult id = Tarnctl({"identify"});
+  EXPECT_EQ(id.exitCode, 3);
+  EXPECT_NE(id.err.find("port missing: /dev/tarnctl-saved-port"), std::string::npos) << id.err;
+  RunResult dialog = Tarnctl({"setup"});
+  EXPECT_EQ(dialog.exitCode, 1) << dialog.err;
+  EXPECT_NE(dialog.err.find("needs a terminal"), std::string::npos) << dialog.err;
+  RunResult ports = Tarnctl({"ports"});
+  EXPECT_EQ(ports.exitCode, 0) << ports.err;
+  EXPECT_NE(ports.out.find("COM1   -> /dev/ttyS0"), std::string::npos) << ports.out;
+  EXPECT_NE(ports.out.find("Saved settings: device = /dev/tarnctl-saved-port"), std::string::npos)
+      << ports.out;
+}
+
+TEST_F(TarnctlCli, BadFilesAndBadUsageStopBeforeThePager) {
+  std::string damaged = S19File(0x0600, {1, 2, 3, 4});
+  damaged.replace(damaged.find("S107"), 4, "S108");
+  tarnctl_test::WriteFile(Path("bad.s19"), damaged);
+  RunResult bad = Tarnctl({"write", Path("bad.s19"), "--port", "device = /dev/null"});
+  EXPECT_EQ(bad.exitCode, 4) << bad.err;
+  EXPECT_NE(bad.err.find("malformed"), std::string::npos) << bad.err;
+  RunResult missing = Tarnctl({"verify", Path("none.s19"), "--port", "device = /dev/null"});
+  EXPECT_EQ(missing.exitCode, 4) << missing.err;
+  EXPECT_EQ(Tarnctl({"read", "0xFFFF", "2", "-o", Path("x.s19")}).exitCode, 1);
+  EXPECT_EQ(Tarnctl({"read", "0x10000", "1", "-o", Path("x.s19")}).exitCode, 1);
+  EXPECT_EQ(Tarnctl({"write"}).exitCode, 1);
+  EXPECT_EQ(Tarnctl({}).exitCode, 1);
+}
+
+TEST_F(TarnctlCli, DemoRunsTheWholeJobWellUnderAMinute) {
+  RunResult r = Tarnctl({"demo", "--size", "64"}, 60);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_LT(r.seconds, 60);
+  EXPECT_NE(r.out.find("summary"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("64 bytes read back, all equal"), std::string::npos) << r.out;
+}
+
+}  // namespace
