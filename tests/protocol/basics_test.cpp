@@ -67,16 +67,6 @@ TEST(ByteStream, GrowsByTwiceCapacityPlusOneKeepingWrittenBytes) {
   for (uint32_t i = 26; i < s.Capacity(); ++i) ASSERT_EQ(s.Data()[i], 0) << i;
 }
 
-TEST(ByteStream, FreedStreamGrowsFromZero) {
-  CByteStream s(8);
-  s.Free();
-  EXPECT_EQ(s.Capacity(), 0u);
-  const uint8_t b[] = {7, 8};
-  s.Append(b, 2);  // 0 -> 1 -> 3
-  EXPECT_EQ(s.Capacity(), 3u);
-  EXPECT_EQ(s.Data()[1], 8);
-}
-
 TEST(ByteStream, ReversedAppendPutsMostSignificantByteFirst) {
   CByteStream s;
   const uint8_t little_endian[] = {0x34, 0x12};
@@ -146,12 +136,6 @@ TEST(Deadline, PassesOnlyWhenTheClockIsStrictlyLater) {
   EXPECT_NO_THROW(b.proto.CheckDeadline());
   b.link.Advance(1);
   EXPECT_THROW(b.proto.CheckDeadline(), CPagerProtocol::CTarnTimeout);
-}
-
-TEST(Deadline, LargestFiniteDeadlineIsComputedIn64Bits) {
-  Bench b;
-  b.proto.SetDeadline(0xFFFFFFFE);
-  EXPECT_EQ(b.proto.deadline, VirtualClock(&b.link) + 0xFFFFFFFEull * 10000ull);
 }
 
 TEST(Deadline, SystemClockCountsFrom1601) {
