@@ -87,6 +87,11 @@ std::wstring Widen(const std::string& text) {
 
 class TerminalBackend : public Backend {
  public:
+  // A window still shown when the process ends: the terminal is given back.
+  ~TerminalBackend() override {
+    SignalGuard guard;
+    Close();
+  }
   const char* Name() const override { return "terminal"; }
   int RunModal(Dialog& dlg, const ModalHandlers& handlers) override;
   std::unique_ptr<WindowImpl> CreateWindowImpl(const ModelessWindow& window) override;

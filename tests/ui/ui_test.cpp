@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <string>
+
 #include "holm/ui/headless.h"
 #include "holm/ui/modal_keys.h"
 
@@ -306,6 +309,30 @@ TEST(BackendChoice, NamesInstallAndRestore) {
   w->Show();
   w->SetPos(40, 7);
   EXPECT_EQ(w->Model().Pos(40), 7);  // invisible, but keeps its state
+}
+
+std::string DefaultBackendWith(const char* env) {
+  std::string cmd = env ? std::string("HOLM_UI=") + env + " " : std::string("unset HOLM_UI; ");
+  cmd += std::string(UI_TTY_DEMO) + " backend - </dev/null 2>/dev/null";
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  const std::string key = "backend=";
+  const size_t at = out.find(key);
+  return at == std::string::npos
+             ? out
+             : out.substr(at + key.size(), out.find('\n', at) - at - key.size());
+}
+
+TEST(BackendChoice, EnvironmentForcesTheDefault) {
+  EXPECT_EQ(DefaultBackendWith(nullptr), "terminal");
+  EXPECT_EQ(DefaultBackendWith("none"), "none");
+  EXPECT_EQ(DefaultBackendWith("headless"), "headless");
+  EXPECT_EQ(DefaultBackendWith("terminal"), "terminal");
+  EXPECT_EQ(DefaultBackendWith("bogus"), "terminal");  // unknown names are ignored
 }
 
 // A process without a controlling terminal (a daemon, CI): the terminal

@@ -5,6 +5,7 @@
 //
 //   ui_tty_demo modal <dir>     dialog 900; prints the choices afterwards
 //   ui_tty_demo window <dir>    a progress-like window shown, advanced, hidden
+//   ui_tty_demo backend -       prints the name of the process's default backend
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -163,5 +164,9 @@ int main(int argc, char** argv) {
   std::string mode = argv[1];
   if (mode == "modal") return Modal();
   if (mode == "window") return Window();
+  if (mode == "backend") {
+    std::printf("backend=%s\n", CurrentBackend().Name());
+    return 0;
+  }
   return 2;
 }
