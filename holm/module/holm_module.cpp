@@ -1,0 +1,35 @@
+// The Holm library: its application object, the five class factories and
+// the three exports.
+#include <tarnholm/interfaces.h>
+
+#include "framework/exports.h"
+#include "framework/module.h"
+#include "holm/module/holm_classes.h"
+
+namespace holm {
+namespace {
+
+class CHolmApp : public fw::CWinApp {
+ public:
+  // Enables every factory of the table for creation.
+  BOOL InitInstance() override {
+    fw::ClassFactory::RegisterAll();
+    return TRUE;
+  }
+};
+
+CHolmApp theApp;
+
+// The class factory table, in registration order.
+fw::ClassFactory baudPortFactory(CLSID_HC_OnlyBaudPort, HOLM_PROGID_BAUDPORT,
+                                 &CreateHC_OnlyBaudPort);
+fw::ClassFactory onlyPortFactory(CLSID_HC_OnlyPort, HOLM_PROGID_ONLYPORT, &CreateHC_OnlyPort);
+fw::ClassFactory portSettingsFactory(CLSID_HC_PortSettings, HOLM_PROGID_PORTSETTINGS,
+                                     &CreateHC_PortSettings);
+fw::ClassFactory progressFactory(CLSID_Progress, HOLM_PROGID_PROGRESS, &CreateProgress);
+fw::ClassFactory s19Factory(CLSID_S19Support, HOLM_PROGID_S19SUPPORT, &CreateS19Support);
+
+}  // namespace
+}  // namespace holm
+
+FW_DEFINE_COMPONENT_EXPORTS()
