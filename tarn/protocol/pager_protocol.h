@@ -150,6 +150,10 @@ class CPagerProtocol {
   void SetClock(UtcClock clock, void* context);
 
   // ---- password and field helpers
+  // The operations carry a Do prefix so that a class that also implements the
+  // component's interfaces does not hide them; SetPassword and ClearPassword
+  // keep the interface's names, so such a class calls them qualified
+  // (CPagerProtocol::SetPassword).
   void SetPassword(const uint8_t* password10);  // passwordGiven = 1
   void ClearPassword();                         // passwordGiven = 0; the bytes stay
   void CopyInfoId(uint8_t* out6) const;         // infoBlock bytes 9 to 14
