@@ -109,6 +109,7 @@ TEST_F(Registry, NamedValuesAndDeletion) {
   EXPECT_EQ(RegDeleteKeyA(key, "Child"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegSetValueExA(child, "x", 0, REG_SZ, reinterpret_cast<const BYTE*>("y"), 2),
             ERROR_KEY_DELETED);
+  EXPECT_EQ(RegCloseKey(child), ERROR_SUCCESS);
   EXPECT_EQ(RegOpenKeyA(key, "Child", &child), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(child, nullptr);
   RegCloseKey(key);
