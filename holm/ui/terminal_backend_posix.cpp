@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -417,40 +418,40 @@ int TerminalBackend::RunModal(Dialog& dlg, const ModalHandlers& handlers) {
   if (modal_ != nullptr) return kCannotOpen;  // one modal dialog at a time
   SignalGuard guard;
   if (!Open()) return kCannotOpen;
+  // Whatever way the dialog ends (also by an exception from the dialog
+  // logic), the terminal is given back.
+  struct EndModal {
+    TerminalBackend& self;
+    ~EndModal() {
+      self.modal_ = nullptr;
+      self.nav_ = nullptr;
+      self.CloseOrPaint();
+    }
+  } end{*this};
   if (handlers.onInit) handlers.onInit(dlg);
   ModalNavigator nav(dlg);
   modal_ = &dlg;
   nav_ = &nav;
-  int result = kIdCancel;
+  int errors = 0;
   for (;;) {
     Paint();
     int ch;
     {
       ScreenScope scope(screen_);
+      errno = 0;
       ch = getch();
     }
     if (ch == ERR) {
-      // The terminal went away (hang-up): the user cannot answer.
-      result = kIdCancel;
-      break;
+      // A signal of the client's interrupted the wait: wait again. Anything
+      // else (the terminal hung up) means the user cannot answer.
+      if (errno == EINTR && ++errors < 1000) continue;
+      return kIdCancel;
     }
     if (ch == KEY_RESIZE) continue;
-    int pressed = nav.Handle(ToKey(ch));
-    if (pressed == kIdCancel) {
-      result = kIdCancel;
-      break;
-    }
-    if (pressed == kIdOk) {
-      if (!handlers.onOk || handlers.onOk(dlg)) {
-        result = kIdOk;
-        break;
-      }
-    }
+    const int pressed = nav.Handle(ToKey(ch));
+    if (pressed == kIdCancel) return kIdCancel;
+    if (pressed == kIdOk && (!handlers.onOk || handlers.onOk(dlg))) return kIdOk;
   }
-  modal_ = nullptr;
-  nav_ = nullptr;
-  CloseOrPaint();
-  return result;
 }
 
 std::unique_ptr<WindowImpl> TerminalBackend::CreateWindowImpl(const ModelessWindow& window) {

@@ -50,6 +50,17 @@ TEST_F(TerminalTty, ModelessWindowShowsAdvancesAndLeavesTheScreenAsItWas) {
   EXPECT_TRUE(Has(screen, "shell line")) << screen;
   EXPECT_TRUE(Has(screen, "line before 1\nline before 2")) << screen;
   dir.Go(3);
+
+  ASSERT_TRUE(dir.Reached(4));
+  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "Verifying"); }, &screen))
+      << screen;
+  EXPECT_TRUE(Has(screen, " 50%")) << screen;  // the state kept while hidden
+  dir.Go(4);
+  ASSERT_TRUE(dir.Reached(5));
+  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return !Has(s, "Verifying"); }, &screen))
+      << screen;
+  EXPECT_TRUE(Has(screen, "shell line\nline before 1\nline before 2")) << screen;
+  dir.Go(5);
   EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "rc=0"); }, &screen)) << screen;
   // ncurses' signal handlers never stay in place; the terminal's modes are
   // the client's again once the window is hidden.

@@ -143,6 +143,12 @@ int Window() {
   if (!Stage(2)) return 3;
   w->Hide();
   if (!Stage(3)) return 3;
+  // Shown again after a Hide: a fresh session on the terminal.
+  w->SetText(1000, "Verifying");
+  w->Show();
+  if (!Stage(4)) return 3;
+  w->Hide();
+  if (!Stage(5)) return 3;
   std::printf("while shown: %s\n", shown.c_str());
   std::printf("after hide: %s\n", Compare(before, Snapshot()).c_str());
   std::printf("window done\n");
