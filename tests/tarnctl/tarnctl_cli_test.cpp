@@ -20,7 +20,7 @@ using tarnctl_test::RunResult;
 
 // The S1 record line of `data` at `address` (at most 16 bytes).
 std::string S1Line(unsigned address, const std::vector<unsigned char>& data) {
-  char t[8];
+  char t[32];
   unsigned count = static_cast<unsigned>(data.size()) + 3;
   unsigned sum = count + (address >> 8) + (address & 0xFF);
   std::snprintf(t, sizeof t, "S1%02X%04X", count, address);
@@ -229,7 +229,7 @@ TEST_F(TarnctlCli, CommandModeSendsTheCommandsInOrder) {
   StartSim({"--transcript", Path("transcript.txt")});
   RunResult bad = Tarnctl({"cmd", "13", "pair:1,300", "--port", port_});
   EXPECT_EQ(bad.exitCode, 1) << bad.err;  // checked before the pager is woken
-  RunResult r = Tarnctl({"cmd", "13", "ff", "pair:0x1FF,2", "42:1", "ae:0x123456,0xABCD",
+  RunResult r = Tarnctl({"cmd", "13", "ff", "pair:0xFF,2", "42:1", "ae:0x123456,0xABCD",
                          "46:0x10000,0x100", "probe", "--port", port_},
                         30);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;

@@ -230,7 +230,10 @@ int RunCmd(const CommonOptions& common, const std::vector<std::string>& tokens) 
   for (const ParsedCommand& c : commands) {
     if (c.kind == ParsedCommand::kProbe) {
       // The probe stands apart from command mode: leave it first.
-      if (session.InCommandMode()) session.EndCommands();
+      if (session.InCommandMode()) {
+        session.EndCommands();
+        if (!common.quiet) std::printf("command mode: left\n");
+      }
       HRESULT hr = session.Probe();
       if (!common.quiet)
         std::printf("probe: %s\n",
@@ -284,8 +287,14 @@ int RunSetup(const CommonOptions& common, const std::optional<std::string>& set,
   return kExitOk;
 }
 
-int RunPorts() {
+int RunPorts(const std::vector<std::string>& maps) {
   Runtime runtime;
+  for (const std::string& m : maps) {
+    size_t eq = m.find('=');
+    if (eq == std::string::npos)
+      throw Error(kExitUsage, "--map takes COMn=DEVICE, not \"" + m + "\"");
+    MapPort(m.substr(0, eq), m.substr(eq + 1));
+  }
   std::vector<platform::SerialDevice> devices = platform::ListSerialDevices();
   std::printf("Serial devices:\n");
   if (devices.empty()) std::printf("  (none found)\n");

@@ -37,7 +37,7 @@ int RunVerify(const CommonOptions& common, const std::string& file, uint32_t blo
 int RunActivate(const CommonOptions& common);
 int RunCmd(const CommonOptions& common, const std::vector<std::string>& tokens);
 int RunSetup(const CommonOptions& common, const std::optional<std::string>& set, bool show);
-int RunPorts();
+int RunPorts(const std::vector<std::string>& maps);
 int RunRegister(const std::vector<std::string>& libraries, bool quiet);
 int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPacing);
 

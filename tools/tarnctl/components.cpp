@@ -5,13 +5,7 @@
 
 #include "errors.h"
 #include "platform.h"
-
-#ifndef TARNCTL_INSTALL_LIBDIR
-#define TARNCTL_INSTALL_LIBDIR ""
-#endif
-#ifndef TARNCTL_BUILD_LIBDIRS
-#define TARNCTL_BUILD_LIBDIRS ""
-#endif
+#include "tarnctl_paths.h"
 
 namespace tarnctl {
 namespace {

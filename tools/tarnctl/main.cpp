@@ -121,7 +121,11 @@ int main(int argc, char** argv) {
   setup->add_flag("--show", show, "Print the saved settings")->excludes(setOpt);
   setup->add_option("--port", common.port, "Open the dialog with these settings");
 
-  app.add_subcommand("ports", "List the serial devices and the COM port map");
+  std::vector<std::string> maps;
+  CLI::App* ports = app.add_subcommand("ports", "List the serial devices and the COM port map");
+  ports->add_option("--map", maps,
+                    "Map a COM port to a device, COMn=DEVICE (COMn= removes the entry); "
+                    "POSIX only");
 
   std::vector<std::string> libraries;
   CLI::App* reg = app.add_subcommand(
@@ -166,7 +170,7 @@ int main(int argc, char** argv) {
     if (*cmd) return RunCmd(common, tokens);
     if (*setup)
       return RunSetup(common, setup->count("--set") ? std::optional(setValue) : std::nullopt, show);
-    if (app.got_subcommand("ports")) return RunPorts();
+    if (*ports) return RunPorts(maps);
     if (*reg) return RunRegister(libraries, common.quiet);
     if (*sim) ExecPagersim(sim->remaining());
     if (*demo) return RunDemo(common, demoSize, keep, realPacing);

@@ -11,10 +11,7 @@
 #include "errors.h"
 #include "platform.h"
 #include "sim.h"
-
-#ifndef TARNCTL_BUILD_PAGERSIM
-#define TARNCTL_BUILD_PAGERSIM ""
-#endif
+#include "tarnctl_paths.h"
 
 namespace tarnctl {
 namespace {
