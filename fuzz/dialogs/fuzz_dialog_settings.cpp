@@ -26,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(key.size() <= head.size() && value.size() <= head.size());
   }
 
-  static holm::ui::HeadlessBackend ui;
-  holm::ui::SetBackend(&ui);
+  holm::ui::HeadlessBackend ui;  // a fresh one per input: it keeps a record of every run
+  holm::ui::ScopedBackend use(ui);
   ui.SetModalUser([](holm::ui::Dialog&) { return holm::ui::kIdOk; });
   holm::dialogs::CPortSettingsDlg full;
   holm::dialogs::CBaudPortDlg baudPort;

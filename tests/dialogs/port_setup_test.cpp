@@ -231,6 +231,20 @@ TEST_F(PortSetupTest, CancelAndAFailedOpenReturnTheInputUnchanged) {
   SysFreeString(s);
 }
 
+TEST_F(PortSetupTest, TheDialogRunsInTheLibrarysModuleState) {
+  Object obj(CreateHC_OnlyPort);
+  fw::ModuleState callers{"caller"};
+  fw::MaintainState asCaller(&callers);
+  fw::ModuleState* during = nullptr;
+  ui_.SetModalUser([&during](Dialog&) {
+    during = fw::CurrentModuleState();
+    return kIdOk;
+  });
+  EXPECT_EQ(obj.Change(""), "device = COM1");
+  EXPECT_EQ(during, fw::ThisModuleState());
+  EXPECT_EQ(fw::CurrentModuleState(), &callers);
+}
+
 TEST_F(PortSetupTest, NoVariableIsRefused) {
   Object obj(CreateHC_PortSettings);
   UserPresses(kIdOk);
