@@ -231,6 +231,40 @@ TEST_F(Registry, CrashMidWriteLeavesTheOldFileIntact) {
             ERROR_SUCCESS);
 }
 
+TEST_F(Registry, ConcurrentWritersLoseNothing) {
+  // Each process rewrites the whole file per change; the lock must keep
+  // one writer from replacing another's change with an older tree.
+  constexpr int kWriters = 4, kKeys = 8;
+  std::vector<pid_t> children;
+  for (int w = 0; w < kWriters; ++w) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int failures = 0;
+      for (int k = 0; k < kKeys; ++k) {
+        const std::string key = "Software\\W" + std::to_string(w) + "\\K" + std::to_string(k);
+        if (RegSetValueA(HKEY_CURRENT_USER, key.c_str(), REG_SZ, key.c_str(), 0) != ERROR_SUCCESS)
+          ++failures;
+      }
+      _exit(failures);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (int w = 0; w < kWriters; ++w)
+    for (int k = 0; k < kKeys; ++k) {
+      const std::string key = "Software\\W" + std::to_string(w) + "\\K" + std::to_string(k);
+      char value[64];
+      LONG size = sizeof value;
+      ASSERT_EQ(RegQueryValueA(HKEY_CURRENT_USER, key.c_str(), value, &size), ERROR_SUCCESS) << key;
+      EXPECT_EQ(std::string(value), key);
+    }
+}
+
 TEST_F(Registry, CreatesMissingDirectoriesAndFollowsTheEnvironment) {
   const std::string nested = dir_ + "/a/b/registry";
   setenv("COMRT_REGISTRY", nested.c_str(), 1);
