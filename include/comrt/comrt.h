@@ -437,6 +437,19 @@ COMRT_API LONG comrt_ResolvePortName(const char* name, char* out, size_t size);
 #define COINIT_MULTITHREADED 0x0
 #define COINIT_APARTMENTTHREADED 0x2
 
+// Class lookup reads HKEY_CLASSES_ROOT: ProgID\CLSID names the class,
+// CLSID\{clsid}\InprocServer32 (key names in any letter case) the library,
+// which is loaded with dlopen and asked for the class object through its
+// DllGetClassObject export. Results as on Windows: an unknown ProgID is
+// CO_E_CLASSSTRING, an unregistered CLSID REGDB_E_CLASSNOTREG, a library
+// that cannot be loaded CO_E_DLLNOTFOUND, one without DllGetClassObject
+// CO_E_ERRORINDLL, a registry file that cannot be read REGDB_E_READREGDB.
+// CoGetClassObject and CoCreateInstance need CoInitialize(Ex) on some
+// thread of the process first (CO_E_NOTINITIALIZED otherwise); the
+// apartment model itself is not enforced. CoFreeUnusedLibraries closes a
+// library only when its DllCanUnloadNow answers S_OK (never one without
+// that export); the last CoUninitialize of the process does the same and
+// leaves libraries still in use loaded.
 COMRT_API HRESULT CoInitialize(LPVOID reserved);
 COMRT_API HRESULT CoInitializeEx(LPVOID reserved, DWORD flags);
 COMRT_API void CoUninitialize(void);
