@@ -147,6 +147,36 @@ TEST(PtyServer, ClientReadsAndWritesMemoryOverAPty) {
   EXPECT_EQ(pager.Violations()[0].kind, ViolationKind::BadChecksum);
 }
 
+TEST(PtyServer, DisabledPagerAndRefusedPasswordOverAPty) {
+  PagerConfig disabled = Config();
+  disabled.identity.status = 'D';
+  Served off(disabled);
+  ASSERT_TRUE(off.started);
+  Client host(off.server.DevicePath());
+  host.Write({0xAA});
+  EXPECT_EQ(host.Read(1), Bytes{0x8B});
+  host.Write({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04});
+  Bytes answer = host.Read(42, 300);
+  ASSERT_EQ(answer.size(), 37u);  // answers and status, no verdict, no data
+  EXPECT_EQ(answer[36], 'D');
+
+  PagerConfig guarded = Config();
+  guarded.identity.status = 'Y';
+  guarded.password.fill('p');
+  Served on(guarded);
+  ASSERT_TRUE(on.started);
+  Client other(on.server.DevicePath());
+  other.Write({0xAA});
+  EXPECT_EQ(other.Read(1), Bytes{0x8B});
+  other.Write({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04});
+  EXPECT_EQ(other.Read(37).back(), 'Y');
+  other.Write(Bytes(10, 0x00));
+  EXPECT_EQ(other.Read(5, 300), Bytes{0x15});  // refused, and no data follows
+  other.Close();
+  on.Finish();
+  EXPECT_EQ(on.server.pager().Stats().refusals, 1u);
+}
+
 TEST(PtyServer, CommandModeAndTruncatedHeaderOverAPty) {
   PagerConfig config = Config();
   config.hostByteTimeoutMs = 50;
