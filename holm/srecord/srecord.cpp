@@ -229,9 +229,13 @@ void CheckBuffer(const void* buffer, int32_t size, const char* what) {
 // buffer is handed out without copying.
 class CLineReader {
  public:
+  // Small files get a small buffer; the first full chunk switches to the
+  // large one.
+  static constexpr size_t kFirstChunk = size_t{64} << 10;
   static constexpr size_t kChunk = size_t{1} << 20;
 
-  explicit CLineReader(const std::string& name) : file_(name), buffer_(new char[kChunk]) {}
+  explicit CLineReader(const std::string& name)
+      : file_(name), buffer_(new char[kFirstChunk]), capacity_(kFirstChunk) {}
 
   // The next line, valid until the next call; false at the end of the file.
   bool Next(std::string_view& line) {
@@ -258,8 +262,13 @@ class CLineReader {
         pos_ = end_;
       }
       if (eof_) break;
+      // Nothing points into the buffer here: a partial line is in carry_.
+      if (end_ == capacity_ && capacity_ < kChunk) {
+        buffer_.reset(new char[kChunk]);
+        capacity_ = kChunk;
+      }
       pos_ = 0;
-      end_ = file_.Read(buffer_.get(), kChunk);
+      end_ = file_.Read(buffer_.get(), capacity_);
       if (end_ == 0) eof_ = true;
     }
     // The last line of a file that does not end with a line feed.
@@ -271,6 +280,7 @@ class CLineReader {
  private:
   CInputFile file_;
   std::unique_ptr<char[]> buffer_;
+  size_t capacity_;
   size_t pos_ = 0;
   size_t end_ = 0;
   bool eof_ = false;
