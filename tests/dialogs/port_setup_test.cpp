@@ -154,6 +154,14 @@ TEST_F(PortSetupTest, UsersChoicesAreWrittenByPositionInTheirGroups) {
   });
   EXPECT_EQ(obj.Change("device = COM1 baud = 300 data = 8"),
             "device = COM1 baud = 300 data = 8 parity = even stop = 2");
+  // A group without a checked button writes an empty word.
+  ui_.SetModalUser([](Dialog& d) {
+    d.CheckIndex(IDC_DATA, -1);
+    d.CheckIndex(IDC_PARITY, -1);
+    d.CheckIndex(IDC_STOP, -1);
+    return kIdOk;
+  });
+  EXPECT_EQ(obj.Change(""), "device = COM1 baud = 9600 data =  parity =  stop = ");
 }
 
 TEST_F(PortSetupTest, WordsMatchWithoutRegardToCaseButKeysDoNot) {
