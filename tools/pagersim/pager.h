@@ -148,8 +148,8 @@ struct CommandRecord {
 struct PagerStats {
   unsigned wakeBytes = 0;
   unsigned transactions = 0;  // headers accepted
-  unsigned reads = 0;
-  unsigned writes = 0;  // blocks stored
+  unsigned reads = 0;         // command-1 data phases (identifications included)
+  unsigned writes = 0;        // blocks stored
   unsigned activations = 0;
   unsigned refusals = 0;  // wrong passwords
   unsigned probes = 0;

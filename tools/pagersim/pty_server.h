@@ -25,7 +25,7 @@ namespace pagersim {
 struct ServeOptions {
   std::string ttyPath;      // serve this tty instead of creating a pty
   std::string symlinkPath;  // stable symlink to the pty slave (removed at the end)
-  bool once = false;        // end when the host closes the line after using it
+  bool once = false;        // end when the host closes the pty after opening it (pty only)
   uint32_t baud = 0;        // line-rate emulation (0: off); with ttyPath: the line speed
   int stopFd = -1;          // end when this descriptor reaches end of file
   bool verbose = false;     // log every byte to stderr as it passes
