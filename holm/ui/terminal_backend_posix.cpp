@@ -169,6 +169,16 @@ bool TerminalBackend::Open() {
     fclose(stream);
     return false;
   }
+  // A terminal that cannot place the cursor (TERM=dumb, a printer) cannot
+  // show a dialog either.
+  const char* cup = tigetstr(const_cast<char*>("cup"));
+  if (cup == nullptr || cup == reinterpret_cast<char*>(-1)) {
+    endwin();
+    delscreen(screen);
+    if (previous != nullptr) set_term(previous);
+    fclose(stream);
+    return false;
+  }
   fd_ = fd;
   stream_ = stream;
   screen_ = screen;

@@ -111,3 +111,43 @@ TEST_F(TerminalTty, EscapeCancelsTheModalDialog) {
 }
 
 }  // namespace
+
+namespace {
+
+// A terminal type without cursor addressing, or one unknown to terminfo:
+// the dialog fails to open and the program goes on.
+TEST_F(TerminalTty, UnusableTerminalTypeFailsToOpen) {
+  StageDir dir;
+  TmuxSession tmux("for t in dumb no-such-terminal; do TERM=$t " + std::string(UI_TTY_DEMO) +
+                   " modal " + dir.Path() + "; done; echo finished");
+  ASSERT_TRUE(tmux.Started());
+  std::string screen;
+  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "finished"); }, &screen))
+      << screen;
+  EXPECT_TRUE(Has(screen,
+                  "line before 2\nresult=-1 port= parity=-1\nline before 1\nline before "
+                  "2\nresult=-1 port= parity=-1\nfinished"))
+      << screen;
+}
+
+}  // namespace
+
+namespace {
+
+// Tab and Shift-Tab walk the tab stops; Enter presses the focused button.
+TEST_F(TerminalTty, ShiftTabAndEnterOnTheFocusedButton) {
+  StageDir dir;
+  TmuxSession tmux(Demo("modal", dir));
+  ASSERT_TRUE(tmux.Started());
+  std::string screen;
+  ASSERT_TRUE(dir.Reached(1));
+  dir.Go(1);
+  ASSERT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "Test Setup"); }, &screen))
+      << screen;
+  // list -> parity -> OK -> Cancel -> list, back to Cancel; Up on a button does nothing.
+  tmux.Keys("Tab Tab Tab Tab BTab Up Enter");
+  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "rc=0"); }, &screen)) << screen;
+  EXPECT_TRUE(Has(screen, "result=2 port=COM2 parity=0")) << screen;
+}
+
+}  // namespace
