@@ -5,12 +5,13 @@
 #define HOLM_SRECORD_IMAGE_FILE_H
 
 #include <cstddef>
-#include <cstdio>
 #include <string>
 
 namespace holm {
 
 // A file opened for reading, in binary form (line ends are the reader's job).
+// Only regular files are read: a device, pipe or folder could block or never
+// end, and is refused as a file failure.
 class CInputFile {
  public:
   explicit CInputFile(const std::string& name);
@@ -22,7 +23,11 @@ class CInputFile {
   size_t Read(char* buffer, size_t size);
 
  private:
-  std::FILE* file_ = nullptr;
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
 };
 
 // A new file written under a temporary name in the target's folder and

@@ -1,5 +1,6 @@
 // The writing side of the file layer on POSIX: open(2) with O_EXCL on a
-// fresh name beside the target, write(2), fsync(2), rename(2).
+// fresh name beside the target, write(2), fsync(2), rename(2); reading
+// with open(2) and read(2).
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,11 +8,45 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <memory>
 
 #include "holm/srecord/image_file.h"
 #include "holm/srecord/srecord.h"
 
 namespace holm {
+
+// ---------------------------------------------------------------- reading
+
+CInputFile::CInputFile(const std::string& name) {
+  if (name.empty() || name.find('\0') != std::string::npos) throw S19FileError("invalid file name");
+  // Non-blocking open, so that a FIFO without a writer cannot hang us.
+  fd_ = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) throw S19FileError("cannot open " + name);
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    throw S19FileError("not a regular file: " + name);
+  }
+  int flags = ::fcntl(fd_, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+CInputFile::~CInputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+size_t CInputFile::Read(char* buffer, size_t size) {
+  for (;;) {
+    ssize_t n = ::read(fd_, buffer, size);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) throw S19FileError("cannot read file");
+  }
+}
+
+// ---------------------------------------------------------------- writing
 
 namespace {
 std::atomic<unsigned> tempCounter{0};
@@ -20,20 +55,27 @@ std::atomic<unsigned> tempCounter{0};
 CReplacingFile::CReplacingFile(const std::string& target) : target_(target) {
   if (target.empty() || target.find('\0') != std::string::npos)
     throw S19FileError("invalid file name");
+  // A symbolic link stays a link: the file it points to is replaced.
+  struct stat link {};
+  if (::lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(target.c_str(), nullptr),
+                                                     &std::free);
+    if (real) target_ = real.get();
+  }
   // A name nobody else uses: process id, a counter and the clock.
   for (int attempt = 0; attempt < 100; ++attempt) {
     unsigned long stamp = static_cast<unsigned long>(
         std::chrono::steady_clock::now().time_since_epoch().count() & 0xFFFFFF);
-    temp_ = target + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(tempCounter++) + "_" +
-            std::to_string(stamp);
+    temp_ = target_ + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(tempCounter++) +
+            "_" + std::to_string(stamp);
     fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ >= 0) break;
     if (errno != EEXIST) break;
   }
-  if (fd_ < 0) throw S19FileError("cannot create " + target);
+  if (fd_ < 0) throw S19FileError("cannot create " + target_);
   // A replaced file keeps its permissions.
   struct stat old {};
-  if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+  if (::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode))
     (void)::fchmod(fd_, old.st_mode & 07777);
 }
 

@@ -1,6 +1,7 @@
 // The writing side of the file layer on Windows: CreateFileA with
 // CREATE_NEW on a fresh name beside the target, WriteFile,
-// FlushFileBuffers, MoveFileExA with MOVEFILE_REPLACE_EXISTING.
+// FlushFileBuffers, MoveFileExA with MOVEFILE_REPLACE_EXISTING; reading
+// with CreateFileA and ReadFile.
 #include <windows.h>
 
 #include <atomic>
@@ -9,6 +10,34 @@
 #include "holm/srecord/srecord.h"
 
 namespace holm {
+
+// ---------------------------------------------------------------- reading
+
+CInputFile::CInputFile(const std::string& name) {
+  if (name.empty() || name.find('\0') != std::string::npos) throw S19FileError("invalid file name");
+  HANDLE h = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw S19FileError("cannot open " + name);
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    throw S19FileError("not a regular file: " + name);
+  }
+  handle_ = h;
+}
+
+CInputFile::~CInputFile() {
+  if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
+}
+
+size_t CInputFile::Read(char* buffer, size_t size) {
+  DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  DWORD got = 0;
+  if (!ReadFile(static_cast<HANDLE>(handle_), buffer, chunk, &got, nullptr))
+    throw S19FileError("cannot read file");
+  return got;
+}
+
+// ---------------------------------------------------------------- writing
 
 namespace {
 std::atomic<unsigned> tempCounter{0};

@@ -1,6 +1,7 @@
 #include "holm/srecord/srecord.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -455,10 +456,10 @@ void ReadImageFileEx(const std::string& fileName, const ImageDesc& desc, FileInf
           }
           break;
         case RecordChecksumError:
-          ++info.ChecksumErrors;
+          if (info.ChecksumErrors < INT32_MAX) ++info.ChecksumErrors;
           break;
         case RecordMalformed:
-          ++info.FormatErrors;
+          if (info.FormatErrors < INT32_MAX) ++info.FormatErrors;
           break;
       }
     } else if (kind == '9') {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -252,6 +253,36 @@ TEST(ReadImageFile, StopsAtS9AndAcceptsLowerCaseHex) {
   ReadImageFile(f, text.Sink(), 0x1000, nullptr, 0, data.data(), 3);
   EXPECT_EQ(data, (std::array<uint8_t, 3>{0xAA, 0xBB, 0xCC}));
   EXPECT_EQ(text.text, "");
+}
+
+TEST(ReadImageFile, OnlyRegularFilesAreRead) {
+  ScratchDir dir;
+  TextCapture text;
+  std::array<uint8_t, 4> data{};
+  ImageDesc desc{0, nullptr, 0, data.data(), 4};
+  FileInfo info;
+  // A FIFO without a writer would block, a device may never end.
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  for (std::string name : {dir.File("fifo"), std::string("/dev/zero"), dir.Path().string()}) {
+    EXPECT_THROW(ReadImageFile(name, text.Sink(), 0, nullptr, 0, data.data(), 4), S19FileError)
+        << name;
+    EXPECT_THROW(ReadImageFileEx(name, desc, info, text.Sink()), S19FileError) << name;
+  }
+  EXPECT_EQ(text.calls, 0);
+}
+
+TEST(WriteImageFile, ReplacesTheFileALinkPointsTo) {
+  ScratchDir dir;
+  WriteAll(dir.File("real.s19"), "old");
+  chmod(dir.File("real.s19").c_str(), 0640);
+  std::filesystem::create_symlink("real.s19", dir.File("link.s19"));
+  WriteImageFile(dir.File("link.s19"), "", 0, nullptr, 0, nullptr, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.s19")));
+  EXPECT_EQ(ReadAll(dir.File("real.s19")), "\nS001FE\nS9030000FC");
+  EXPECT_EQ(std::filesystem::status(dir.File("real.s19")).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read);
+  EXPECT_EQ(dir.Count(), 2u);
 }
 
 TEST(ReadImageFile, MissingFileIsFileError) {
