@@ -15,18 +15,19 @@ Set dialog = CreateObject("Brenlow.HCPORTSETTINGS")
 dialog.Change settings
 WScript.Echo "Port settings: " & settings
 
-' Progress: two weighted steps, percentages inside the current step.
+' Progress: two weighted steps, percentages inside the current step. The
+' methods take 32-bit integers, hence CLng.
 Set progress = CreateObject("Brenlow.PROGRESSER")
-progress.AddStep 30, "Erasing", "Download"
-progress.AddStep 70, "Writing", ""
+progress.AddStep CLng(30), "Erasing", "Download"
+progress.AddStep CLng(70), "Writing", ""
 progress.Show
 For i = 0 To 100 Step 10
-  progress.SetProgressPercent i
+  progress.SetProgressPercent CLng(i)
   WScript.Sleep 50
 Next
 progress.NextStep
 For i = 0 To 70 Step 7
-  progress.SetProgress i
+  progress.SetProgress CLng(i)
   WScript.Sleep 50
 Next
 progress.NextStep

@@ -160,8 +160,8 @@ int RunRead(const CommonOptions& common, uint32_t address, uint32_t length, cons
   session.Read(SplitBlocks(address, length, block), memory.data());
   double ms = Now() - t0;
   const PagerIdentity& id = session.LastIdentity();
-  std::string text = "Pager " + InfoIdText(id) + " (type " + HexBytes(&id.pagerType, 1) +
-                     "), memory " + Hex4(address) + "-" + Hex4(address + length - 1) + ", " +
+  std::string text = "Pager " + InfoIdText(id) + ", type " + HexBytes(&id.pagerType, 1) +
+                     ", memory " + Hex4(address) + "-" + Hex4(address + length - 1) + ", " +
                      std::to_string(length) + " bytes, read by tarnctl";
   SaveImage(file, text, address, memory.data(), length, "tarnctl");
   if (!common.quiet)
@@ -362,7 +362,9 @@ int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPaci
 
   double start = Now();
   Runtime runtime;
-  std::vector<std::string> simArgs;
+  // The simulated pager introduces itself: info id (bytes 9..14) PG0042.
+  std::vector<std::string> simArgs = {"--info",     "DEMO v1 :PG0042.", "--record1",
+                                      "FW 1.04   ", "--record2",        "CH 12 9600"};
   if (!realPacing) simArgs.push_back("--fast");
   auto sim = SimulatedPager::Start(simArgs);
   say("tarnctl demo: simulated pager on %s\n", sim->Device().c_str());

@@ -38,15 +38,18 @@ uint32_t ToNumber(const std::string& text) {
 void AddCommon(CLI::App* app, CommonOptions* common) {
   app->add_option("--port", common->port,
                   "Port settings for this run, e.g. \"device = /dev/ttyUSB0 baud = 9600\" "
-                  "(default: the saved settings, see `setup`)");
+                  "(default: the saved settings, see `setup`)")
+      ->type_name("STRING");
   auto ask = app->add_flag("--ask-password", common->askPassword,
                            "Ask for the download password on the terminal (no echo)");
   app->add_option("--password-file", common->passwordFile,
                   "Read the download password from FILE (at most 10 bytes; a final line end "
                   "is dropped)")
+      ->type_name("FILE")
       ->excludes(ask);
   app->add_option("--trace", common->traceFile,
-                  "Write the bytes on the wire both ways with timestamps to FILE");
+                  "Write the bytes on the wire both ways with timestamps to FILE")
+      ->type_name("FILE");
 }
 
 }  // namespace
@@ -70,31 +73,34 @@ int main(int argc, char** argv) {
   std::string blockText = "65535";
   auto addBlock = [&](CLI::App* sub) {
     sub->add_option("--block", blockText, "Largest block per transfer, 1..65535 bytes")
+        ->type_name("N")
         ->check(NumberIn(65535))
         ->check([](const std::string& s) { return ToNumber(s) ? std::string() : "at least 1"; });
   };
 
   CLI::App* read = app.add_subcommand("read", "Read pager memory into an S19 file");
   read->add_option("ADDR", address, "Start address, 0..0xFFFF")
+      ->type_name("ADDR")
       ->required()
       ->check(NumberIn(0xFFFF));
   read->add_option("LEN", length, "Number of bytes, 1..0x10000")
+      ->type_name("LEN")
       ->required()
       ->check(NumberIn(0x10000));
-  read->add_option("-o,--output", file, "The S19 file to write")->required();
+  read->add_option("-o,--output", file, "The S19 file to write")->type_name("FILE")->required();
   addBlock(read);
   AddCommon(read, &common);
 
   bool noVerify = false;
   CLI::App* write =
       app.add_subcommand("write", "Write an S19 file to the pager, then read it back and compare");
-  write->add_option("FILE", file, "The S19 file")->required();
+  write->add_option("FILE", file, "The S19 file")->type_name("FILE")->required();
   write->add_flag("--no-verify", noVerify, "Do not read back and compare");
   addBlock(write);
   AddCommon(write, &common);
 
   CLI::App* verify = app.add_subcommand("verify", "Compare the pager's memory with an S19 file");
-  verify->add_option("FILE", file, "The S19 file")->required();
+  verify->add_option("FILE", file, "The S19 file")->type_name("FILE")->required();
   addBlock(verify);
   AddCommon(verify, &common);
 
@@ -109,6 +115,7 @@ int main(int argc, char** argv) {
                   "13 | ff | ffr | pair:A,B | 42:VALUE | ae:ADDR,VALUE | 40:ADDR,VALUE | "
                   "46:ADDR,COUNT | probe (numbers decimal or 0x hex; probe leaves command mode "
                   "and sends 0x0B on its own)")
+      ->type_name("COMMAND")
       ->required();
   AddCommon(cmd, &common);
 
@@ -116,23 +123,27 @@ int main(int argc, char** argv) {
   bool show = false;
   CLI::App* setup =
       app.add_subcommand("setup", "Choose the port in the settings dialog and save the settings");
-  auto setOpt =
-      setup->add_option("--set", setValue, "Save this settings string without the dialog");
+  auto setOpt = setup->add_option("--set", setValue, "Save this settings string without the dialog")
+                    ->type_name("STRING");
   setup->add_flag("--show", show, "Print the saved settings")->excludes(setOpt);
-  setup->add_option("--port", common.port, "Open the dialog with these settings");
+  setup->add_option("--port", common.port, "Open the dialog with these settings")
+      ->type_name("STRING");
 
   std::vector<std::string> maps;
   CLI::App* ports = app.add_subcommand("ports", "List the serial devices and the COM port map");
-  ports->add_option("--map", maps,
-                    "Map a COM port to a device, COMn=DEVICE (COMn= removes the entry); "
-                    "POSIX only");
+  ports
+      ->add_option("--map", maps,
+                   "Map a COM port to a device, COMn=DEVICE (COMn= removes the entry); "
+                   "POSIX only")
+      ->type_name("COMn=DEVICE");
 
   std::vector<std::string> libraries;
   CLI::App* reg = app.add_subcommand(
       "register", "Register the component libraries with the runtime (done on first use)");
   reg->add_option("LIBRARY", libraries,
                   "Libraries to register (default: found next to tarnctl "
-                  "or in the build tree)");
+                  "or in the build tree)")
+      ->type_name("LIBRARY");
 
   std::vector<std::string> simArgs;
   CLI::App* sim =
@@ -147,11 +158,23 @@ int main(int argc, char** argv) {
   CLI::App* demo = app.add_subcommand(
       "demo", "Identify, write, verify and activate a simulated pager, with timings");
   demo->add_option("--size", demoSize, "Bytes of the sample image (1..4096)")
+      ->type_name("N")
       ->check(CLI::Range(1, 4096));
   demo->add_flag("--keep", keep, "Keep the sample file and the private registry");
   demo->add_flag("--real-pacing", realPacing,
                  "Let the simulator keep the full pacing of the second write acknowledgement");
-  demo->add_option("--trace", common.traceFile, "Write the bytes on the wire to FILE");
+  demo->add_option("--trace", common.traceFile, "Write the bytes on the wire to FILE")
+      ->type_name("FILE");
+
+  if (argc >= 2 && std::string(argv[1]) == "sim") {
+    try {
+      ExecPagersim(std::vector<std::string>(argv + 2, argv + argc));
+    } catch (const Error& e) {
+      std::fprintf(stderr, "tarnctl: %s\n", e.what());
+      if (!e.Hint().empty()) std::fprintf(stderr, "  hint: %s\n", e.Hint().c_str());
+      return e.ExitCodeValue();
+    }
+  }
 
   try {
     app.parse(argc, argv);
@@ -172,7 +195,6 @@ int main(int argc, char** argv) {
       return RunSetup(common, setup->count("--set") ? std::optional(setValue) : std::nullopt, show);
     if (*ports) return RunPorts(maps);
     if (*reg) return RunRegister(libraries, common.quiet);
-    if (*sim) ExecPagersim(sim->remaining());
     if (*demo) return RunDemo(common, demoSize, keep, realPacing);
   } catch (const Error& e) {
     std::fflush(stdout);

@@ -127,7 +127,7 @@ std::string PrintableBytes(const BYTE* data, size_t n) {
 }
 
 std::string InfoIdText(const PagerIdentity& id) {
-  return HexBytes(id.infoId.data(), 6);
+  return PrintableBytes(id.infoId.data(), 6) + " (" + HexBytes(id.infoId.data(), 6) + ")";
 }
 
 PagerSession::PagerSession(const SessionOptions& options) : options_(options) {
