@@ -135,19 +135,22 @@ class TerminalWindow : public WindowImpl {
 // Switches ncurses to our screen for a scope and back to the client's.
 class ScreenScope {
  public:
-  explicit ScreenScope(SCREEN* ours) : previous_(set_term(ours)) {}
+  explicit ScreenScope(SCREEN* ours) : ours_(ours), previous_(set_term(ours)) {}
   ~ScreenScope() {
     if (previous_ != nullptr) set_term(previous_);
   }
+  // The client's screen, null when it has none.
+  SCREEN* Previous() const { return previous_ == ours_ ? nullptr : previous_; }
   ScreenScope(const ScreenScope&) = delete;
   ScreenScope& operator=(const ScreenScope&) = delete;
 
  private:
+  SCREEN* ours_;
   SCREEN* previous_;
 };
 
 bool TerminalBackend::Open() {
-  if (screen_ != nullptr) return true;
+  if (screen_ != nullptr) return tcgetpgrp(fd_) == getpgrp();  // kept from an earlier use
   int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   // Only the foreground job may use the terminal: a background process would
@@ -194,15 +197,20 @@ bool TerminalBackend::Open() {
 
 void TerminalBackend::Close() {
   if (screen_ == nullptr) return;
+  SCREEN* client = nullptr;
   {
     ScreenScope scope(screen_);
+    client = scope.Previous();
     erase();
     refresh();
     endwin();
   }
-  SCREEN* previous = set_term(screen_);
+  // Deleting a screen also frees the windows of the other screens in this
+  // ncurses, so with a client screen present ours stays (ended) and is
+  // taken up again by the next use.
+  if (client != nullptr) return;
+  set_term(screen_);
   delscreen(screen_);
-  if (previous != nullptr && previous != screen_) set_term(previous);
   screen_ = nullptr;
   fclose(stream_);
   stream_ = nullptr;

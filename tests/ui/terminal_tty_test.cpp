@@ -2,6 +2,8 @@
 // what the keys do, and that the terminal is left as it was.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "tests/ui/tmux_session.h"
 
 namespace {
@@ -148,6 +150,26 @@ TEST_F(TerminalTty, ShiftTabAndEnterOnTheFocusedButton) {
   tmux.Keys("Tab Tab Tab Tab BTab Up Enter");
   EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "rc=0"); }, &screen)) << screen;
   EXPECT_TRUE(Has(screen, "result=2 port=COM2 parity=0")) << screen;
+}
+
+}  // namespace
+
+namespace {
+
+// A client that draws with ncurses itself keeps its screen and windows.
+TEST_F(TerminalTty, ClientWithItsOwnCursesScreenKeepsIt) {
+  StageDir dir;
+  TmuxSession tmux(Demo("curses", dir));
+  ASSERT_TRUE(tmux.Started());
+  std::string screen;
+  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "rc=0"); }, &screen)) << screen;
+  std::string verdict;
+  if (FILE* f = std::fopen((dir.Path() + "/verdict").c_str(), "r")) {
+    char buf[64] = {};
+    if (std::fgets(buf, sizeof buf, f)) verdict = buf;
+    std::fclose(f);
+  }
+  EXPECT_EQ(verdict, "client screen kept\n");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 //   ui_tty_demo modal <dir>     dialog 900; prints the choices afterwards
 //   ui_tty_demo window <dir>    a progress-like window shown, advanced, hidden
 //   ui_tty_demo backend -       prints the name of the process's default backend
+//   ui_tty_demo curses <dir>    a client with its own ncurses screen shows a window
+#include <curses.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -156,6 +158,45 @@ int Window() {
   return 0;
 }
 
+// A client that uses ncurses itself: its screen and windows must survive
+// the library's window being shown and hidden, twice.
+int ClientCurses() {
+  FILE* tty = std::fopen("/dev/tty", "r+");
+  if (tty == nullptr) return 3;
+  SCREEN* mine = newterm(nullptr, tty, tty);
+  if (mine == nullptr) return 3;
+  WINDOW* myStd = stdscr;
+  DialogTemplate t;
+  t.id = 902;
+  t.caption = "Library Window";
+  t.width = 120;
+  t.height = 30;
+  t.controls.push_back(Ctl(1000, ControlKind::Label, "inside", {7, 7, 100, 8}));
+  bool kept = true;
+  for (int round = 0; round < 2; ++round) {
+    auto w = CreateModeless(t);
+    w->Show();
+    kept = kept && stdscr == myStd;
+    w->SetText(1000, "changed");
+    w->Hide();
+    kept = kept && stdscr == myStd;
+  }
+  SCREEN* current = set_term(mine);
+  kept = kept && current == mine && stdscr == myStd;
+  mvaddstr(0, 0, "client drawing");
+  refresh();
+  endwin();
+  delscreen(mine);
+  std::fclose(tty);
+  // The verdict goes to a file: the client's own endwin leaves the cursor
+  // where its screen had it.
+  if (FILE* f = std::fopen((g_dir + "/verdict").c_str(), "w")) {
+    std::fprintf(f, "client screen %s\n", kept ? "kept" : "lost");
+    std::fclose(f);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,6 +211,7 @@ int main(int argc, char** argv) {
   std::string mode = argv[1];
   if (mode == "modal") return Modal();
   if (mode == "window") return Window();
+  if (mode == "curses") return ClientCurses();
   if (mode == "backend") {
     std::printf("backend=%s\n", CurrentBackend().Name());
     return 0;
