@@ -8,7 +8,8 @@
 //     d.SetSelectedIndex(1003, 2);                // after ModalHandlers::onInit
 //     d.CheckIndex(1005, 1);
 //     return holm::ui::kIdOk;                     // press OK (kIdCancel: Cancel/Escape,
-//   });                                           //  kCannotOpen: the dialog fails to open)
+//   });                                           //  kCannotOpen: acts as a dialog that
+//                                                 //  failed to open, after onInit ran)
 //   ... code under test ...
 //   const holm::ui::ModelessWindow* w = ui.FindWindow(130);
 //   w->IsVisible(); w->Model().Pos(1001); ui.RepaintCount(*w, 1001);
