@@ -209,6 +209,18 @@ TEST_F(TarnctlCli, PagerThatDropsOffMidWriteEndsWithAClearError) {
   EXPECT_NE(r.err.find("hint: "), std::string::npos) << r.err;
 }
 
+TEST_F(TarnctlCli, PagerThatFallsSilentMidReadEndsWithinSeconds) {
+  StartSim({"--stop-after", "10"});
+  RunResult r = Tarnctl({"read", "0", "64", "-o", Path("r.s19"), "--port", port_}, 30);
+  EXPECT_FALSE(r.timedOut) << "tarnctl hung";
+  EXPECT_EQ(r.exitCode, 3) << r.err;
+  EXPECT_LT(r.seconds, 15);
+  EXPECT_NE(r.err.find("read 0x0000-0x003F failed: error 9: Undefined COM port error"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(tarnctl_test::ReadFile(Path("r.s19")).empty()) << "a partial file was written";
+}
+
 TEST_F(TarnctlCli, BusyAndMissingPortsAreToldApart) {
   StartSim({});
   int holder = open(sim_->Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
