@@ -171,6 +171,11 @@ TEST_F(TarnctlCli, WrongPasswordIsRefusedAndTheRightOneAccepted) {
   EXPECT_NE(wrong.err.find("hint: check the download password"), std::string::npos) << wrong.err;
   EXPECT_FALSE(tarnctl_test::ReadFile(Path("a.s19")).size()) << "a file was written";
 
+  RunResult none = Tarnctl({"read", "0", "4", "-o", Path("a.s19"), "--port", port_});
+  EXPECT_EQ(none.exitCode, 2) << none.err;
+  EXPECT_NE(none.err.find("hint: the pager asks for a download password"), std::string::npos)
+      << none.err;
+
   RunResult right = Tarnctl(
       {"read", "0", "4", "-o", Path("b.s19"), "--port", port_, "--password-file", Path("right")});
   EXPECT_EQ(right.exitCode, 0) << right.err;
@@ -197,6 +202,13 @@ TEST_F(TarnctlCli, DisabledPagerIsReportedAndNothingIsWritten) {
   std::string memory = tarnctl_test::ReadFile(Path("dump.bin"));
   ASSERT_EQ(memory.size(), 0x10000u);
   EXPECT_EQ(static_cast<unsigned char>(memory[0x400]), 0xFF);
+}
+
+TEST_F(TarnctlCli, UnsupportedPagerIsNamed) {
+  StartSim({"--pager-type", "0x8C"});
+  RunResult r = Tarnctl({"identify", "--port", port_});
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_NE(r.err.find("error 10: Unsupported pager."), std::string::npos) << r.err;
 }
 
 TEST_F(TarnctlCli, PagerThatDropsOffMidWriteEndsWithAClearError) {

@@ -270,7 +270,13 @@ int RunSetup(const CommonOptions& common, const std::optional<std::string>& set,
       throw Error(kExitUsage, "the settings dialog needs a terminal",
                   "save settings without it: tarnctl setup --set \"device = COM1 baud = 9600\"");
     auto dialog = Create<IPortSetup>(HOLM_PROGID_PORTSETTINGS, IID_IPortSetup);
-    BSTR text = ToBstr(common.port.empty() ? current : common.port);
+    // The dialog reads a missing "data" as 7 bits; keys the string leaves out
+    // are filled in from tarnctl's defaults first, so OK without changes
+    // never turns an 8-bit line into a 7-bit one.
+    std::string start = common.port.empty() ? current : common.port;
+    for (const SettingsPair& d : ParseSettings(kDefaultPortSettings))
+      if (!SettingsValue(start, d.key)) start += " " + d.key + " = " + d.value;
+    BSTR text = ToBstr(start);
     dialog->Change(&text);  // releases the old string, stores the new one
     chosen = FromBstr(text);
     SysFreeString(text);

@@ -203,6 +203,11 @@ void PagerSession::Fail(const std::string& what) {
   std::string message =
       what + " failed: error " + std::to_string(code) + ": " + (text ? text : "(no text)");
   CodeAdvice advice = AdviceFor(code);
+  std::string hint = advice.hint;
+  if ((code == kWrongPassword || code == kPasswordRequired) && !options_.password)
+    hint =
+        "the pager asks for a download password: give it with --ask-password or "
+        "--password-file FILE";
   if (code == kCantOpen) {
     // The download server only knows that the port did not open: tell why.
     std::string detail;
@@ -220,7 +225,7 @@ void PagerSession::Fail(const std::string& what) {
         message += " (" + device_ + ")";
     }
   }
-  throw Error(advice.exitCode, message, advice.hint);
+  throw Error(advice.exitCode, message, hint);
 }
 
 HRESULT PagerSession::Identify(PagerIdentity* identity) {
