@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 
 #include "bstr_text.h"
@@ -153,6 +154,12 @@ int RunRead(const CommonOptions& common, uint32_t address, uint32_t length, cons
                 "the range " + Hex4(address) + " + " + std::to_string(length) +
                     " bytes does not lie in the pager's 64 KiB",
                 "ADDR is 0..0xFFFF, LEN at least 1 and ADDR+LEN at most 0x10000");
+  // The pager is read only when the file can be written afterwards.
+  std::filesystem::path parent = std::filesystem::absolute(file).parent_path();
+  std::error_code ec;
+  if (!std::filesystem::is_directory(parent, ec))
+    throw Error(kExitFile,
+                "cannot write " + file + ": the folder " + parent.string() + " does not exist");
   Runtime runtime;
   PagerSession session(ResolveSession(common));
   std::vector<BYTE> memory(length);
@@ -343,12 +350,16 @@ int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPaci
                 "the protocol's pauses are real time: keep the demo image small");
   // A private folder for the sample file and, unless the caller chose one, a
   // private registry, so the demo never touches the user's registrations.
-  fs::path dir =
-      fs::temp_directory_path() /
-      ("tarnctl-demo-" + std::to_string(static_cast<long long>(Now() * 1000) % 1000000000));
   std::error_code ec;
-  fs::create_directories(dir, ec);
-  if (ec) throw Error(kExitFile, "cannot create " + dir.string() + ": " + ec.message());
+  fs::path dir;
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && dir.empty(); ++attempt) {
+    fs::path candidate = fs::temp_directory_path(ec) / ("tarnctl-demo-" + std::to_string(random()));
+    if (fs::create_directory(candidate, ec)) dir = candidate;
+  }
+  if (dir.empty())
+    throw Error(kExitFile,
+                "cannot create a folder for the demo in " + fs::temp_directory_path(ec).string());
   struct RemoveDir {
     fs::path dir;
     bool keep;

@@ -222,7 +222,7 @@ void PagerSession::Fail(const std::string& what) {
         message += " (no permission: " + device_ + ")";
         break;
       default:
-        message += " (" + device_ + ")";
+        message += " (" + device_ + (detail.empty() ? "" : ": " + detail) + ")";
     }
   }
   throw Error(advice.exitCode, message, hint);
