@@ -321,6 +321,28 @@ TEST_F(TarnctlCli, BadFilesAndBadUsageStopBeforeThePager) {
   EXPECT_EQ(Tarnctl({}).exitCode, 1);
 }
 
+TEST_F(TarnctlCli, StaleRegistrationIsRepairedAndADamagedRegistryReported) {
+  StartSim({});
+  ASSERT_EQ(Tarnctl({"register"}).exitCode, 0);
+  // A registration that points at a library that has gone away.
+  std::string registry = tarnctl_test::ReadFile(Path("registry"));
+  size_t at = registry.find("libtarn.so");
+  ASSERT_NE(at, std::string::npos) << registry;
+  size_t start = registry.rfind('"', at) + 1;
+  registry.replace(start, at - start, "/nonexistent/");
+  tarnctl_test::WriteFile(Path("registry"), registry);
+  RunResult repaired = Tarnctl({"identify", "--port", port_});
+  EXPECT_EQ(repaired.exitCode, 0) << repaired.err;
+  EXPECT_EQ(tarnctl_test::ReadFile(Path("registry")).find("/nonexistent/"), std::string::npos);
+
+  const std::string damaged = "this is no registry [[[\n";
+  tarnctl_test::WriteFile(Path("registry"), damaged);
+  RunResult r = Tarnctl({"identify", "--port", port_});
+  EXPECT_EQ(r.exitCode, 6) << r.err;
+  EXPECT_NE(r.err.find("registry"), std::string::npos) << r.err;
+  EXPECT_EQ(tarnctl_test::ReadFile(Path("registry")), damaged) << "the damaged file was replaced";
+}
+
 TEST_F(TarnctlCli, DemoRunsTheWholeJobWellUnderAMinute) {
   RunResult r = Tarnctl({"demo", "--size", "64"}, 60);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
