@@ -383,7 +383,11 @@ typedef HKEY* PHKEY;
 // $XDG_CONFIG_HOME/comrt/registry (default ~/.config/comrt/registry). Every
 // change is written to a temporary file that then replaces the old one, so
 // a crash never leaves a half-written registry. A file that cannot be read
-// or parsed is reported (ERROR_BADDB) and never overwritten.
+// or parsed is reported (ERROR_BADDB) and never overwritten. Writers in
+// several processes take turns through a lock on "<file>.lock". The three
+// roots (HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE) all live
+// in that one file. Key and value names compare ignoring ASCII letter case;
+// a key name is 1 to 255 bytes without control characters.
 COMRT_API LONG RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result);
 COMRT_API LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result);
 COMRT_API LONG RegCloseKey(HKEY key);
