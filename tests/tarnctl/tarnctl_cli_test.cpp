@@ -343,6 +343,17 @@ TEST_F(TarnctlCli, StaleRegistrationIsRepairedAndADamagedRegistryReported) {
   EXPECT_EQ(tarnctl_test::ReadFile(Path("registry")), damaged) << "the damaged file was replaced";
 }
 
+TEST_F(TarnctlCli, SimHandsItsArgumentsToPagersim) {
+  // --stdin-control: pagersim stops when its input ends, here at once.
+  RunResult r = Tarnctl({"sim", "--stdin-control", "--status", "D"}, 20);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("pagersim: serving on /dev/"), std::string::npos) << r.out;
+  RunResult help = Tarnctl({"sim", "--help"}, 20);
+  EXPECT_NE(help.out.find("--stop-after"), std::string::npos) << help.out;
+  RunResult bad = Tarnctl({"sim", "--no-such-option"}, 20);
+  EXPECT_NE(bad.exitCode, 0);
+}
+
 TEST_F(TarnctlCli, DemoRunsTheWholeJobWellUnderAMinute) {
   RunResult r = Tarnctl({"demo", "--size", "64"}, 60);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
