@@ -21,6 +21,9 @@ cmake --build --preset ci -j "$jobs"
 echo "== Tests"
 ctest --preset ci -j "$jobs" --timeout 300
 
+echo "== Installed package: a client project built with find_package"
+tests/install_client/run.sh build/ci
+
 if [ "$quick" = 1 ]; then exit 0; fi
 
 for arch in i686 x86_64; do

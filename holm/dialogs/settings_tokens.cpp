@@ -13,7 +13,7 @@ bool NextSettingsToken(std::string& token, std::string_view& rest, bool* quoted)
   }
   rest.remove_prefix(at);
   if (rest.front() == '=') {
-    token = "=";
+    token.assign(1, '=');
     rest.remove_prefix(1);
     return true;
   }
