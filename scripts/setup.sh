@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libncurses-dev libcli11-dev
   srecord binutils
-  mingw-w64
+  mingw-w64 wine64
   tmux
 )
 

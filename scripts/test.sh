@@ -32,6 +32,9 @@ for arch in i686 x86_64; do
   cmake --build --preset "mingw-$arch" -j "$jobs"
 done
 
+echo "== Windows build under Wine (regsvr32, COM clients, a COM port served by pagersim)"
+tests/wine/run.sh build/mingw-x86_64 build/ci
+
 if [ -x scripts/fuzz.sh ]; then
   echo "== Fuzzing (bounded)"
   scripts/fuzz.sh

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs the Windows build under Wine: registers libtarn.dll and libholm.dll
+# with regsvr32 in a fresh Wine prefix, serves a simulated pager (the Linux
+# pagersim) on a pseudo-terminal that Wine maps to COM1, and runs the
+# Windows client against all five Holm classes and the download object.
+#   tests/wine/run.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR
+set -euo pipefail
+win=$(cd "$1" && pwd)
+linux=$(cd "$2" && pwd)
+wine=$(command -v wine64 || true)
+[ -n "$wine" ] || wine=/usr/lib/wine/wine64
+if [ ! -x "$wine" ]; then
+  echo "wine check: wine64 is not installed" >&2
+  exit 1
+fi
+
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  WINEPREFIX="$work/prefix" timeout 20 "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+timeout 120 "$wine" wineboot -i >/dev/null 2>&1
+
+cp "$win/tarn/server/libtarn.dll" "$win/holm/module/libholm.dll" \
+   "$win/tests/wine/wine_client.exe" "$work/"
+for dll in libtarn.dll libholm.dll; do
+  timeout 60 "$wine" regsvr32 /s "Z:${work//\//\\}\\$dll"
+done
+
+"$linux/tools/pagersim/pagersim" --fast --symlink "$work/pager" >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 50); do [ -e "$work/pager" ] && break; sleep 0.1; done
+ln -sfn "$(readlink -f "$work/pager")" "$WINEPREFIX/dosdevices/com1"
+
+set +e
+timeout 120 "$wine" "$work/wine_client.exe" COM1 "Z:${work//\//\\}\\image.s19" \
+  2>/dev/null | tr -d '\r' | tee "$work/client.log"
+rc=${PIPESTATUS[0]}
+set -e
+if [ "$rc" -ne 0 ]; then
+  echo "wine check: failed (exit $rc)" >&2
+  exit 1
+fi
+echo "wine check: passed"
