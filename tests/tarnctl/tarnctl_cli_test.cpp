@@ -286,6 +286,21 @@ TEST_F(TarnctlCli, TraceRecordsTheWireBothWays) {
   EXPECT_NE(trace.find("> 87 01 00 00 00 00 00 00"), std::string::npos) << trace;
 }
 
+TEST_F(TarnctlCli, PortMapEntriesReachTheDownloadServer) {
+  StartSim({"--info", "MAPPED-PORT-0001"});
+  RunResult bad = Tarnctl({"ports", "--map", "COM3=" + sim_->Device(), "--map", "COM0=/dev/x"});
+  EXPECT_EQ(bad.exitCode, 1) << bad.err;
+  EXPECT_EQ(Tarnctl({"ports"}).out.find("mapped"), std::string::npos) << "COM3 was written";
+  RunResult map = Tarnctl({"ports", "--map", "com3=" + sim_->Device()});
+  ASSERT_EQ(map.exitCode, 0) << map.err;
+  EXPECT_NE(map.out.find("COM3   -> " + sim_->Device()), std::string::npos) << map.out;
+  RunResult id = Tarnctl({"identify", "--port", "device = COM3"});
+  EXPECT_EQ(id.exitCode, 0) << id.err;
+  EXPECT_NE(id.out.find("|MAPPED-PORT-0001|"), std::string::npos) << id.out;
+  EXPECT_EQ(Tarnctl({"ports", "--map", "COM3="}).exitCode, 0);
+  EXPECT_NE(Tarnctl({"ports"}).out.find("COM3   -> /dev/ttyS2"), std::string::npos);
+}
+
 TEST_F(TarnctlCli, SetupSavesSettingsThatLaterRunsUse) {
   RunResult set = Tarnctl({"setup", "--set", "device = /dev/tarnctl-saved-port baud = 4800"});
   ASSERT_EQ(set.exitCode, 0) << set.err;

@@ -302,12 +302,11 @@ int RunSetup(const CommonOptions& common, const std::optional<std::string>& set,
 
 int RunPorts(const std::vector<std::string>& maps) {
   Runtime runtime;
-  for (const std::string& m : maps) {
-    size_t eq = m.find('=');
-    if (eq == std::string::npos)
-      throw Error(kExitUsage, "--map takes COMn=DEVICE, not \"" + m + "\"");
-    MapPort(m.substr(0, eq), m.substr(eq + 1));
-  }
+  // Every entry is checked before the first one is written.
+  for (const std::string& m : maps)
+    if (m.find('=') == std::string::npos || !IsPortName(m.substr(0, m.find('='))))
+      throw Error(kExitUsage, "--map takes COMn=DEVICE with n from 1 to 256, not \"" + m + "\"");
+  for (const std::string& m : maps) MapPort(m.substr(0, m.find('=')), m.substr(m.find('=') + 1));
   std::vector<platform::SerialDevice> devices = platform::ListSerialDevices();
   std::printf("Serial devices:\n");
   if (devices.empty()) std::printf("  (none found)\n");

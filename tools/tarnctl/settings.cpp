@@ -145,18 +145,22 @@ std::string ResolveDevice(const std::string& name, bool* fromMap) {
 #endif
 }
 
+bool IsPortName(const std::string& name) {
+  if (name.size() < 4 || name.size() > 6 || !EqualNoCase(name.substr(0, 3), "COM") ||
+      name[3] < '1' || name[3] > '9')
+    return false;
+  char* end = nullptr;
+  unsigned long n = std::strtoul(name.c_str() + 3, &end, 10);
+  return *end == '\0' && n >= 1 && n <= 256;
+}
+
 void MapPort(const std::string& port, const std::string& device) {
 #ifdef _WIN32
   throw Error(kExitUsage, "Windows names its COM ports itself; there is no port map to change");
 #else
-  char* end = nullptr;
-  unsigned long n =
-      port.size() >= 4 && EqualNoCase(port.substr(0, 3), "COM") && port[3] >= '1' && port[3] <= '9'
-          ? std::strtoul(port.c_str() + 3, &end, 10)
-          : 0;
-  if (n == 0 || n > 256 || *end != '\0')
+  if (!IsPortName(port))
     throw Error(kExitUsage, "\"" + port + "\" is not a port name COM1..COM256");
-  std::string name = "COM" + std::to_string(n);
+  std::string name = "COM" + std::to_string(std::strtoul(port.c_str() + 3, nullptr, 10));
   HKEY key = nullptr;
   LONG rc = RegCreateKeyA(HKEY_CURRENT_USER, kPortMapKey, &key);
   if (rc == ERROR_SUCCESS) {

@@ -47,6 +47,9 @@ void SaveSettings(const std::string& text);
 // whether the registry held an entry.
 std::string ResolveDevice(const std::string& name, bool* fromMap = nullptr);
 
+// True for COM1 .. COM256 (letter case ignored).
+bool IsPortName(const std::string& name);
+
 // Maps COMn to a device in the runtime's port map (an empty device removes
 // the entry). POSIX only; throws Error (exit 1).
 void MapPort(const std::string& port, const std::string& device);
