@@ -287,6 +287,13 @@ int RunSetup(const CommonOptions& common, const std::optional<std::string>& set,
     dialog->Change(&text);  // releases the old string, stores the new one
     chosen = FromBstr(text);
     SysFreeString(text);
+    // Cancel hands the text back as it went in; so does OK when nothing was
+    // changed on a text already in the dialog's own form. Either way there
+    // is nothing new to save.
+    if (chosen == start) {
+      if (!common.quiet) std::printf("unchanged: %s\n", chosen.c_str());
+      return kExitOk;
+    }
   }
   if (SettingsValue(chosen, "device").value_or("").empty())
     throw Error(kExitUsage, "the settings name no device: \"" + chosen + "\"",
