@@ -369,6 +369,79 @@ TEST_F(TarnctlCli, SimHandsItsArgumentsToPagersim) {
   EXPECT_NE(bad.exitCode, 0);
 }
 
+// At a terminal (a tmux pane on a private server): the progress window is
+// shown during a write instead of the per-block lines, and the settings
+// dialog saves what OK returns.
+class TarnctlTerminal : public TarnctlCli {
+ protected:
+  void SetUp() override {
+    TarnctlCli::SetUp();
+    if (IsSkipped()) return;
+    if (tarnctl_test::Run({"/bin/sh", "-c", "command -v tmux"}, {}, 10).exitCode != 0)
+      GTEST_SKIP() << "tmux is not installed";
+    socket_ = "tarnctl-test-" + std::to_string(getpid());
+  }
+  void TearDown() override {
+    if (!socket_.empty()) Tmux({"kill-server"});
+    TarnctlCli::TearDown();
+  }
+  RunResult Tmux(std::vector<std::string> args) {
+    args.insert(args.begin(), {"/usr/bin/env", "tmux", "-L", socket_});
+    return tarnctl_test::Run(args, {}, 10);
+  }
+  // Starts `command` in a pane of 100 x 40 with the test's registry.
+  void StartPane(const std::string& command) {
+    std::string line = "COMRT_REGISTRY=" + Path("registry") + " XDG_CONFIG_HOME=" + Path("config") +
+                       " " + command + "; echo EXIT=$? > " + Path("exit") + "; sleep 60";
+    ASSERT_EQ(Tmux({"new-session", "-d", "-x", "100", "-y", "40", line}).exitCode, 0);
+  }
+  std::string Screen() { return Tmux({"capture-pane", "-p", "-S", "-100"}).out; }
+  // Waits up to `seconds` for the command to end; its exit line.
+  std::string WaitExit(double seconds) {
+    for (int i = 0; i < seconds * 10; ++i) {
+      std::string e = tarnctl_test::ReadFile(Path("exit"));
+      if (!e.empty()) return e;
+      usleep(100000);
+    }
+    return {};
+  }
+  std::string socket_;
+};
+
+TEST_F(TarnctlTerminal, WriteShowsTheProgressWindowInsteadOfLines) {
+  StartSim({"--fast"});
+  std::vector<unsigned char> data(64, 0x42);
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0700, data));
+  StartPane(std::string(TARNCTL_EXE) + " write " + Path("in.s19") + " --port '" + port_ + "'");
+  bool windowSeen = false;
+  for (int i = 0; i < 80 && !windowSeen; ++i) {
+    windowSeen = Screen().find("Write 0x0700-0x073F (64 bytes)") != std::string::npos;
+    usleep(100000);
+  }
+  EXPECT_TRUE(windowSeen) << Screen();
+  EXPECT_EQ(WaitExit(30), "EXIT=0\n") << Screen();
+  std::string screen = Screen();
+  EXPECT_NE(screen.find("wrote 64 bytes in 1 block(s)"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("write block 1/1"), std::string::npos) << screen;
+}
+
+TEST_F(TarnctlTerminal, SetupDialogSavesTheSettingsOnOk) {
+  StartPane(std::string(TARNCTL_EXE) + " setup --port 'device = COM2 baud = 4800 parity = even'");
+  bool dialogSeen = false;
+  for (int i = 0; i < 50 && !dialogSeen; ++i) {
+    dialogSeen = Screen().find("Serial Communication Setup") != std::string::npos;
+    usleep(100000);
+  }
+  ASSERT_TRUE(dialogSeen) << Screen();
+  Tmux({"send-keys", "Enter"});
+  EXPECT_EQ(WaitExit(10), "EXIT=0\n") << Screen();
+  RunResult show = Tarnctl({"setup", "--show"});
+  // Keys the input left out were filled from the defaults: 8 data bits.
+  EXPECT_NE(show.out.find("device = COM2 baud = 4800 data = 8 parity = even stop = 1"),
+            std::string::npos)
+      << show.out << Screen();
+}
+
 TEST_F(TarnctlCli, DemoRunsTheWholeJobWellUnderAMinute) {
   RunResult r = Tarnctl({"demo", "--size", "64"}, 60);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
