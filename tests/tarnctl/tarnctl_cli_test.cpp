@@ -442,6 +442,21 @@ TEST_F(TarnctlTerminal, SetupDialogSavesTheSettingsOnOk) {
       << show.out << Screen();
 }
 
+TEST_F(TarnctlTerminal, PasswordPromptDoesNotEcho) {
+  StartSim({"--status", "Y", "--password", "secretpw"});
+  StartPane(std::string(TARNCTL_EXE) + " read 0 4 -o " + Path("pw.s19") +
+            " --ask-password --port '" + port_ + "'");
+  bool prompt = false;
+  for (int i = 0; i < 50 && !prompt; ++i) {
+    prompt = Screen().find("Download password:") != std::string::npos;
+    usleep(100000);
+  }
+  ASSERT_TRUE(prompt) << Screen();
+  Tmux({"send-keys", "secretpw", "Enter"});
+  EXPECT_EQ(WaitExit(10), "EXIT=0\n") << Screen();
+  EXPECT_EQ(Screen().find("secretpw"), std::string::npos) << Screen();
+}
+
 TEST_F(TarnctlCli, DemoRunsTheWholeJobWellUnderAMinute) {
   RunResult r = Tarnctl({"demo", "--size", "64"}, 60);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
