@@ -328,6 +328,12 @@ TEST_F(TarnctlCli, BadFilesAndBadUsageStopBeforeThePager) {
   RunResult bad = Tarnctl({"write", Path("bad.s19"), "--port", "device = /dev/null"});
   EXPECT_EQ(bad.exitCode, 4) << bad.err;
   EXPECT_NE(bad.err.find("malformed"), std::string::npos) << bad.err;
+  std::string cut = S19File(0x0600, {1, 2, 3, 4});
+  cut.erase(cut.find("S9"));
+  tarnctl_test::WriteFile(Path("cut.s19"), cut);
+  RunResult truncated = Tarnctl({"write", Path("cut.s19"), "--port", "device = /dev/null"});
+  EXPECT_EQ(truncated.exitCode, 4) << truncated.err;
+  EXPECT_NE(truncated.err.find("no valid end record"), std::string::npos) << truncated.err;
   RunResult missing = Tarnctl({"verify", Path("none.s19"), "--port", "device = /dev/null"});
   EXPECT_EQ(missing.exitCode, 4) << missing.err;
   EXPECT_EQ(Tarnctl({"read", "0xFFFF", "2", "-o", Path("x.s19")}).exitCode, 1);

@@ -76,6 +76,15 @@ MemoryImage LoadImage(const std::string& fileName) {
                     " malformed data record(s)",
                 "nothing was sent to the pager; check the file");
   if (!r.HasData) throw Error(kExitFile, "file " + fileName + " holds no data records");
+  // A file cut short loses its end record; a damaged header hints at a
+  // damaged file. Neither is sent to a pager.
+  if (!r.HasEnd || !r.EndGood)
+    throw Error(kExitFile,
+                "file damaged: " + fileName + " has no valid end record (S9); it may be cut short",
+                "nothing was sent to the pager; check the file");
+  if (r.HasHeader && r.HeaderBad)
+    throw Error(kExitFile, "file damaged: " + fileName + " has a damaged header record (S0)",
+                "nothing was sent to the pager; check the file");
   for (uint32_t a = 0; a < 0x10000; ++a) image.covered[a] = image.bytes[a] == second[a];
   if (image.CoveredCount() == 0)
     throw Error(kExitFile, "file " + fileName + " holds no data records");
