@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -75,6 +76,19 @@ uint32_t TotalBytes(const std::vector<Block>& blocks) {
 
 double Now() {
   return platform::NowMs();
+}
+
+// printf to standard output unless quiet, flushed at once (the demo's steps).
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void Say(bool quiet, const char* format, ...) {
+  if (quiet) return;
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::fflush(stdout);
 }
 
 // Write, then verify unless told not to; shared by `write` and `demo`.
@@ -377,11 +391,6 @@ int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPaci
   if (!std::getenv("COMRT_REGISTRY"))
     platform::SetEnv("COMRT_REGISTRY", (dir / "registry").string());
   bool quiet = common.quiet;
-  auto say = [quiet](const char* fmt, auto... args) {
-    if (quiet) return;
-    std::printf(fmt, args...);
-    std::fflush(stdout);
-  };
 
   double start = Now();
   Runtime runtime;
@@ -390,7 +399,7 @@ int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPaci
                                       "FW 1.04   ", "--record2",        "CH 12 9600"};
   if (!realPacing) simArgs.push_back("--fast");
   auto sim = SimulatedPager::Start(simArgs);
-  say("tarnctl demo: simulated pager on %s\n", sim->Device().c_str());
+  Say(quiet, "tarnctl demo: simulated pager on %s\n", sim->Device().c_str());
 
   // A small sample image: a text line followed by a counting pattern.
   const uint32_t base = 0x1000;
@@ -400,7 +409,7 @@ int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPaci
     sample[i] = i < 26 ? static_cast<BYTE>(banner[i]) : static_cast<BYTE>(i * 7 + 3);
   fs::path file = dir / "sample.s19";
   SaveImage(file.string(), "Sample image of the tarnctl demo", base, sample.data(), size, "demo");
-  say("sample image: %u bytes at 0x%04X in %s\n", size, base, file.string().c_str());
+  Say(quiet, "sample image: %u bytes at 0x%04X in %s\n", size, base, file.string().c_str());
 
   CommonOptions demoCommon = common;
   demoCommon.port = "device = " + sim->Device() + " baud = 9600";
@@ -409,7 +418,7 @@ int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPaci
   SessionOptions options = ResolveSession(demoCommon);
   PagerSession session(options);
 
-  say("[1/4] identify\n");
+  Say(quiet, "[1/4] identify\n");
   double t0 = Now();
   PagerIdentity id;
   if (session.Identify(&id) != S_OK) session.Fail("identify");
@@ -418,11 +427,11 @@ int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPaci
 
   MemoryImage image = LoadImage(file.string());
   std::vector<Block> blocks = image.Blocks(size > 256 ? (size + 1) / 2 : size);
-  say("[2/4] write %u bytes in %zu blocks (the protocol pauses ~3 s after each block)\n",
+  Say(quiet, "[2/4] write %u bytes in %zu blocks (the protocol pauses ~3 s after each block)\n",
       TotalBytes(blocks), blocks.size());
   double writeMs = 0, verifyMs = 0;
   WriteAndVerify(session, image, blocks, false, &writeMs, &verifyMs);
-  say("[3/4] verify\n");
+  Say(quiet, "[3/4] verify\n");
   t0 = Now();
   BYTE actual = 0;
   if (auto bad = session.Verify(blocks, image.bytes.data(), &actual)) {
@@ -432,7 +441,7 @@ int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPaci
     throw Error(kExitMismatch, t);
   }
   verifyMs = Now() - t0;
-  say("[4/4] activate\n");
+  Say(quiet, "[4/4] activate\n");
   t0 = Now();
   session.Activate();
   double activateMs = Now() - t0;
@@ -451,7 +460,7 @@ int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPaci
                 StatusText(after.statusChar).c_str());
     std::printf("  total      %8s\n", Seconds(Now() - start).c_str());
   }
-  if (keep) say("kept %s\n", dir.string().c_str());
+  if (keep) Say(quiet, "kept %s\n", dir.string().c_str());
   return kExitOk;
 }
 
