@@ -427,8 +427,8 @@ int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPaci
 
   MemoryImage image = LoadImage(file.string());
   std::vector<Block> blocks = image.Blocks(size > 256 ? (size + 1) / 2 : size);
-  Say(quiet, "[2/4] write %u bytes in %zu blocks (the protocol pauses ~3 s after each block)\n",
-      TotalBytes(blocks), blocks.size());
+  Say(quiet, "[2/4] write %u bytes in %u blocks (the protocol pauses ~3 s after each block)\n",
+      TotalBytes(blocks), static_cast<unsigned>(blocks.size()));
   double writeMs = 0, verifyMs = 0;
   WriteAndVerify(session, image, blocks, false, &writeMs, &verifyMs);
   Say(quiet, "[3/4] verify\n");
