@@ -193,8 +193,8 @@ int RunRead(const CommonOptions& common, uint32_t address, uint32_t length, cons
 
 int RunWrite(const CommonOptions& common, const std::string& file, bool verify, uint32_t block) {
   Runtime runtime;
+  MemoryImage image = LoadImage(file);  // a bad file fails before the password prompt
   SessionOptions options = ResolveSession(common);
-  MemoryImage image = LoadImage(file);
   std::vector<Block> blocks = image.Blocks(block);
   PagerSession session(options);
   double writeMs = 0, verifyMs = 0;
@@ -212,8 +212,8 @@ int RunWrite(const CommonOptions& common, const std::string& file, bool verify, 
 
 int RunVerify(const CommonOptions& common, const std::string& file, uint32_t block) {
   Runtime runtime;
+  MemoryImage image = LoadImage(file);  // a bad file fails before the password prompt
   SessionOptions options = ResolveSession(common);
-  MemoryImage image = LoadImage(file);
   std::vector<Block> blocks = image.Blocks(block);
   PagerSession session(options);
   double t0 = Now();
