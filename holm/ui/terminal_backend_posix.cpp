@@ -257,6 +257,34 @@ void TerminalBackend::Put(int y, int x, int maxX, const std::string& text, attr_
   }
 }
 
+// How far a label's or radio button's text may run on the terminal: past its
+// own rectangle (whose width in cells is often a little short of the text)
+// up to the next control to its right on the same row, the right border of
+// a group box around it, or the dialog's frame.
+int TextLimit(const Dialog& d, size_t self, int ox, int oy, int y, int x, int frameRight) {
+  int limit = frameRight;
+  const auto& controls = d.Controls();
+  for (size_t j = 0; j < controls.size(); ++j) {
+    const ControlState& c = controls[j];
+    if (j == self || !c.visible) continue;
+    const DlgRect& r = c.tmpl->rect;
+    const int cx = ox + CellX(r.left);
+    const int cy = oy + CellY(r.top);
+    const int rows = std::max(1, CellY(r.height));
+    if (y < cy || y >= cy + rows) continue;
+    if (c.tmpl->kind == ControlKind::GroupBox) {
+      const int gx2 = cx + std::max(1, CellX(r.width)) - 1;
+      if (cx < x && gx2 >= x)
+        limit = std::min(limit, gx2);  // the group's right border
+      else if (cx > x)
+        limit = std::min(limit, cx - 1);
+    } else if (cx > x) {
+      limit = std::min(limit, cx - 1);  // keep one blank before the next control
+    }
+  }
+  return limit;
+}
+
 void TerminalBackend::DrawDialog(const Dialog& d, int focused) {
   const DialogTemplate& t = d.Template();
   const int innerW = CellX(t.width + 2);
@@ -299,7 +327,7 @@ void TerminalBackend::DrawDialog(const Dialog& d, int focused) {
     const attr_t focusAttr = hasFocus ? A_REVERSE : A_NORMAL;
     switch (ct.kind) {
       case ControlKind::Label:
-        Put(y, x, maxX, c.text, A_NORMAL, true);
+        Put(y, x, std::max(maxX, TextLimit(d, i, ox, oy, y, x, right - 1)), c.text, A_NORMAL, true);
         break;
       case ControlKind::GroupBox: {
         const int ch = std::max(2, CellY(ct.rect.height));
@@ -320,7 +348,8 @@ void TerminalBackend::DrawDialog(const Dialog& d, int focused) {
       }
       case ControlKind::RadioButton:
         Put(y, x, maxX, c.checked ? "(*)" : "( )", focusAttr, false);
-        Put(y, x + 4, maxX, c.text, A_NORMAL, true);
+        Put(y, x + 4, std::max(maxX, TextLimit(d, i, ox, oy, y, x, right - 1)), c.text, A_NORMAL,
+            true);
         break;
       case ControlKind::PushButton: {
         std::string label = StripMnemonic(c.text);

@@ -2,8 +2,7 @@
 # Shows the "Serial Communication Setup" dialog on a real terminal (a tmux
 # pane on a private server), checks that it opens with the preset
 # selections, drives it with keys and checks the string it hands back:
-# Enter gives the new settings, Escape the old string. Labels are cut to
-# their controls' widths on the terminal ("7 bit" shows as "7 bi").
+# Enter gives the new settings, Escape the old string.
 #
 #   terminal_test.sh PROBE [CAPTURE-FILE]
 set -u
