@@ -80,9 +80,12 @@ start settings "device = COM2 baud = 4800 parity = even" "$dir/ok" && {
   expect_line "[COM2"
   expect_line "[4800"
   expect_line "(*) Even"
-  expect_line "(*) 7 bi"
-  expect_line "(*) 1 b"
+  expect_line "(*) 7 bit"
+  expect_line "(*) 1 bit"
+  expect_line "( ) 1.5 bit"
+  expect_line "( ) 2 bits"
   expect_line "( ) No"
+  expect_line "Baud Rate:"
   [ -n "$capture_to" ] && screen >"$capture_to"
   # Port list has the focus: COM3; Tab to the baud list: 2400; Tab to the
   # parity group: Odd; data bits: 8 bit; stop bits: 1.5 bit; Enter is OK.
