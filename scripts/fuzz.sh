@@ -10,6 +10,9 @@
 #
 #   scripts/fuzz.sh                 every target, 30 s each
 #   FUZZ_SECONDS=300 scripts/fuzz.sh
+#   FUZZ_SEED=1 scripts/fuzz.sh     the same mutations every run (CI sets this,
+#                                   so a landing is never blocked by chance;
+#                                   fuzz with random seeds locally to find more)
 #   scripts/fuzz.sh fuzz_settings   only the named targets
 #
 # A crash, leak, sanitizer report or timeout leaves its reproducer in
@@ -39,6 +42,9 @@ if [ "${#targets[@]}" -eq 0 ]; then
   exit 1
 fi
 
+seed_args=()
+if [ -n "${FUZZ_SEED:-}" ]; then seed_args=(-seed="$FUZZ_SEED"); fi
+
 failed=()
 for exe in "${targets[@]}"; do
   name=$(basename "$exe")
@@ -49,7 +55,7 @@ for exe in "${targets[@]}"; do
   if [ -n "$seeds" ]; then cp -n "$seeds"/* "$work"/ 2>/dev/null || true; fi
   echo "== $name (${seconds}s)"
   if ! "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -artifact_prefix="$findings/" -print_final_stats=1 "$work" >"$findings/log.txt" 2>&1; then
+      -artifact_prefix="$findings/" -print_final_stats=1 "${seed_args[@]}" "$work" >"$findings/log.txt" 2>&1; then
     echo "fuzz: $name FAILED; see $findings/" >&2
     tail -n 30 "$findings/log.txt" >&2
     failed+=("$name")

@@ -37,6 +37,7 @@ tests/wine/run.sh build/mingw-x86_64 build/ci
 
 if [ -x scripts/fuzz.sh ]; then
   echo "== Fuzzing (bounded)"
+  if [ "${CI:-}" = true ]; then export FUZZ_SEED=${FUZZ_SEED:-1}; fi
   scripts/fuzz.sh
 fi
 echo "== All tests passed"
