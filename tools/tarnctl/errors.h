@@ -14,6 +14,7 @@
 #ifndef TARNCTL_ERRORS_H
 #define TARNCTL_ERRORS_H
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -42,7 +43,7 @@ class Error : public std::runtime_error {
 };
 
 // "0x80004005" style text of a result.
-std::string HexResult(long hr);
+std::string HexResult(int32_t hr);
 
 }  // namespace tarnctl
 

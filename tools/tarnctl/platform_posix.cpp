@@ -93,14 +93,16 @@ bool CallRegisterServer(const std::string& path, std::string* why) {
     *why = e ? e : "cannot load the library";
     return false;
   }
-  using RegisterFn = long (*)();
+  // The export returns an HRESULT, 32 bits wide: calling it through a
+  // function type with a wider result would read undefined upper bits.
+  using RegisterFn = int32_t (*)();
   auto fn = reinterpret_cast<RegisterFn>(dlsym(lib, "DllRegisterServer"));
   if (!fn) {
     *why = "the library has no DllRegisterServer";
     dlclose(lib);
     return false;
   }
-  long hr = fn();
+  const int32_t hr = fn();
   dlclose(lib);
   if (hr < 0) {
     *why = "DllRegisterServer returned " + HexResult(hr);

@@ -177,9 +177,9 @@ void MapPort(const std::string& port, const std::string& device) {
 #endif
 }
 
-std::string HexResult(long hr) {
+std::string HexResult(int32_t hr) {
   char text[16];
-  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr) & 0xFFFFFFFFul);
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(static_cast<uint32_t>(hr)));
   return text;
 }
 
