@@ -16,11 +16,15 @@
 #endif
 
 // Defines the three exports on the framework's implementations.
-#define FW_DEFINE_COMPONENT_EXPORTS()                                          \
-  FW_EXPORT_API DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* ppv) {   \
-    return fw::DllGetClassObjectImpl(clsid, iid, ppv);                         \
-  }                                                                            \
-  FW_EXPORT_API DllCanUnloadNow() { return fw::DllCanUnloadNowImpl(); }        \
-  FW_EXPORT_API DllRegisterServer() { return fw::DllRegisterServerImpl(); }
+#define FW_DEFINE_COMPONENT_EXPORTS()                                        \
+  FW_EXPORT_API DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* ppv) { \
+    return fw::DllGetClassObjectImpl(clsid, iid, ppv);                       \
+  }                                                                          \
+  FW_EXPORT_API DllCanUnloadNow() {                                          \
+    return fw::DllCanUnloadNowImpl();                                        \
+  }                                                                          \
+  FW_EXPORT_API DllRegisterServer() {                                        \
+    return fw::DllRegisterServerImpl();                                      \
+  }
 
 #endif  // FRAMEWORK_EXPORTS_H

@@ -8,9 +8,12 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// windows.h comes first.
+// clang-format off
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
+// clang-format on
 #ifndef OLESTR
 #define OLESTR(s) L##s
 #endif
