@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libncurses-dev libcli11-dev
   srecord binutils
-  mingw-w64 wine64
+  mingw-w64 wine64 wine32:i386
   tmux
 )
 
@@ -28,5 +28,14 @@ echo "setup: installing ${missing[*]}"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
+# The 32-bit Wine (to run the i686 Windows build) comes from the i386 architecture.
+need_i386=0
+for p in "${missing[@]}"; do
+  if [[ $p == *:i386 ]]; then need_i386=1; fi
+done
+foreign=" $(dpkg --print-foreign-architectures | tr '\n' ' ') "
+if [ "$need_i386" = 1 ] && [[ $foreign != *" i386 "* ]]; then
+  $SUDO dpkg --add-architecture i386
+fi
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build with warnings as errors and its test
-# suite, an installed-package client, the Windows cross-builds (the 64-bit
-# one run under Wine), the tests again under ASan/UBSan, and the fuzz targets
+# suite, an installed-package client, the Windows cross-builds (both run
+# under Wine), the tests again under ASan/UBSan, and the fuzz targets
 # for a bounded time. Exits non-zero on the first failure.
 #
 #   scripts/test.sh            everything
@@ -33,8 +33,10 @@ for arch in i686 x86_64; do
   cmake --build --preset "mingw-$arch" -j "$jobs"
 done
 
-echo "== Windows build under Wine (regsvr32, COM clients, a COM port served by pagersim)"
-tests/wine/run.sh build/mingw-x86_64 build/ci
+for arch in x86_64 i686; do
+  echo "== Windows build ($arch) under Wine (regsvr32, COM clients, a COM port served by pagersim)"
+  tests/wine/run.sh "build/mingw-$arch" build/ci
+done
 
 # The same tests once more with clang under AddressSanitizer and UBSan. Leak
 # detection stays off: in this environment LeakSanitizer's own tracer

@@ -4,6 +4,8 @@
 # pagersim) on a pseudo-terminal that Wine maps to COM1, and runs the
 # Windows client against all five Holm classes and the download object.
 #   tests/wine/run.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR
+# The Windows build may be 64-bit or (with Wine's 32-bit part installed)
+# 32-bit.
 set -euo pipefail
 win=$(cd "$1" && pwd)
 linux=$(cd "$2" && pwd)
@@ -51,7 +53,12 @@ fi
 
 # The VBScript example drives the automation objects through IDispatch. With
 # no display the dialog cannot open, so Change hands the string back as it was.
-vbs=$(timeout 60 "$wine" cscript //nologo "Z:${work//\//\\}\\port_and_progress.vbs" 2>/dev/null |
+# A 32-bit library is reached from the 32-bit script host.
+cscript=cscript
+if objdump -f "$work/libholm.dll" 2>/dev/null | grep -q 'pei-i386'; then
+  cscript='C:\windows\syswow64\cscript.exe'
+fi
+vbs=$(timeout 60 "$wine" "$cscript" //nologo "Z:${work//\//\\}\\port_and_progress.vbs" 2>/dev/null |
   tr -d '\r')
 echo "$vbs"
 if [ "$vbs" != "Port settings: device = COM2 baud = 4800 parity = even" ]; then
