@@ -10,7 +10,7 @@ packages=(
   libncurses-dev libcli11-dev
   srecord binutils
   mingw-w64 wine64 wine32:i386
-  tmux
+  tmux ccache
 )
 
 missing=()
