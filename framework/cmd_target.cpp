@@ -4,7 +4,7 @@
 
 namespace fw {
 
-CCmdTarget::CCmdTarget() {
+CCmdTarget::CCmdTarget() : moduleState_(ThisModuleState()) {
   LockModule();
 }
 
@@ -13,16 +13,19 @@ CCmdTarget::~CCmdTarget() {
 }
 
 ULONG CCmdTarget::InternalAddRef() {
+  MaintainState state(moduleState_);
   return ++refs_;
 }
 
 ULONG CCmdTarget::InternalRelease() {
+  MaintainState state(moduleState_);
   ULONG left = --refs_;
   if (left == 0) OnFinalRelease();
   return left;
 }
 
 HRESULT CCmdTarget::InternalQueryInterface(REFIID iid, void** ppv) {
+  MaintainState state(moduleState_);
   if (ppv == nullptr) return E_POINTER;
   IUnknown* found = IsEqualIID(iid, IID_IUnknown) ? GetPrimaryUnknown() : GetInterface(iid);
   if (found == nullptr) {

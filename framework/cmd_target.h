@@ -1,7 +1,9 @@
 // CCmdTarget: the object base of every component object. It keeps the
 // reference count, answers QueryInterface from the object's interface map,
 // holds the module lock for the object's life and deletes the object when
-// its last reference goes.
+// its last reference goes. QueryInterface, AddRef and Release run in the
+// module state of the library that created the object, like every other
+// method of the object (the interface map and the final release run there).
 //
 // An object derives from CCmdTarget and from each interface it answers,
 // lists those interfaces in GetInterface (its interface map; the first
@@ -15,6 +17,8 @@
 #include <atomic>
 
 namespace fw {
+
+struct ModuleState;
 
 class CCmdTarget {
  public:
@@ -39,8 +43,12 @@ class CCmdTarget {
   // Called when the last reference goes; deletes the object.
   virtual void OnFinalRelease();
 
+  // The module state of the library that created the object.
+  ModuleState* ObjectModuleState() const { return moduleState_; }
+
  private:
   std::atomic<ULONG> refs_{1};
+  ModuleState* moduleState_;
 };
 
 }  // namespace fw

@@ -11,6 +11,10 @@ namespace tarn {
 // errno of the failure (ENOTSUP where no such interface exists).
 int SetCustomBaudRate(int fd, uint32_t rate);
 
+// The output speed in bits per second that the terminal `fd` reports now
+// through the same interface. Returns 0, or the errno of the failure.
+int GetCustomBaudRate(int fd, uint32_t* rate);
+
 }  // namespace tarn
 
 #endif  // TARN_CHANNEL_CUSTOM_BAUD_H

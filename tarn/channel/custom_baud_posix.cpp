@@ -28,4 +28,17 @@ int SetCustomBaudRate(int fd, uint32_t rate) {
 #endif
 }
 
+int GetCustomBaudRate(int fd, uint32_t* rate) {
+#if defined(__linux__) && defined(BOTHER)
+  struct termios2 t {};
+  if (ioctl(fd, TCGETS2, &t) != 0) return errno;
+  *rate = t.c_ospeed;
+  return 0;
+#else
+  (void)fd;
+  (void)rate;
+  return ENOTSUP;
+#endif
+}
+
 }  // namespace tarn

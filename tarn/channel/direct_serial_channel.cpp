@@ -5,6 +5,18 @@
 #include "tarn/channel/settings_reader.h"
 
 namespace tarn {
+namespace {
+
+// What a UART can frame: one and a half stop bits only with 5-bit words,
+// two stop bits only with longer words (Windows' serial driver refuses the
+// other combinations; the channel refuses them on every platform alike).
+bool StopBitsFitWordSize(uint8_t stopBitsCode, uint8_t dataBits) {
+  if (stopBitsCode == 1) return dataBits == 5;
+  if (stopBitsCode == 2) return dataBits != 5;
+  return true;
+}
+
+}  // namespace
 
 CDirectSerialChannel::CDirectSerialChannel() : port(CreatePlatformSerialPort()) {}
 
@@ -32,6 +44,10 @@ void CDirectSerialChannel::Open() {
   }
   open = 1;
   try {
+    if (!StopBitsFitWordSize(stopBitsCode, dataBits)) {
+      SetFailure(0, "line settings refused");
+      throw GeneralException(kChannelControlFailed);
+    }
     if (!port->Configure({baudRate, dataBits, parityCode, stopBitsCode})) {
       SetFailure(port->LastError(), "line settings refused");
       throw GeneralException(kChannelControlFailed);

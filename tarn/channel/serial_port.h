@@ -24,11 +24,13 @@ class ISerialPort {
  public:
   virtual ~ISerialPort() = default;
   // Opens the named device exclusively. false: the device cannot be opened
-  // (LastError tells why).
+  // (LastError tells why), also when another program has it open already.
   virtual bool Open(const char* name) = 0;
   virtual bool IsOpen() const = 0;
   // Applies the line settings with all flow control off, no parity
-  // checking, DTR and RTS held inactive.
+  // checking, DTR and RTS held inactive. false also when the port reports
+  // other settings in force than those asked for (a driver that silently
+  // dropped one).
   virtual bool Configure(const PortLineConfig& config) = 0;
   // Applies the per-byte timeout: a one-byte read returns as soon as a byte
   // is available and waits at most `milliseconds` for one; a one-byte write

@@ -4,20 +4,32 @@
 //   blocks beyond the channel's timeout.
 // - Exclusive: flock(LOCK_EX | LOCK_NB) on the device (TIOCEXCL alone does
 //   not stop a privileged process), plus TIOCEXCL against other programs.
-//   A second open of a held device fails with "port busy".
+//   A second open of a held device fails with "port busy". So does an open
+//   of a device that another process already has open, lock or no lock
+//   (port_holder.h): two readers would share the line.
 // - CLOCAL and CREAD, no CRTSCTS, no IXON/IXOFF, no parity checking; DTR and
 //   RTS dropped. A terminal without modem lines (a pseudo-terminal answers
 //   ENOTTY) simply has none to drop.
 // - Standard rates through cfsetospeed, any other through the kernel's
 //   arbitrary-rate interface (custom_baud_posix.cpp).
 // - Stop-bits code 1 (one and a half) selects CSTOPB: a UART gives one and
-//   a half stop bits for 5-bit words that way, two otherwise.
+//   a half stop bits for 5-bit words that way (the channel asks for it with
+//   5-bit words only).
+// - The settings in force are read back after they are set: a driver that
+//   silently drops one (a pseudo-terminal forces 8 data bits and no parity,
+//   a UART may lack mark parity or a rate) fails Configure instead of
+//   running the line with other settings. A rate outside the standard
+//   table may differ by up to 2 % from the one asked for (the UART's
+//   divisor), as the kernel itself allows.
 // - The line hanging up (POLLHUP, EIO) fails a read or write at once rather
 //   than letting it run into the timeout.
-// - Close restores the terminal settings found at open and releases the lock.
+// - Close restores the terminal settings found at open and releases the lock;
+//   thread cancellation is held off while it runs, so that a cancelled
+//   caller cannot leave the descriptor half released.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -28,6 +40,7 @@
 #include <string>
 
 #include "tarn/channel/custom_baud.h"
+#include "tarn/channel/port_holder.h"
 #include "tarn/channel/port_name.h"
 #include "tarn/channel/serial_port.h"
 
@@ -119,6 +132,11 @@ class PosixSerialPort final : public ISerialPort {
       ::close(d);
       return Fail(ENOTTY);
     }
+    PortHolder other;
+    if (FindPortHolder(path, &other)) {
+      ::close(d);
+      return Fail(EBUSY);
+    }
     if (flock(d, LOCK_EX | LOCK_NB) != 0) {
       int error = errno == EWOULDBLOCK ? EBUSY : errno;
       ::close(d);
@@ -190,6 +208,7 @@ class PosixSerialPort final : public ISerialPort {
       int error = SetCustomBaudRate(fd, config.baudRate);
       if (error != 0) return Fail(error);
     }
+    if (!SettingsInForce(t, standard, config.baudRate)) return Fail(EINVAL);
     int lines = TIOCM_DTR | TIOCM_RTS;
     if (ioctl(fd, TIOCMBIC, &lines) != 0 && !NotSupported(errno)) return Fail(errno);
     return true;
@@ -276,7 +295,10 @@ class PosixSerialPort final : public ISerialPort {
     if (haveSaved) (void)tcsetattr(fd, TCSANOW, &saved);
     // The descriptor is released even when close reports an error; the
     // lock goes with it.
+    int cancelState = 0;
+    (void)pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState);
     (void)::close(fd);
+    (void)pthread_setcancelstate(cancelState, nullptr);
     fd = -1;
     haveSaved = false;
     hungUp = false;
@@ -321,6 +343,24 @@ class PosixSerialPort final : public ISerialPort {
       if (p.revents & events) return PortIo::kDone;  // data first, even on a hung-up line
       if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return FailIo(EIO);
     }
+  }
+
+  // True when the terminal reports the line settings of `wanted` (word
+  // size, parity, stop bits, no hardware flow control) and the rate asked
+  // for.
+  bool SettingsInForce(const termios& wanted, bool standardRate, uint32_t rate) {
+    termios got{};
+    if (tcgetattr(fd, &got) != 0) return false;
+    tcflag_t line = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS;
+#ifdef CMSPAR
+    line |= CMSPAR;
+#endif
+    if ((got.c_cflag & line) != (wanted.c_cflag & line)) return false;
+    if (standardRate) return cfgetospeed(&got) == cfgetospeed(&wanted);
+    uint32_t actual = 0;
+    if (GetCustomBaudRate(fd, &actual) != 0) return false;
+    uint64_t difference = actual > rate ? actual - rate : rate - actual;
+    return difference * 50 <= rate;
   }
 
   bool Flush(int queue) {

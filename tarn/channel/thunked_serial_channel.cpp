@@ -162,20 +162,27 @@ void CThunkedSerialChannel::Delay(uint32_t milliseconds) {
   }
 }
 
+// The status query, the purges and the extended function send nothing while
+// the channel holds no port: the helper library may have given the port to
+// someone else since. A closed channel's status is 0.
 uint32_t CThunkedSerialChannel::QueryStatus() {
+  if (!open) return 0;
   if (Call(kCmdStatus) != 0) throw GeneralException(kChannelControlFailed);
   return paramBlock.word[8];
 }
 
 void CThunkedSerialChannel::PurgeInput() {
+  if (!open) return;
   if (Call(kCmdPurgeInput) != 0) throw GeneralException(kChannelControlFailed);
 }
 
 void CThunkedSerialChannel::PurgeOutput() {
+  if (!open) return;
   if (Call(kCmdPurgeOutput) != 0) throw GeneralException(kChannelControlFailed);
 }
 
 void CThunkedSerialChannel::EscapeFunction(uint32_t code) {
+  if (!open) return;
   paramBlock.word[9] = code;
   if (Call(kCmdEscape) != 0) throw GeneralException(kChannelControlFailed);
 }

@@ -7,6 +7,7 @@
 #include "tarn/channel/direct_serial_channel.h"
 #include "tarn/channel/thunked_serial_channel.h"
 #include "tarn/server/platform.h"
+#include "tarn/server/thread_cancel.h"
 
 namespace tarn {
 
@@ -76,16 +77,31 @@ HRESULT CDownload::Guarded(Body&& body) {
     return body();
   } catch (const CTarnTimeout&) {
     lastError = kErrorUnhandledTimeout;
+  } catch (const ThreadCancelUnwind&) {
+    // The calling thread is being cancelled: the unwind must go on to the
+    // thread's end, and the port must not stay held by a thread that is gone.
+    lastError = kErrorUnhandledException;
+    ReleasePortQuietly();
+    throw;
   } catch (...) {
     lastError = kErrorUnhandledException;
   }
   return E_FAIL;
 }
 
+void CDownload::ReleasePortQuietly() noexcept {
+  if (channel == nullptr) return;
+  try {
+    channel->Close();
+  } catch (...) {
+    // A port that does not close now is released with the object.
+  }
+}
+
 template <class Op>
-HRESULT CDownload::GuardedResult(LONG* result, Op&& op) {
-  if (result == nullptr) return E_POINTER;
+HRESULT CDownload::GuardedResult(LONG* result, bool argumentsOk, Op&& op) {
   return Guarded([&]() -> HRESULT {
+    if (result == nullptr || !argumentsOk) return E_POINTER;
     LONG r = op();
     *result = r;
     return S_OK;
@@ -173,6 +189,7 @@ HRESULT CDownload::GetFirstRecord(BYTE* record10) {
 
 HRESULT CDownload::SetPortSettings(LONG* result, const char* settings) {
   return Guarded([&]() -> HRESULT {
+    if (result == nullptr || settings == nullptr) return E_POINTER;
     LONG r = S_OK;
     try {
       Channel().SetSettings(settings);
@@ -180,7 +197,7 @@ HRESULT CDownload::SetPortSettings(LONG* result, const char* settings) {
       lastError = kErrorComPort;
       r = E_FAIL;
     }
-    if (result != nullptr) *result = r;
+    *result = r;
     return S_OK;
   });
 }
@@ -232,11 +249,13 @@ HRESULT CDownload::Identify() {
 }
 
 HRESULT CDownload::ReadMemory(LONG* result, WORD address, BYTE* buffer, WORD length) {
-  return GuardedResult(result, [&] { return DoReadMemory(address, buffer, length); });
+  return GuardedResult(result, length == 0 || buffer != nullptr,
+                       [&] { return DoReadMemory(address, buffer, length); });
 }
 
 HRESULT CDownload::WriteMemory(LONG* result, WORD address, const BYTE* data, WORD length) {
-  return GuardedResult(result, [&] { return DoWriteMemory(address, data, length); });
+  return GuardedResult(result, length == 0 || data != nullptr,
+                       [&] { return DoWriteMemory(address, data, length); });
 }
 
 HRESULT CDownload::Activate() {
@@ -279,23 +298,23 @@ HRESULT CDownload::SendCommandFFRepeat() {
 }
 
 HRESULT CDownload::SendBytePair(LONG* result, LONG first, LONG second) {
-  return GuardedResult(result, [&] { return DoSendBytePair(first, second); });
+  return GuardedResult(result, true, [&] { return DoSendBytePair(first, second); });
 }
 
 HRESULT CDownload::SendCommand42(LONG* result, LONG value) {
-  return GuardedResult(result, [&] { return DoSendCommand42(value); });
+  return GuardedResult(result, true, [&] { return DoSendCommand42(value); });
 }
 
 HRESULT CDownload::SendCommandAE(LONG* result, LONG address, WORD value) {
-  return GuardedResult(result, [&] { return DoSendCommandAE(address, value); });
+  return GuardedResult(result, true, [&] { return DoSendCommandAE(address, value); });
 }
 
 HRESULT CDownload::SendCommand40(LONG* result, LONG address, WORD value) {
-  return GuardedResult(result, [&] { return DoSendCommand40(address, value); });
+  return GuardedResult(result, true, [&] { return DoSendCommand40(address, value); });
 }
 
 HRESULT CDownload::SendCommand46(LONG* result, LONG address, LONG count) {
-  return GuardedResult(result, [&] { return DoSendCommand46(address, count); });
+  return GuardedResult(result, true, [&] { return DoSendCommand46(address, count); });
 }
 
 }  // namespace tarn

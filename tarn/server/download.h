@@ -10,6 +10,15 @@
 // CTarnTimeout that escapes stores error 2, anything else error 1, and the
 // method returns E_FAIL without writing its out-parameters. Out-parameters
 // are written only when a method returns S_OK.
+//
+// A client thread cancelled inside a call (POSIX thread cancellation: the
+// port's waits are cancellation points) is not stopped by the guard: the
+// port is closed, error 1 is stored and the thread's unwinding goes on.
+//
+// Null pointers: a method given a null pointer that it would read or write
+// returns E_POINTER before doing anything else; nothing is sent, no field
+// and not the error code changes. Exceptions: AttachProgress(null) detaches
+// the indicator; a memory buffer may be null when its length is 0.
 #ifndef TARN_SERVER_DOWNLOAD_H
 #define TARN_SERVER_DOWNLOAD_H
 
@@ -97,9 +106,12 @@ class CDownload : public fw::CCmdTarget,
   // Runs body under the exception mapping at the component boundary.
   template <class Body>
   HRESULT Guarded(Body&& body);
-  // Runs an operation whose result goes to an out-parameter.
+  // Runs an operation whose result goes to an out-parameter; E_POINTER
+  // when result is null or argumentsOk is false (a null buffer).
   template <class Op>
-  HRESULT GuardedResult(LONG* result, Op&& op);
+  HRESULT GuardedResult(LONG* result, bool argumentsOk, Op&& op);
+  // Closes the port, if any, ignoring failures.
+  void ReleasePortQuietly() noexcept;
 
   fw::ModuleState* moduleState_;
   ProgressAdapter progress_;

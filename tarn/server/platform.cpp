@@ -6,7 +6,7 @@
 namespace tarn {
 
 bool QueryPlatformId(uint32_t* platformId) {
-  const char* forced = std::getenv("TARN_PLATFORM_ID");
+  const char* forced = std::getenv(kForcePlatformVariable);
   if (forced != nullptr && *forced != '\0') {
     if (std::strcmp(forced, "fail") == 0) return false;
     if (forced[1] == '\0' && forced[0] >= '0' && forced[0] <= '2') {

@@ -12,9 +12,14 @@ constexpr uint32_t kPlatformWin32s = 0;
 constexpr uint32_t kPlatformWindows = 1;
 constexpr uint32_t kPlatformNT = 2;
 
-// FALSE when the version query fails. The environment variable
-// TARN_PLATFORM_ID ("0", "1", "2" or "fail") overrides the answer, for
-// tests and diagnostics; POSIX systems answer "NT family".
+constexpr const char kForcePlatformVariable[] = "TARN_TEST_FORCE_PLATFORM_ID";
+
+// FALSE when the version query fails; POSIX systems answer "NT family".
+//
+// For tests only, the environment variable named by kForcePlatformVariable
+// ("0", "1", "2" or "fail") overrides the answer, so that a test can run
+// every object of a process over the thunked channel. Its name says what it
+// is for, so that nobody sets it by accident; any other value is ignored.
 bool QueryPlatformId(uint32_t* platformId);
 
 // The platform's own answer.

@@ -148,7 +148,8 @@ TEST(DownloadObject, AnswersItsFourInterfacesAndKeepsTheLibraryLoaded) {
 
 TEST(DownloadObject, FailedChannelInitialisationIsErrorSeven) {
   for (const char* platform : {"0", "fail"}) {
-    setenv("TARN_PLATFORM_ID", platform, 1);  // Win32s, or no version: the thunked channel
+    // Win32s, or no version: the thunked channel.
+    setenv("TARN_TEST_FORCE_PLATFORM_ID", platform, 1);
     setenv("TARN_THUNK_LIBRARY", "/nonexistent/libnothing.so", 1);
     Download d;
     EXPECT_EQ(d.Code(), 8) << platform;
@@ -163,13 +164,13 @@ TEST(DownloadObject, FailedChannelInitialisationIsErrorSeven) {
     EXPECT_EQ(result, 99);
   }
   // Win32s with the helper library present: the thunked channel works.
-  setenv("TARN_PLATFORM_ID", "0", 1);
+  setenv("TARN_TEST_FORCE_PLATFORM_ID", "0", 1);
   setenv("TARN_THUNK_LIBRARY", TEST_DISPATCHER_PATH, 1);
   {
     Download d;
     EXPECT_EQ(d.Code(), 1);
   }
-  unsetenv("TARN_PLATFORM_ID");
+  unsetenv("TARN_TEST_FORCE_PLATFORM_ID");
   unsetenv("TARN_THUNK_LIBRARY");
 }
 

@@ -110,10 +110,19 @@ TEST(DownloadInside, NullOutParametersAreRefused) {
   EXPECT_EQ(sim.object->ReadMemory(nullptr, 0, nullptr, 0), E_POINTER);
   EXPECT_EQ(sim.object->GetErrorCode(nullptr), E_POINTER);
   EXPECT_EQ(sim.object->GetInfoBlock(nullptr), E_POINTER);
+  // Any null pointer the call would use is refused before anything else:
+  // nothing is sent, no setting and not the error code changes.
   LONG result = 5;
-  // A null client buffer with a length is a fault of the caller: error 1.
-  EXPECT_EQ(sim.object->ReadMemory(&result, 0, nullptr, 4), E_FAIL);
-  EXPECT_EQ(Code(sim.object), 2);
+  EXPECT_EQ(sim.object->ReadMemory(&result, 0, nullptr, 4), E_POINTER);
+  EXPECT_EQ(sim.object->WriteMemory(&result, 0, nullptr, 4), E_POINTER);
+  EXPECT_EQ(sim.object->SetPortSettings(nullptr, "device = elsewhere"), E_POINTER);
+  EXPECT_EQ(sim.object->SetPortSettings(&result, nullptr), E_POINTER);
+  EXPECT_EQ(result, 5);
+  EXPECT_TRUE(sim.link->Written().empty());
+  char settings[32] = {};
+  sim.link->GetSettings(settings, sizeof settings);
+  EXPECT_STREQ(settings, "device = sim");
+  EXPECT_EQ(Code(sim.object), 1);
 }
 
 }  // namespace

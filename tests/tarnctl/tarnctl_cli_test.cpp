@@ -245,6 +245,16 @@ TEST_F(TarnctlCli, BusyAndMissingPortsAreToldApart) {
   EXPECT_EQ(busy.exitCode, 3) << busy.err;
   EXPECT_NE(busy.err.find("port busy: " + sim_->Device()), std::string::npos) << busy.err;
   close(holder);
+  // A program that opened the port without any lock is seen too, and named.
+  int plain = open(sim_->Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(plain, 0);
+  RunResult held = Tarnctl({"identify", "--port", port_});
+  EXPECT_EQ(held.exitCode, 3) << held.err;
+  EXPECT_NE(held.err.find("port busy: " + sim_->Device() + " held by PID " +
+                          std::to_string(getpid()) + " ("),
+            std::string::npos)
+      << held.err;
+  close(plain);
 
   RunResult missing = Tarnctl({"identify", "--port", "device = /dev/tarnctl-no-such-port"});
   EXPECT_EQ(missing.exitCode, 3) << missing.err;

@@ -205,8 +205,13 @@ TEST_F(Thunked, ControlCommands) {
   CThunkedSerialChannel channel;
   channel.Initialize();
   EXPECT_FALSE(channel.SetBreak(true));  // closed: no command, flag stored
-  EXPECT_TRUE(g_calls.empty());
   EXPECT_TRUE(channel.IsBreak());
+  // Nor do the status query, the purges and the extended function.
+  EXPECT_EQ(channel.QueryStatus(), 0u);
+  channel.PurgeInput();
+  channel.PurgeOutput();
+  channel.EscapeFunction(5);
+  EXPECT_TRUE(g_calls.empty());
   channel.SetSettings("device = COM1");
   channel.Open();
   g_calls.clear();

@@ -90,6 +90,13 @@ bool ParseNumber(const std::string& text, unsigned long long max, unsigned long 
   return true;
 }
 
+// "port busy: DEVICE held by PID 1234 (minicom)" when the holder is known,
+// else "port busy: DEVICE (why)".
+std::string BusyText(const std::string& device, const std::string& detail) {
+  if (detail.rfind("held by ", 0) == 0) return "port busy: " + device + " " + detail;
+  return "port busy: " + device + (detail.empty() ? "" : " (" + detail + ")");
+}
+
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -178,7 +185,7 @@ void PagerSession::CheckPortBeforeUse() {
   std::string detail;
   switch (platform::ProbePort(device_, &detail)) {
     case platform::PortState::kBusy:
-      throw Error(kExitPort, "port busy: " + device_ + (detail.empty() ? "" : " (" + detail + ")"),
+      throw Error(kExitPort, BusyText(device_, detail),
                   "close the program that holds the port (terminal program, modem manager, "
                   "another tarnctl) and retry");
     case platform::PortState::kMissing:
@@ -213,7 +220,7 @@ void PagerSession::Fail(const std::string& what) {
     std::string detail;
     switch (platform::ProbePort(device_, &detail)) {
       case platform::PortState::kBusy:
-        message += " (port busy: " + device_ + ")";
+        message += " (" + BusyText(device_, detail) + ")";
         break;
       case platform::PortState::kMissing:
         message += " (port missing: " + device_ + ")";

@@ -41,7 +41,8 @@ std::string ReadSecret(const std::string& prompt);
 enum class PortState { kFree, kBusy, kMissing, kNoAccess, kOther };
 // Opens the device without waiting, tries a non-blocking exclusive advisory
 // lock on it and closes it again; nothing is held afterwards. `detail`
-// receives a short reason (for example "locked by another program").
+// receives a short reason (for example "locked by another program", or
+// "held by PID 1234 (minicom)" when another process has the device open).
 PortState ProbePort(const std::string& device, std::string* detail);
 
 struct SerialDevice {

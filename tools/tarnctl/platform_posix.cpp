@@ -18,6 +18,7 @@
 
 #include "errors.h"
 #include "platform.h"
+#include "tarn/channel/port_holder.h"
 
 namespace tarnctl::platform {
 namespace {
@@ -48,6 +49,15 @@ bool LockFileHeld(const std::string& device, std::string* detail) {
     }
   }
   return false;
+}
+
+// Another process with the device open, lock or no lock: "held by PID 1234
+// (minicom)".
+bool HolderNamed(const std::string& device, std::string* detail) {
+  tarn::PortHolder holder;
+  if (!tarn::FindPortHolder(device, &holder)) return false;
+  *detail = "held by PID " + std::to_string(holder.pid) + " (" + holder.name + ")";
+  return true;
 }
 
 struct termios savedTermios;
@@ -166,7 +176,7 @@ PortState ProbePort(const std::string& device, std::string* detail) {
     int e = errno;
     *detail = std::strerror(e);
     if (e == EBUSY) {
-      *detail = "opened exclusively by another program";
+      if (!HolderNamed(device, detail)) *detail = "opened exclusively by another program";
       return PortState::kBusy;
     }
     if (e == EACCES || e == EPERM) return PortState::kNoAccess;
@@ -178,6 +188,8 @@ PortState ProbePort(const std::string& device, std::string* detail) {
   if (tcgetattr(fd, &t) != 0) {
     *detail = "not a serial device";
     state = errno == EIO ? PortState::kMissing : PortState::kOther;
+  } else if (HolderNamed(device, detail)) {
+    state = PortState::kBusy;
   } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) {
       *detail = "locked by another program";
