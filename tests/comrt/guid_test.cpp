@@ -55,6 +55,7 @@ TEST(GuidText, MalformedTextIsRefused) {
       u"{2F8C41A0-5B34-11D5-B41D-5E2B7A1C9D0 }",   // blank for a digit
       u"{2F8C41A0+5B34-11D5-B41D-5E2B7A1C9D03}",   // wrong separator
       u"{2F8C41A05-B34-11D5-B41D-5E2B7A1C9D03}",   // separator misplaced
+      u"{2F8C41A0-5B34-11D5-B41D+5E2B7A1C9D03}",   // wrong last separator
       u"{}",
       u"{",
   };

@@ -144,6 +144,7 @@ TEST(ObjectBase, ObjectsAndServerLocksKeepTheModuleLoaded) {
             S_OK);
   EXPECT_EQ(fw::DllCanUnloadNowImpl(), S_FALSE);  // the factory is referenced from outside
   factory->LockServer(TRUE);
+  EXPECT_EQ(fw::ModuleLockCount(), 1);
   factory->Release();
   EXPECT_EQ(fw::DllCanUnloadNowImpl(), S_FALSE);  // the server lock
   factory->LockServer(FALSE);
