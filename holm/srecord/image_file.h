@@ -11,7 +11,8 @@ namespace holm {
 
 // A file opened for reading, in binary form (line ends are the reader's job).
 // Only regular files are read: a device, pipe or folder could block or never
-// end, and is refused as a file failure.
+// end, and is refused as a file failure. On Windows a 0x1A byte ends the
+// input, as it ends text-mode input there: what follows it is not read.
 class CInputFile {
  public:
   explicit CInputFile(const std::string& name);
@@ -25,6 +26,7 @@ class CInputFile {
  private:
 #ifdef _WIN32
   void* handle_ = nullptr;
+  bool ended_ = false;  // a 0x1A byte was met
 #else
   int fd_ = -1;
 #endif
@@ -65,6 +67,9 @@ class CReplacingFile {
   // Opens a temporary file beside the target; false when the folder takes
   // no new file.
   bool OpenTemporary();
+#ifdef _WIN32
+  bool OpenTemporaryWith(unsigned long attributes);
+#endif
 
   std::string target_;
   std::string temp_;      // empty when writing in place

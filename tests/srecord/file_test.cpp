@@ -244,6 +244,25 @@ TEST(ReadImageFile, DamagedFiles) {
   EXPECT_EQ(text.text, "S0ab\n");
 }
 
+// The S9 line goes through the same parse as the others, with base 0: its
+// data bytes are stored. A record whose checksum fails has stored its
+// bytes before the failure, and they stay.
+TEST(ReadImageFile, S9DataIsStoredAndAFailedRecordsBytesStay) {
+  ScratchDir dir;
+  std::array<uint8_t, 8> data{};
+  WriteAll(dir.File("s9.s19"), "\nS001FE\nS9050002AABB93");
+  ReadImageFile(
+      dir.File("s9.s19"), [](std::string_view) {}, 0x1000, nullptr, 0, data.data(), 8);
+  EXPECT_EQ(data, (std::array<uint8_t, 8>{0, 0, 0xAA, 0xBB, 0, 0, 0, 0}));
+  data.fill(0);
+  WriteAll(dir.File("bad.s19"), "\nS001FE\nS1061000010203E4\nS9030000FC");
+  EXPECT_THROW(
+      ReadImageFile(
+          dir.File("bad.s19"), [](std::string_view) {}, 0x1000, nullptr, 0, data.data(), 8),
+      S19Damaged);
+  EXPECT_EQ(data, (std::array<uint8_t, 8>{1, 2, 3, 0, 0, 0, 0, 0}));
+}
+
 TEST(ReadImageFile, StopsAtS9AndAcceptsLowerCaseHex) {
   ScratchDir dir;
   const std::string f = dir.File("s.s19");
