@@ -1,25 +1,51 @@
-// The file layer on Windows. Writing: CreateFileA with CREATE_NEW on a
-// fresh name beside the target, WriteFile, FlushFileBuffers, MoveFileExA
+// The file layer on Windows. Writing: CreateFileW with CREATE_NEW on a
+// fresh name beside the target, WriteFile, FlushFileBuffers, MoveFileExW
 // with MOVEFILE_REPLACE_EXISTING, or the target itself opened for writing
 // where a rename would change what the user chose (see the header).
-// Reading: CreateFileA and ReadFile, ending the input at a 0x1A byte as
+// Reading: CreateFileW and ReadFile, ending the input at a 0x1A byte as
 // the platform's text-mode input does.
 #include <windows.h>
 
 #include <atomic>
 #include <cstring>
+#include <string>
 
 #include "holm/srecord/image_file.h"
 #include "holm/srecord/srecord.h"
 
 namespace holm {
 
+namespace {
+
+// Names reach the system through the wide functions: the narrow name is in
+// the ANSI code page, and the narrow functions do not take every code page
+// (a UTF-8 one) everywhere.
+std::wstring WideName(const std::string& name) {
+  const int length = static_cast<int>(name.size());
+  int needed = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), length, nullptr, 0);
+  if (needed <= 0) throw S19FileError("invalid file name " + name);
+  std::wstring wide(static_cast<size_t>(needed), L'\0');
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), length, wide.data(), needed) !=
+      needed)
+    throw S19FileError("invalid file name " + name);
+  return wide;
+}
+
+void DeleteQuietly(const std::string& name) noexcept {
+  try {
+    DeleteFileW(WideName(name).c_str());
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- reading
 
 CInputFile::CInputFile(const std::string& name) {
   if (name.empty() || name.find('\0') != std::string::npos) throw S19FileError("invalid file name");
-  HANDLE h = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  HANDLE h = CreateFileW(WideName(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw S19FileError("cannot open " + name);
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
@@ -63,7 +89,7 @@ bool CReplacingFile::OpenTemporaryWith(unsigned long attributes) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp_ = target_ + ".tmp" + std::to_string(GetCurrentProcessId()) + "_" +
             std::to_string(tempCounter++) + "_" + std::to_string(GetTickCount() & 0xFFFFFF);
-    HANDLE h = CreateFileA(temp_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE h = CreateFileW(WideName(temp_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       handle_ = h;
@@ -80,8 +106,9 @@ CReplacingFile::CReplacingFile(const std::string& target) : target_(target) {
     throw S19FileError("invalid file name");
   // Opening the target for writing asks the system whether we may write
   // it; nothing is truncated. A read-only file is refused here.
-  HANDLE existing = CreateFileA(target_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE existing =
+      CreateFileW(WideName(target_).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (existing == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) throw S19FileError("cannot write " + target_);
@@ -118,7 +145,7 @@ void CReplacingFile::Discard() noexcept {
   if (handle_) {
     CloseHandle(static_cast<HANDLE>(handle_));
     handle_ = nullptr;
-    if (!inPlace_) DeleteFileA(temp_.c_str());
+    if (!inPlace_) DeleteQuietly(temp_);
   }
 }
 
@@ -147,13 +174,13 @@ void CReplacingFile::Commit() {
   BOOL ok = !regular_ || FlushFileBuffers(h);
   ok = CloseHandle(h) && ok;
   if (!ok) {
-    if (!inPlace_) DeleteFileA(temp_.c_str());
+    if (!inPlace_) DeleteQuietly(temp_);
     throw S19FileError("cannot write " + target_);
   }
   if (inPlace_) return;
-  if (!MoveFileExA(temp_.c_str(), target_.c_str(),
+  if (!MoveFileExW(WideName(temp_).c_str(), WideName(target_).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileA(temp_.c_str());
+    DeleteQuietly(temp_);
     throw S19FileError("cannot replace " + target_);
   }
 }
