@@ -226,13 +226,14 @@ TEST(ReadImageFile, DamagedFiles) {
     EXPECT_EQ(text.text, "t\n");
     EXPECT_EQ(data[0], 1);
   }
-  for (const char* bad : {"S001FE\n\nS9030000FC",                  // empty line
-                          "S001FE\nnote here\nS9030000FC",         // free text
-                          "S001FE\nS10410001FBA\nS9030000FC",      // bad checksum
-                          "S001FE\ns1061000010203E3\nS9030000FC",  // lower-case s
-                          "S001FE\nS9030000FD",                    // S9 checksum
-                          "S0020000FD\nS9030000FC",                // S0 malformed
-                          "S1061000010203E3\nS9030000FC"}) {       // S1 where S0 expected
+  for (const char* bad : {"S001FE\n\nS9030000FC",                    // empty line
+                          "S001FE\nnote here\nS9030000FC",           // free text
+                          "S001FE\nS10410001FBA\nS9030000FC",        // bad checksum
+                          "S001FE\ns1061000010203E3\nS9030000FC",    // lower-case s
+                          "S001FE\nS1061000010203E300\nS9030000FC",  // longer than its count
+                          "S001FE\nS9030000FD",                      // S9 checksum
+                          "S0020000FD\nS9030000FC",                  // S0 malformed
+                          "S1061000010203E3\nS9030000FC"}) {         // S1 where S0 expected
     TextCapture text;
     EXPECT_THROW(read(bad, text), S19Damaged) << bad;
   }
