@@ -11,6 +11,7 @@ packages=(
   srecord binutils
   mingw-w64 wine64 wine32:i386
   tmux ccache
+  xvfb xdotool imagemagick
 )
 
 missing=()

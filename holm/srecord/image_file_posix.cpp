@@ -1,6 +1,7 @@
-// The writing side of the file layer on POSIX: open(2) with O_EXCL on a
-// fresh name beside the target, write(2), fsync(2), rename(2); reading
-// with open(2) and read(2).
+// The file layer on POSIX. Writing: open(2) with O_EXCL on a fresh name
+// beside the target, write(2), fsync(2), rename(2), or the target itself
+// opened for writing where a rename would change what the user chose (see
+// the header); reading with open(2) and read(2).
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,6 +53,21 @@ namespace {
 std::atomic<unsigned> tempCounter{0};
 }  // namespace
 
+bool CReplacingFile::OpenTemporary() {
+  // A name nobody else uses: process id, a counter and the clock.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned long stamp = static_cast<unsigned long>(
+        std::chrono::steady_clock::now().time_since_epoch().count() & 0xFFFFFF);
+    temp_ = target_ + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(tempCounter++) +
+            "_" + std::to_string(stamp);
+    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ >= 0) return true;
+    if (errno != EEXIST) break;
+  }
+  temp_.clear();
+  return false;
+}
+
 CReplacingFile::CReplacingFile(const std::string& target) : target_(target) {
   if (target.empty() || target.find('\0') != std::string::npos)
     throw S19FileError("invalid file name");
@@ -62,21 +78,37 @@ CReplacingFile::CReplacingFile(const std::string& target) : target_(target) {
                                                      &std::free);
     if (real) target_ = real.get();
   }
-  // A name nobody else uses: process id, a counter and the clock.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned long stamp = static_cast<unsigned long>(
-        std::chrono::steady_clock::now().time_since_epoch().count() & 0xFFFFFF);
-    temp_ = target_ + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(tempCounter++) +
-            "_" + std::to_string(stamp);
-    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ >= 0) break;
-    if (errno != EEXIST) break;
+  // Opening the target for writing asks the system whether we may write it
+  // (mode, owner, read-only mounts); nothing is truncated. Non-blocking, so
+  // that a pipe without a reader fails instead of hanging.
+  int existing = ::open(target_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (existing < 0) {
+    if (errno != ENOENT) throw S19FileError("cannot write " + target_);
+    if (!OpenTemporary()) throw S19FileError("cannot create " + target_);
+    return;
   }
-  if (fd_ < 0) throw S19FileError("cannot create " + target_);
-  // A replaced file keeps its permissions.
   struct stat old {};
-  if (::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-    (void)::fchmod(fd_, old.st_mode & 07777);
+  if (::fstat(existing, &old) != 0) {
+    ::close(existing);
+    throw S19FileError("cannot write " + target_);
+  }
+  regular_ = S_ISREG(old.st_mode);
+  if (regular_ && old.st_nlink == 1 && OpenTemporary()) {
+    // The new file takes the old one's owner and permissions (after the
+    // owner: changing it clears the set-id bits). An owner it cannot take
+    // means writing in place instead.
+    bool sameOwner = old.st_uid == ::geteuid() && old.st_gid == ::getegid();
+    if (sameOwner || ::fchown(fd_, old.st_uid, old.st_gid) == 0) {
+      (void)::fchmod(fd_, old.st_mode & 07777);
+      ::close(existing);
+      return;
+    }
+    Discard();
+  }
+  inPlace_ = true;
+  fd_ = existing;
+  int flags = ::fcntl(fd_, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
 }
 
 CReplacingFile::~CReplacingFile() {
@@ -87,7 +119,7 @@ void CReplacingFile::Discard() noexcept {
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
-    ::unlink(temp_.c_str());
+    if (!inPlace_) ::unlink(temp_.c_str());
   }
 }
 
@@ -100,18 +132,23 @@ void CReplacingFile::Write(const char* bytes, size_t size) {
     }
     bytes += n;
     size -= static_cast<size_t>(n);
+    written_ += static_cast<unsigned long long>(n);
   }
 }
 
 void CReplacingFile::Commit() {
+  // In place, the old text past the new end goes.
+  if (inPlace_ && regular_ && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0)
+    throw S19FileError("cannot write " + target_);
   if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
     throw S19FileError("cannot write " + target_);
   int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) {
-    ::unlink(temp_.c_str());
+    if (!inPlace_) ::unlink(temp_.c_str());
     throw S19FileError("cannot write " + target_);
   }
+  if (inPlace_) return;
   if (::rename(temp_.c_str(), target_.c_str()) != 0) {
     ::unlink(temp_.c_str());
     throw S19FileError("cannot replace " + target_);

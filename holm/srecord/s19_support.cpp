@@ -19,6 +19,10 @@ class CBstrOwner {
   CBstrOwner(const CBstrOwner&) = delete;
   CBstrOwner& operator=(const CBstrOwner&) = delete;
   BSTR Get() const { return s_; }
+  void Take(BSTR s) {
+    Release();
+    s_ = s;
+  }
   void Release() {
     if (s_) SysFreeString(s_);
     s_ = nullptr;
@@ -34,6 +38,18 @@ class CBstrOwner {
   throw S19FileError(fileName ? "file name cannot be converted" : "text cannot be converted");
 }
 
+// Wide to narrow in the system code page. With a file name, a report of
+// characters that had no narrow form is asked for; a code page that has a
+// form for every character (UTF-8) refuses that question, and is asked
+// instead to refuse what it cannot encode (a lone surrogate).
+int WideToCodePage(BSTR s, int srcLen, char* out, int room, bool fileName, BOOL* usedDefault) {
+  if (!fileName) return WideCharToMultiByte(CP_ACP, 0, s, srcLen, out, room, nullptr, nullptr);
+  *usedDefault = FALSE;
+  int n = WideCharToMultiByte(CP_ACP, 0, s, srcLen, out, room, nullptr, usedDefault);
+  if (n > 0 || GetLastError() != ERROR_INVALID_PARAMETER) return n;
+  return WideCharToMultiByte(CP_ACP, WC_ERR_INVALID_CHARS, s, srcLen, out, room, nullptr, nullptr);
+}
+
 // Wide to the narrow system code page. A file name with a character that
 // has no narrow form, or with an embedded NUL, would name another file:
 // that is a file failure rather than a quiet substitution.
@@ -45,12 +61,10 @@ std::string ToNarrow(BSTR s, bool fileName) {
   if (length > static_cast<UINT>(INT_MAX)) throw std::bad_alloc();
   const int srcLen = static_cast<int>(length);
   BOOL usedDefault = FALSE;
-  BOOL* usedDefaultOut = fileName ? &usedDefault : nullptr;
-  int needed = WideCharToMultiByte(CP_ACP, 0, s, srcLen, nullptr, 0, nullptr, usedDefaultOut);
+  int needed = WideToCodePage(s, srcLen, nullptr, 0, fileName, &usedDefault);
   if (needed <= 0) ThrowConversionFailure(fileName);
   out.resize(static_cast<size_t>(needed));
-  int written =
-      WideCharToMultiByte(CP_ACP, 0, s, srcLen, out.data(), needed, nullptr, usedDefaultOut);
+  int written = WideToCodePage(s, srcLen, out.data(), needed, fileName, &usedDefault);
   if (written <= 0) ThrowConversionFailure(fileName);
   out.resize(static_cast<size_t>(written));
   if (fileName && (usedDefault || out.find('\0') != std::string::npos))
@@ -58,33 +72,72 @@ std::string ToNarrow(BSTR s, bool fileName) {
   return out;
 }
 
-// Narrow text read from a file to a new wide string. Bytes that are not
-// valid in the system code page are taken one by one as Latin-1 so that
-// no text is lost.
-BSTR ToWide(std::string_view text) {
-  if (text.empty()) {
-    BSTR empty = SysAllocStringLen(nullptr, 0);
-    if (!empty) throw std::bad_alloc();
-    return empty;
-  }
-  if (text.size() > static_cast<size_t>(INT_MAX / 2)) throw std::bad_alloc();
-  const int srcLen = static_cast<int>(text.size());
-  int needed = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), srcLen, nullptr, 0);
-  if (needed > 0) {
-    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(needed));
-    if (!out) throw std::bad_alloc();
-    int written =
-        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), srcLen, out, needed);
-    if (written == needed) return out;
-    SysFreeString(out);
-  }
+using WideText = std::basic_string<OLECHAR>;
+
+[[noreturn]] void ThrowIfOutOfMemoryElseFail() {
   DWORD error = GetLastError();
-  if (needed <= 0 && (error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY))
-    throw std::bad_alloc();
-  BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));
+  if (error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY) throw std::bad_alloc();
+  throw S19FileError("text cannot be converted");
+}
+
+// Appends the wide form of piece; false (nothing appended) when the piece
+// holds a byte sequence the code page does not define.
+bool AppendStrict(std::string_view piece, WideText& wide) {
+  const int srcLen = static_cast<int>(piece.size());
+  int needed = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, piece.data(), srcLen, nullptr, 0);
+  if (needed <= 0) {
+    if (GetLastError() == ERROR_NO_UNICODE_TRANSLATION) return false;
+    ThrowIfOutOfMemoryElseFail();
+  }
+  const size_t old = wide.size();
+  wide.resize(old + static_cast<size_t>(needed));
+  int written = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, piece.data(), srcLen,
+                                    wide.data() + old, needed);
+  if (written != needed) {
+    wide.resize(old);
+    return false;
+  }
+  return true;
+}
+
+// A line with an invalid byte, character by character: the shortest piece
+// of up to four bytes that forms a character is taken, and a byte that
+// starts none becomes U+FFFD.
+void AppendReplacingInvalid(std::string_view line, WideText& wide) {
+  size_t i = 0;
+  while (i < line.size()) {
+    size_t taken = 0;
+    for (size_t k = 1; k <= 4 && i + k <= line.size() && taken == 0; ++k)
+      if (AppendStrict(line.substr(i, k), wide)) taken = k;
+    if (taken == 0) {
+      wide.push_back(static_cast<OLECHAR>(0xFFFD));
+      taken = 1;
+    }
+    i += taken;
+  }
+}
+
+// Narrow text read from a file to a new wide string. Text is decoded line
+// by line; in a line with a byte sequence the system code page does not
+// define, only those bytes are replaced (by U+FFFD) and every other
+// character comes back as it was.
+BSTR ToWide(std::string_view text) {
+  if (text.size() > static_cast<size_t>(INT_MAX / 2)) throw std::bad_alloc();
+  WideText wide;
+  wide.reserve(text.size());
+  if (!text.empty() && !AppendStrict(text, wide)) {
+    wide.clear();
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      end = end == std::string_view::npos ? text.size() : end + 1;
+      std::string_view line = text.substr(start, end - start);
+      if (!AppendStrict(line, wide)) AppendReplacingInvalid(line, wide);
+      start = end;
+    }
+  }
+  BSTR out = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
   if (!out) throw std::bad_alloc();
-  for (size_t i = 0; i < text.size(); ++i)
-    out[i] = static_cast<OLECHAR>(static_cast<unsigned char>(text[i]));
   return out;
 }
 
@@ -168,17 +221,19 @@ HRESULT S19Support::ReadImageFile(BSTR fileName, BSTR* text, LONG baseAddress, B
 
 HRESULT S19Support::WriteImageFileEx(BSTR fileName, S19ImageDesc* desc, S19FileInfo* options) {
   CBstrOwner name(fileName);
+  // The text is taken first, so the caller's variable is left empty on
+  // every path, a failure included.
+  CBstrOwner body(nullptr);
+  if (desc && desc->Text) {
+    body.Take(*desc->Text);
+    *desc->Text = nullptr;
+  }
   return Run(false, [&] {
     if (!desc || !options) throw S19BadArgument("null descriptor or options");
     std::string narrowName = ToNarrow(name.Get(), true);
     name.Release();
-    std::string narrowText;
-    if (desc->Text) {
-      // The text variable is left empty.
-      CBstrOwner body(*desc->Text);
-      *desc->Text = nullptr;
-      narrowText = ToNarrow(body.Get(), false);
-    }
+    std::string narrowText = ToNarrow(body.Get(), false);
+    body.Release();
     ImageDesc image{desc->BaseAddress, desc->Header, desc->HeaderSize, desc->Data, desc->DataSize};
     FileInfo what;
     what.HasHeader = options->HasHeader;
@@ -188,6 +243,31 @@ HRESULT S19Support::WriteImageFileEx(BSTR fileName, S19ImageDesc* desc, S19FileI
   });
 }
 
+namespace {
+
+static_assert(sizeof(FileInfo) == sizeof(S19FileInfo), "report layouts differ");
+
+FileInfo FromReport(const S19FileInfo& r) {
+  return FileInfo{r.LowAddress, r.Reserved1, r.Span,    r.HasHeader,      r.HeaderBad,   r.HasData,
+                  r.Reserved2,  r.HasEnd,    r.EndGood, r.ChecksumErrors, r.FormatErrors};
+}
+
+void ToReport(const FileInfo& f, S19FileInfo& r) {
+  r.LowAddress = f.LowAddress;
+  r.Reserved1 = f.Reserved1;
+  r.Span = f.Span;
+  r.HasHeader = f.HasHeader;
+  r.HeaderBad = f.HeaderBad;
+  r.HasData = f.HasData;
+  r.Reserved2 = f.Reserved2;
+  r.HasEnd = f.HasEnd;
+  r.EndGood = f.EndGood;
+  r.ChecksumErrors = f.ChecksumErrors;
+  r.FormatErrors = f.FormatErrors;
+}
+
+}  // namespace
+
 HRESULT S19Support::ReadImageFileEx(BSTR fileName, S19ImageDesc* desc, S19FileInfo* info) {
   CBstrOwner name(fileName);
   return Run(true, [&] {
@@ -195,27 +275,19 @@ HRESULT S19Support::ReadImageFileEx(BSTR fileName, S19ImageDesc* desc, S19FileIn
     std::string narrowName = ToNarrow(name.Get(), true);
     name.Release();
     ImageDesc image{desc->BaseAddress, desc->Header, desc->HeaderSize, desc->Data, desc->DataSize};
-    FileInfo report;
+    // The codec clears the report only once the file is open, and fills it
+    // as it reads: what it holds when a failure stops it is what the caller
+    // gets. A file that cannot be opened leaves the caller's fields alone.
+    FileInfo report = FromReport(*info);
     BSTR* variable = desc->Text;
     try {
       holm::ReadImageFileEx(narrowName, image, report,
                             [variable](std::string_view t) { StoreText(variable, t); });
     } catch (...) {
-      *info = S19FileInfo{};
+      ToReport(report, *info);
       throw;
     }
-    static_assert(sizeof(FileInfo) == sizeof(S19FileInfo), "report layouts differ");
-    info->LowAddress = report.LowAddress;
-    info->Reserved1 = 0;
-    info->Span = report.Span;
-    info->HasHeader = report.HasHeader;
-    info->HeaderBad = report.HeaderBad;
-    info->HasData = report.HasData;
-    info->Reserved2 = 0;
-    info->HasEnd = report.HasEnd;
-    info->EndGood = report.EndGood;
-    info->ChecksumErrors = report.ChecksumErrors;
-    info->FormatErrors = report.FormatErrors;
+    ToReport(report, *info);
   });
 }
 

@@ -414,6 +414,14 @@ TEST(PagersimExe, ServesAnSRecordImageAndDumpsOne) {
   Child bad = Spawn({PAGERSIM_EXE, "--image", image});
   EXPECT_EQ(FirstLine(bad), "");
   EXPECT_EQ(Wait(bad), 2);
+  // So is an image of records with wider addresses, which would load nothing.
+  {
+    std::ofstream out(image);
+    out << "S0030000FC\nS208000100C0C1C2C3F0\nS804000000FB\n";
+  }
+  Child wide = Spawn({PAGERSIM_EXE, "--image", image});
+  EXPECT_EQ(FirstLine(wide), "");
+  EXPECT_EQ(Wait(wide), 2);
   ::unlink(image.c_str());
 }
 #endif

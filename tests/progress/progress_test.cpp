@@ -6,9 +6,11 @@
 #include <tarnholm/com.h>
 #include <tarnholm/interfaces.h>
 
+#include <array>
 #include <string>
 
 #include "framework/module.h"
+#include "holm/progress/progress_dlg.h"
 #include "holm/progress/progress_factory.h"
 #include "holm/ui/headless.h"
 
@@ -352,6 +354,27 @@ TEST_F(ProgressObject, NullAndSharedStringsOnTheCustomPath) {
   EXPECT_EQ(p->Queue().Steps().back().Text, "both");
   EXPECT_EQ(p->Queue().Steps().back().Caption, "both");
   pi->Release();
+}
+
+// The window every backend builds: 250 x 70 units, centred, a caption and
+// a frame but no system menu (the user cannot close it under the caller),
+// the text line and the bordered bar where the layout puts them.
+TEST(ProgressTemplate, SizeStyleAndTheBarsRectangle) {
+  const ui::DialogTemplate& t = holm::ProgressTemplate();
+  EXPECT_EQ(t.width, 250);
+  EXPECT_EQ(t.height, 70);
+  EXPECT_EQ(t.style, ui::kStyleCaption | ui::kStyleModalFrame | ui::kStyleCentered);
+  const ui::ControlTemplate* bar = t.Find(kProgressBarId);
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->kind, ui::ControlKind::ProgressBar);
+  EXPECT_EQ((std::array<int, 4>{bar->rect.left, bar->rect.top, bar->rect.width, bar->rect.height}),
+            (std::array<int, 4>{20, 28, 210, 14}));
+  EXPECT_TRUE(bar->bordered);
+  const ui::ControlTemplate* text = t.Find(kProgressTextId);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(
+      (std::array<int, 4>{text->rect.left, text->rect.top, text->rect.width, text->rect.height}),
+      (std::array<int, 4>{7, 7, 238, 14}));
 }
 
 }  // namespace

@@ -226,13 +226,14 @@ TEST(ReadImageFile, DamagedFiles) {
     EXPECT_EQ(text.text, "t\n");
     EXPECT_EQ(data[0], 1);
   }
-  for (const char* bad : {"S001FE\n\nS9030000FC",                  // empty line
-                          "S001FE\nnote here\nS9030000FC",         // free text
-                          "S001FE\nS10410001FBA\nS9030000FC",      // bad checksum
-                          "S001FE\ns1061000010203E3\nS9030000FC",  // lower-case s
-                          "S001FE\nS9030000FD",                    // S9 checksum
-                          "S0020000FD\nS9030000FC",                // S0 malformed
-                          "S1061000010203E3\nS9030000FC"}) {       // S1 where S0 expected
+  for (const char* bad : {"S001FE\n\nS9030000FC",                    // empty line
+                          "S001FE\nnote here\nS9030000FC",           // free text
+                          "S001FE\nS10410001FBA\nS9030000FC",        // bad checksum
+                          "S001FE\ns1061000010203E3\nS9030000FC",    // lower-case s
+                          "S001FE\nS1061000010203E300\nS9030000FC",  // longer than its count
+                          "S001FE\nS9030000FD",                      // S9 checksum
+                          "S0020000FD\nS9030000FC",                  // S0 malformed
+                          "S1061000010203E3\nS9030000FC"}) {         // S1 where S0 expected
     TextCapture text;
     EXPECT_THROW(read(bad, text), S19Damaged) << bad;
   }
@@ -242,6 +243,25 @@ TEST(ReadImageFile, DamagedFiles) {
   // Text lines starting with S0 but of 4 characters are text, not the header.
   EXPECT_NO_THROW(read("S0ab\nS001FE\nS1061000010203E3\nS9030000FC", text));
   EXPECT_EQ(text.text, "S0ab\n");
+}
+
+// The S9 line goes through the same parse as the others, with base 0: its
+// data bytes are stored. A record whose checksum fails has stored its
+// bytes before the failure, and they stay.
+TEST(ReadImageFile, S9DataIsStoredAndAFailedRecordsBytesStay) {
+  ScratchDir dir;
+  std::array<uint8_t, 8> data{};
+  WriteAll(dir.File("s9.s19"), "\nS001FE\nS9050002AABB93");
+  ReadImageFile(
+      dir.File("s9.s19"), [](std::string_view) {}, 0x1000, nullptr, 0, data.data(), 8);
+  EXPECT_EQ(data, (std::array<uint8_t, 8>{0, 0, 0xAA, 0xBB, 0, 0, 0, 0}));
+  data.fill(0);
+  WriteAll(dir.File("bad.s19"), "\nS001FE\nS1061000010203E4\nS9030000FC");
+  EXPECT_THROW(
+      ReadImageFile(
+          dir.File("bad.s19"), [](std::string_view) {}, 0x1000, nullptr, 0, data.data(), 8),
+      S19Damaged);
+  EXPECT_EQ(data, (std::array<uint8_t, 8>{1, 2, 3, 0, 0, 0, 0, 0}));
 }
 
 TEST(ReadImageFile, StopsAtS9AndAcceptsLowerCaseHex) {

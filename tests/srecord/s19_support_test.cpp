@@ -234,6 +234,69 @@ TEST_F(S19SupportTest, NullArgumentsAreRefused) {
   EXPECT_EQ(error_->GetErrorText(nullptr), E_POINTER);
 }
 
+// One byte the code page does not define costs that byte only.
+TEST_F(S19SupportTest, InvalidBytesAloneAreReplacedInTheText) {
+  const std::string name = dir_.File("mixed.s19");
+  WriteAll(name, "Grüße \xFF Ende\nzweite Zeile ü\xC3\nS001FE\nS9030000FC");
+  BSTR text = nullptr;
+  ASSERT_EQ(file_->ReadImageFile(Wide(name), &text, 0, nullptr, 0, nullptr, 0), S_OK);
+  EXPECT_EQ(Narrow(text), "Grüße \uFFFD Ende\nzweite Zeile ü\uFFFD\n");
+  SysFreeString(text);
+  text = nullptr;
+  S19ImageDesc desc{&text, 0, nullptr, 0, nullptr, 0};
+  S19FileInfo info{};
+  ASSERT_EQ(fileEx_->ReadImageFileEx(Wide(name), &desc, &info), S_OK);
+  EXPECT_EQ(Narrow(text), "Grüße \uFFFD Ende\nzweite Zeile ü\uFFFD\n");
+  SysFreeString(text);
+}
+
+// The report is cleared once the file is open, not before.
+TEST_F(S19SupportTest, ReportStaysAsItWasWhenTheFileCannotBeOpened) {
+  BSTR text = nullptr;
+  S19ImageDesc desc{&text, 0, nullptr, 0, nullptr, 0};
+  S19FileInfo info;
+  std::memset(&info, 0x07, sizeof info);
+  S19FileInfo before = info;
+  EXPECT_EQ(fileEx_->ReadImageFileEx(Wide(dir_.File("missing.s19")), &desc, &info), S19_E_FILE);
+  EXPECT_EQ(std::memcmp(&info, &before, sizeof info), 0);
+  EXPECT_EQ(text, nullptr);
+  const std::string name = dir_.File("text.s19");
+  WriteAll(name, "only text\n");
+  EXPECT_EQ(fileEx_->ReadImageFileEx(Wide(name), &desc, &info), S_OK);
+  S19FileInfo zero{};
+  EXPECT_EQ(std::memcmp(&info, &zero, sizeof info), 0);
+  SysFreeString(text);
+}
+
+// The writer takes the text on every path, failures before the file
+// included: the caller's variable is always left empty.
+TEST_F(S19SupportTest, WriteExTakesTheTextAlsoWhenItFails) {
+  BSTR text = Wide("note");
+  S19ImageDesc desc{&text, 0, nullptr, 0, nullptr, 0};
+  EXPECT_EQ(fileEx_->WriteImageFileEx(Wide(dir_.File("a.s19")), &desc, nullptr), E_POINTER);
+  EXPECT_EQ(text, nullptr);
+  text = Wide("note");
+  S19FileInfo options{};
+  BSTR badName = SysAllocStringLen(u"a\0b", 3);  // a name with a NUL names another file
+  EXPECT_EQ(fileEx_->WriteImageFileEx(badName, &desc, &options), S19_E_FILE);
+  EXPECT_EQ(text, nullptr);
+  EXPECT_EQ(dir_.Count(), 0u);
+}
+
+// GetErrorText hands out the library's own text, the same pointer each time.
+TEST_F(S19SupportTest, ErrorTextIsTheSameStaticTextEachTime) {
+  const char* first = nullptr;
+  const char* second = nullptr;
+  BYTE data[1] = {};
+  for (const char** out : {&first, &second}) {
+    EXPECT_EQ(file_->WriteImageFile(Wide(dir_.File("no/x.s19")), nullptr, 0, nullptr, 0, data, 1),
+              S19_E_FILE);
+    EXPECT_EQ(error_->GetErrorText(out), S_OK);
+  }
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(first, holm::kS19TextFile);
+}
+
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__has_feature)
 #define S19_MEMORY_TEST 1
 #elif defined(__has_feature)

@@ -2,7 +2,9 @@
 # Runs the Windows build under Wine: registers libtarn.dll and libholm.dll
 # with regsvr32 in a fresh Wine prefix, serves a simulated pager (the Linux
 # pagersim) on a pseudo-terminal that Wine maps to COM1, and runs the
-# Windows client against all five Holm classes and the download object.
+# Windows client against all five Holm classes and the download object;
+# then the writers' file rules under two ANSI code pages, and (64-bit) the
+# dialogs and progress window driven on a virtual display (dialogs.sh).
 #   tests/wine/run.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR
 # The Windows build may be 64-bit or (with Wine's 32-bit part installed)
 # 32-bit.
@@ -51,6 +53,29 @@ if [ "$rc" -ne 0 ]; then
   exit 1
 fi
 
+# The writers' file rules and text through the ANSI code page: once with
+# the prefix's usual code page and once with UTF-8 (65001). Wine takes the
+# ANSI code page from the locale, and a locale without an ANSI code page of
+# its own (Hindi) gets UTF-8; the Unix side of that locale is C.UTF-8 under
+# the name Wine looks for.
+cp "$win/tests/wine/wine_rules.exe" "$work/"
+mkdir -p "$work/locales"
+ln -s /usr/lib/locale/C.utf8 "$work/locales/hi_IN.UTF-8"
+for acp in 1252 65001; do
+  rm -rf "$work/rules" && mkdir "$work/rules"
+  locale_env=(LC_ALL=C.UTF-8)
+  [ "$acp" = 65001 ] && locale_env=(LOCPATH="$work/locales" LC_ALL=hi_IN.UTF-8)
+  set +e
+  env "${locale_env[@]}" timeout 120 "$wine" "$work/wine_rules.exe" "Z:${work//\//\\}\\rules" "$acp" \
+    2>/dev/null | tr -d '\r' | tee "$work/rules.log"
+  rc=${PIPESTATUS[0]}
+  set -e
+  if [ "$rc" -ne 0 ]; then
+    echo "wine check: file rules or code page $acp failed (exit $rc)" >&2
+    exit 1
+  fi
+done
+
 # The VBScript example drives the automation objects through IDispatch. With
 # no display the dialog cannot open, so Change hands the string back as it was.
 # A 32-bit library is reached from the 32-bit script host.
@@ -64,5 +89,12 @@ echo "$vbs"
 if [ "$vbs" != "Port settings: device = COM2 baud = 4800 parity = even" ]; then
   echo "wine check: the VBScript example failed" >&2
   exit 1
+fi
+# The dialogs and the progress window driven on a virtual display, with
+# pictures kept beside the build. Once, with the 64-bit library: the
+# windows are the same code in both widths.
+if [ "$cscript" = cscript ]; then
+  cp "$win/tests/wine/wine_dialogs.exe" "$work/"
+  "$here/dialogs.sh" "$work" "$wine" "$win/wine-screens"
 fi
 echo "wine check: passed"
