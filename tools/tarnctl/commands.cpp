@@ -12,6 +12,7 @@
 #include "bstr_text.h"
 #include "components.h"
 #include "errors.h"
+#include "file_checks.h"
 #include "image.h"
 #include "platform.h"
 #include "settings.h"
@@ -138,12 +139,9 @@ SessionOptions ResolveSession(const CommonOptions& common) {
   if (common.askPassword) {
     s.password = PasswordFromBytes(platform::ReadSecret("Download password: "));
   } else if (!common.passwordFile.empty()) {
-    std::ifstream in(common.passwordFile, std::ios::binary);
-    if (!in)
-      throw Error(kExitUsage, "cannot read the password file " + common.passwordFile,
-                  "check the file name and its permissions");
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    s.password = PasswordFromBytes(bytes);
+    std::vector<std::string> warnings;
+    s.password = ReadPasswordFile(common.passwordFile, &warnings);
+    for (const std::string& w : warnings) std::fprintf(stderr, "tarnctl: warning: %s\n", w.c_str());
   }
   s.traceFile = common.traceFile;
   s.output.quiet = common.quiet;

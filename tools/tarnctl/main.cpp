@@ -21,18 +21,17 @@ const char* kExitCodes =
 // "0x1000", "4096": a number of at most `max`.
 std::function<std::string(const std::string&)> NumberIn(unsigned long max) {
   return [max](const std::string& text) -> std::string {
-    char* end = nullptr;
-    errno = 0;
-    if (text.empty() || text[0] == '-') return "not a number: " + text;
-    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0') return "not a number: " + text;
+    unsigned long long v = 0;
+    if (!ParseNumber(text, ~0ull, &v)) return "not a number (decimal or 0x hex): " + text;
     if (v > max) return text + " is above " + std::to_string(max);
     return {};
   };
 }
 
 uint32_t ToNumber(const std::string& text) {
-  return static_cast<uint32_t>(std::strtoull(text.c_str(), nullptr, 0));
+  unsigned long long v = 0;
+  ParseNumber(text, 0xFFFFFFFFull, &v);
+  return static_cast<uint32_t>(v);
 }
 
 void AddCommon(CLI::App* app, CommonOptions* common) {

@@ -79,23 +79,28 @@ std::string Hex4(uint32_t v) {
   return t;
 }
 
-bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long* out) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || std::isspace((unsigned char)text[0]))
-    return false;
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-  if (errno != 0 || *end != '\0' || v > max) return false;
-  *out = v;
-  return true;
-}
-
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
 
 }  // namespace
+
+bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long* out) {
+  // Decimal, or hex after "0x": a leading zero never makes a number octal.
+  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > 20) return false;
+  for (char c : digits)
+    if (!(hex ? std::isxdigit(static_cast<unsigned char>(c))
+              : std::isdigit(static_cast<unsigned char>(c))))
+      return false;
+  errno = 0;
+  unsigned long long v = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+  if (errno != 0 || v > max) return false;
+  *out = v;
+  return true;
+}
 
 std::vector<Block> SplitBlocks(uint32_t address, uint32_t length, uint32_t maxBlock) {
   if (maxBlock == 0 || maxBlock > 65535) maxBlock = 65535;

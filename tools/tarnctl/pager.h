@@ -39,6 +39,10 @@ struct Block {
   uint32_t length = 0;
 };
 
+// A number written in decimal or as 0x-prefixed hex (no sign, no blanks; a
+// leading zero is decimal, never octal), at most `max`.
+bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long* out);
+
 // Splits [address, address + length) into blocks of at most maxBlock bytes.
 std::vector<Block> SplitBlocks(uint32_t address, uint32_t length, uint32_t maxBlock);
 
