@@ -14,6 +14,7 @@
 #include "errors.h"
 #include "file_checks.h"
 #include "image.h"
+#include "output_file.h"
 #include "platform.h"
 #include "settings.h"
 #include "sim.h"
@@ -167,13 +168,14 @@ int RunRead(const CommonOptions& common, uint32_t address, uint32_t length, cons
                     " bytes does not lie in the pager's 64 KiB",
                 "ADDR is 0..0xFFFF, LEN at least 1 and ADDR+LEN at most 0x10000");
   // The pager is read only when the file can be written afterwards.
-  std::filesystem::path parent = std::filesystem::absolute(file).parent_path();
-  std::error_code ec;
-  if (!std::filesystem::is_directory(parent, ec))
-    throw Error(kExitFile,
-                "cannot write " + file + ": the folder " + parent.string() + " does not exist");
+  OutputTarget target = CheckOutputTarget(file);
   Runtime runtime;
-  PagerSession session(ResolveSession(common));
+  SessionOptions options = ResolveSession(common);
+  if (target.kind == OutputTarget::kStandardOutput) {
+    options.output.linesToStderr = true;
+    options.output.window = false;
+  }
+  PagerSession session(options);
   std::vector<BYTE> memory(length);
   double t0 = Now();
   session.Read(SplitBlocks(address, length, block), memory.data());
@@ -182,10 +184,11 @@ int RunRead(const CommonOptions& common, uint32_t address, uint32_t length, cons
   std::string text = "Pager " + InfoIdText(id) + ", type " + HexBytes(&id.pagerType, 1) +
                      ", memory " + Hex4(address) + "-" + Hex4(address + length - 1) + ", " +
                      std::to_string(length) + " bytes, read by tarnctl";
-  SaveImage(file, text, address, memory.data(), length, "tarnctl");
+  WriteOutput(target, text, address, memory.data(), length, "tarnctl");
   if (!common.quiet)
-    std::printf("read %u bytes %s-%s in %s into %s\n", length, Hex4(address).c_str(),
-                Hex4(address + length - 1).c_str(), Seconds(ms).c_str(), file.c_str());
+    std::fprintf(target.kind == OutputTarget::kStandardOutput ? stderr : stdout,
+                 "read %u bytes %s-%s in %s into %s\n", length, Hex4(address).c_str(),
+                 Hex4(address + length - 1).c_str(), Seconds(ms).c_str(), file.c_str());
   return kExitOk;
 }
 

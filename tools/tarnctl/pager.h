@@ -22,8 +22,9 @@ using Password = std::array<BYTE, 10>;
 
 // How a job shows itself.
 struct OutputMode {
-  bool quiet = false;   // only results and errors
-  bool window = false;  // show the progress window (a user at a terminal)
+  bool quiet = false;          // only results and errors
+  bool window = false;         // show the progress window (a user at a terminal)
+  bool linesToStderr = false;  // standard output carries the data (read -o -)
 };
 
 struct SessionOptions {

@@ -22,6 +22,14 @@ char PathListSeparator();
 
 bool FileExists(const std::string& path);
 
+// True when this user may write the file, or create files in the folder
+// (for root too: a file without any write permission bit counts as
+// read-only).
+bool CanWrite(const std::string& path);
+
+// True when `path` names the file or device standard output already is.
+bool IsStandardOutput(const std::string& path);
+
 // Loads the library and calls its DllRegisterServer. False with a reason
 // when the library or its export is missing or registration failed.
 bool CallRegisterServer(const std::string& path, std::string* why);

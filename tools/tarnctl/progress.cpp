@@ -61,9 +61,10 @@ TransferProgress::~TransferProgress() {
 void TransferProgress::BlockDone(size_t index, double ms) {
   indicator_->NextStep();
   if (mode_.window || mode_.quiet) return;
-  std::printf("%s block %zu/%zu %s ok, %.1f s\n", verb_.c_str(), index + 1, blocks_.size(),
-              Range(blocks_[index]).c_str(), ms / 1000.0);
-  std::fflush(stdout);
+  std::fprintf(mode_.linesToStderr ? stderr : stdout, "%s block %zu/%zu %s ok, %.1f s\n",
+               verb_.c_str(), index + 1, blocks_.size(), Range(blocks_[index]).c_str(),
+               ms / 1000.0);
+  std::fflush(mode_.linesToStderr ? stderr : stdout);
 }
 
 }  // namespace tarnctl

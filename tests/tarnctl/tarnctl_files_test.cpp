@@ -1,0 +1,185 @@
+// The files tarnctl reads and writes, run as a user without root (the
+// tests drop to "nobody" when they run as root, and so does the simulated
+// pager, whose pseudo-terminal then belongs to that user): `read -o` checks
+// its target before the pager is woken and never replaces what the user set
+// up (a read-only file, a hard link, a pipe, a device, a link), standard
+// output, and S19 files the pager's 16-bit memory cannot hold.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "process.h"
+#include "sim.h"
+
+namespace {
+
+using tarnctl_test::RunResult;
+constexpr uid_t kNobody = 65534;
+
+class TarnctlAsUser : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = tarnctl_test::MakeTempDir();
+    ASSERT_FALSE(dir_.empty());
+    root_ = geteuid() == 0;
+    if (root_) {
+      ASSERT_EQ(chown(dir_.c_str(), kNobody, kNobody), 0);
+      ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+    }
+    // The simulator runs as the same user, so that its terminal is theirs.
+    std::string wrapper = Path("pagersim-as-user");
+    tarnctl_test::WriteFile(wrapper,
+                            "#!/bin/sh\nexec " + AsUserPrefix() + PAGERSIM_EXE + " \"$@\"\n");
+    ASSERT_EQ(chmod(wrapper.c_str(), 0755), 0);
+    setenv("TARNCTL_PAGERSIM", wrapper.c_str(), 1);
+    RunResult reg = Tarnctl({"register"});
+    ASSERT_EQ(reg.exitCode, 0) << reg.out << reg.err;
+  }
+  void TearDown() override {
+    sim_.reset();
+    tarnctl_test::RemoveTree(dir_);
+  }
+
+  std::string AsUserPrefix() const {
+    return root_ ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  }
+  RunResult Tarnctl(std::vector<std::string> args, double timeout = 30) {
+    args.insert(args.begin(), TARNCTL_EXE);
+    if (root_)
+      args.insert(args.begin(),
+                  {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    return tarnctl_test::Run(
+        args, {{"COMRT_REGISTRY", Path("registry")}, {"XDG_CONFIG_HOME", Path("config")}}, timeout);
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  // A file (or folder) the user owns.
+  void Own(const std::string& path) {
+    if (root_) {
+      ASSERT_EQ(lchown(path.c_str(), kNobody, kNobody), 0) << path;
+    }
+  }
+  void StartSim() {
+    sim_ = tarnctl::SimulatedPager::Start({"--fast"});
+    port_ = "device = " + sim_->Device() + " baud = 9600";
+  }
+  RunResult Read(const std::string& target) {
+    return Tarnctl({"read", "0x100", "16", "-o", target, "--port", port_});
+  }
+
+  bool root_ = false;
+  std::string dir_, port_;
+  std::unique_ptr<tarnctl::SimulatedPager> sim_;
+};
+
+bool HasImage(const std::string& text) {
+  return text.find("S1130100") != std::string::npos && text.find("S9") != std::string::npos;
+}
+
+ino_t Inode(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+TEST_F(TarnctlAsUser, OutputThatCannotBeWrittenIsFoundBeforeThePagerIsWoken) {
+  port_ = "device = /dev/tarnctl-no-such-port";  // reaching the port would fail with exit 3
+  tarnctl_test::WriteFile(Path("ro.s19"), "keep me\n");
+  Own(Path("ro.s19"));
+  ASSERT_EQ(chmod(Path("ro.s19").c_str(), 0444), 0);
+  ASSERT_EQ(mkdir(Path("locked").c_str(), 0755), 0);
+  Own(Path("locked"));
+  ASSERT_EQ(chmod(Path("locked").c_str(), 0555), 0);
+
+  RunResult ro = Read(Path("ro.s19"));
+  EXPECT_EQ(ro.exitCode, 4) << ro.err;
+  EXPECT_NE(ro.err.find("cannot write " + Path("ro.s19") + ": it is read-only"), std::string::npos)
+      << ro.err;
+  EXPECT_EQ(tarnctl_test::ReadFile(Path("ro.s19")), "keep me\n");
+  RunResult folder = Read(Path("locked/new.s19"));
+  EXPECT_EQ(folder.exitCode, 4) << folder.err;
+  EXPECT_NE(folder.err.find("no permission to create files in the folder"), std::string::npos)
+      << folder.err;
+  RunResult isFolder = Read(Path("locked"));
+  EXPECT_EQ(isFolder.exitCode, 4) << isFolder.err;
+  EXPECT_EQ(Read(Path("missing/new.s19")).exitCode, 4);
+}
+
+TEST_F(TarnctlAsUser, OutputIsWrittenInPlaceWhereReplacingItWouldUndoTheUsersSetup) {
+  StartSim();
+  // A writable file in a folder the user cannot write.
+  ASSERT_EQ(mkdir(Path("locked").c_str(), 0755), 0);
+  tarnctl_test::WriteFile(Path("locked/keep.s19"), "old\n");
+  Own(Path("locked/keep.s19"));
+  Own(Path("locked"));
+  ASSERT_EQ(chmod(Path("locked").c_str(), 0555), 0);
+  ino_t inode = Inode(Path("locked/keep.s19"));
+  RunResult locked = Read(Path("locked/keep.s19"));
+  EXPECT_EQ(locked.exitCode, 0) << locked.err;
+  EXPECT_TRUE(HasImage(tarnctl_test::ReadFile(Path("locked/keep.s19"))));
+  EXPECT_EQ(Inode(Path("locked/keep.s19")), inode);
+
+  // A hard link stays one.
+  tarnctl_test::WriteFile(Path("a.s19"), "old\n");
+  Own(Path("a.s19"));
+  ASSERT_EQ(link(Path("a.s19").c_str(), Path("b.s19").c_str()), 0);
+  EXPECT_EQ(Read(Path("a.s19")).exitCode, 0);
+  EXPECT_TRUE(HasImage(tarnctl_test::ReadFile(Path("b.s19")))) << "the hard link was split";
+
+  // A dangling link gets the file it names; the link stays.
+  ASSERT_EQ(symlink("made.s19", Path("link.s19").c_str()), 0);
+  Own(Path("link.s19"));
+  EXPECT_EQ(Read(Path("link.s19")).exitCode, 0);
+  struct stat st {};
+  ASSERT_EQ(lstat(Path("link.s19").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced";
+  EXPECT_TRUE(HasImage(tarnctl_test::ReadFile(Path("made.s19"))));
+
+  // A pipe is written into, and stays a pipe.
+  ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
+  Own(Path("pipe"));
+  std::string fromPipe;
+  std::thread reader([&] { fromPipe = tarnctl_test::ReadFile(Path("pipe")); });
+  RunResult piped = Read(Path("pipe"));
+  reader.join();
+  EXPECT_EQ(piped.exitCode, 0) << piped.err;
+  EXPECT_TRUE(HasImage(fromPipe)) << fromPipe;
+  ASSERT_EQ(lstat(Path("pipe").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+  // "-" and any name of standard output: the data on standard output, the
+  // summary on standard error.
+  for (const char* name : {"-", "/proc/self/fd/1"}) {
+    RunResult out = Read(name);
+    EXPECT_EQ(out.exitCode, 0) << name << out.err;
+    EXPECT_TRUE(HasImage(out.out)) << name << out.out;
+    EXPECT_EQ(out.out.find("read 16 bytes"), std::string::npos) << name << out.out;
+    EXPECT_NE(out.err.find("read 16 bytes"), std::string::npos) << name << out.err;
+  }
+}
+
+TEST_F(TarnctlAsUser, DeviceNodesAreWrittenInPlaceAndTheirErrorsReported) {
+  if (!root_) GTEST_SKIP() << "making device nodes needs root";
+  // Nodes like the system's null and full devices, in the test's own folder.
+  if (mknod(Path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+      mknod(Path("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+    GTEST_SKIP() << "device nodes cannot be made here";
+  for (const char* name : {"null", "full"}) ASSERT_EQ(chmod(Path(name).c_str(), 0666), 0);
+  StartSim();
+  RunResult null = Read(Path("null"));
+  EXPECT_EQ(null.exitCode, 0) << null.err;
+  RunResult full = Read(Path("full"));
+  EXPECT_EQ(full.exitCode, 4) << full.err;
+  EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
+  for (const char* name : {"null", "full"}) {
+    struct stat st {};
+    ASSERT_EQ(lstat(Path(name).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode)) << name << " was replaced by a file";
+  }
+}
+
+}  // namespace
