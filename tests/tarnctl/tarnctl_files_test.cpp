@@ -182,4 +182,34 @@ TEST_F(TarnctlAsUser, DeviceNodesAreWrittenInPlaceAndTheirErrorsReported) {
   }
 }
 
+TEST_F(TarnctlAsUser, TraceMasksThePasswordAndIsPrivate) {
+  sim_ = tarnctl::SimulatedPager::Start({"--fast", "--status", "Y", "--password", "secretpw"});
+  port_ = "device = " + sim_->Device() + " baud = 9600";
+  tarnctl_test::WriteFile(Path("pw"), "secretpw\n");
+  Own(Path("pw"));
+  ASSERT_EQ(chmod(Path("pw").c_str(), 0644), 0);
+  RunResult r = Tarnctl({"read", "0", "4", "-o", Path("r.s19"), "--password-file", Path("pw"),
+                         "--trace", Path("trace.txt"), "--port", port_});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: the password file " + Path("pw") + " can be read by other"),
+            std::string::npos)
+      << r.err;
+  std::string trace = tarnctl_test::ReadFile(Path("trace.txt"));
+  EXPECT_EQ(trace.find("73 65 63 72 65 74 70 77"), std::string::npos) << trace;  // "secretpw"
+  EXPECT_NE(trace.find("> ** ** ** ** ** ** ** ** ** **  # the download password, masked"),
+            std::string::npos)
+      << trace;
+  struct stat st {};
+  ASSERT_EQ(stat(Path("trace.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // A trace that cannot be written, or has no name, is an error, not a silent loss.
+  if (root_ && mknod(Path("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0) {
+    ASSERT_EQ(chmod(Path("full").c_str(), 0666), 0);
+    RunResult full = Tarnctl({"identify", "--trace", Path("full"), "--port", port_});
+    EXPECT_EQ(full.exitCode, 4) << full.err;
+    EXPECT_NE(full.err.find("cannot write the trace file"), std::string::npos) << full.err;
+  }
+  EXPECT_EQ(Tarnctl({"identify", "--trace", "", "--port", port_}).exitCode, 1);
+}
+
 }  // namespace

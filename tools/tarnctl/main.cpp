@@ -47,8 +47,10 @@ void AddCommon(CLI::App* app, CommonOptions* common) {
       ->type_name("FILE")
       ->excludes(ask);
   app->add_option("--trace", common->traceFile,
-                  "Write the bytes on the wire both ways with timestamps to FILE")
-      ->type_name("FILE");
+                  "Write the bytes on the wire both ways with timestamps to FILE (the "
+                  "download password masked)")
+      ->type_name("FILE")
+      ->check([](const std::string& s) { return s.empty() ? "--trace needs a file name" : ""; });
 }
 
 }  // namespace

@@ -145,7 +145,7 @@ PagerSession::PagerSession(const SessionOptions& options) : options_(options) {
 
   std::string settings = options_.settings;
   if (!options_.traceFile.empty()) {
-    relay_ = StartTraceRelay(device_, settings, options_.traceFile);
+    relay_ = StartTraceRelay(device_, settings, options_.traceFile, options_.password);
     settings = ReplaceDevice(settings, relay_->HostDevice());
   }
 
@@ -176,7 +176,11 @@ PagerSession::~PagerSession() {
   error_.Reset();
   state_.Reset();
   transfer_.Reset();
+  std::string traceProblem = relay_ ? relay_->TraceProblem() : std::string();
   relay_.reset();
+  if (!traceProblem.empty())
+    std::fprintf(stderr, "tarnctl: warning: the trace file %s is incomplete: %s\n",
+                 options_.traceFile.c_str(), traceProblem.c_str());
 }
 
 void PagerSession::CheckPortBeforeUse() {
