@@ -479,6 +479,30 @@ TEST_F(TarnctlTerminal, PasswordPromptDoesNotEcho) {
   EXPECT_EQ(Screen().find("secretpw"), std::string::npos) << Screen();
 }
 
+TEST_F(TarnctlTerminal, SetupDialogKeepsADeviceItCannotShowAndSavesNoBadSettings) {
+  const std::string saved = "device = /dev/tarnctl-saved baud = 4800 data = 8 parity = no stop = 1";
+  ASSERT_EQ(Tarnctl({"setup", "--set", saved}).exitCode, 0);
+  StartPane(std::string(TARNCTL_EXE) + " setup");
+  bool dialogSeen = false;
+  for (int i = 0; i < 50 && !dialogSeen; ++i) {
+    dialogSeen = Screen().find("Serial Communication Setup") != std::string::npos;
+    usleep(100000);
+  }
+  ASSERT_TRUE(dialogSeen) << Screen();
+  Tmux({"send-keys", "Enter"});
+  EXPECT_EQ(WaitExit(10), "EXIT=0\n") << Screen();
+  EXPECT_NE(Tarnctl({"setup", "--show"}).out.find(saved), std::string::npos) << Screen();
+
+  RunResult bad = Tarnctl({"setup", "--set", "device = COM1 baud = 0"});
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.err.find("baud = \"0\""), std::string::npos) << bad.err;
+  EXPECT_NE(Tarnctl({"setup", "--show"}).out.find(saved), std::string::npos) << "saved anyway";
+  // Checked before the port is looked at: exit 1, not "port missing".
+  RunResult port = Tarnctl({"identify", "--port", "device = /dev/tarnctl-none baud = -9600"});
+  EXPECT_EQ(port.exitCode, 1) << port.err;
+  EXPECT_NE(port.err.find("baud = \"-9600\""), std::string::npos) << port.err;
+}
+
 TEST_F(TarnctlCli, DemoRunsTheWholeJobWellUnderAMinute) {
   RunResult r = Tarnctl({"demo", "--size", "64"}, 60);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;

@@ -180,6 +180,15 @@ TEST_F(TarnctlAsUser, DeviceNodesAreWrittenInPlaceAndTheirErrorsReported) {
     ASSERT_EQ(lstat(Path(name).c_str(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode)) << name << " was replaced by a file";
   }
+  // A device node with nothing behind it (a terminal node, and the test has
+  // no terminal) is there, not "missing".
+  ASSERT_EQ(mknod(Path("tty").c_str(), S_IFCHR | 0666, makedev(5, 0)), 0);
+  ASSERT_EQ(chmod(Path("tty").c_str(), 0666), 0);
+  RunResult tty = Tarnctl({"identify", "--port", "device = " + Path("tty")});
+  EXPECT_EQ(tty.exitCode, 3) << tty.err;
+  EXPECT_NE(tty.err.find("cannot open port " + Path("tty") + ": No such device or address"),
+            std::string::npos)
+      << tty.err;
 }
 
 TEST_F(TarnctlAsUser, TraceMasksThePasswordAndIsPrivate) {

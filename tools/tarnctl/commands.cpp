@@ -17,6 +17,7 @@
 #include "output_file.h"
 #include "platform.h"
 #include "settings.h"
+#include "settings_check.h"
 #include "sim.h"
 
 namespace tarnctl {
@@ -133,10 +134,15 @@ Password PasswordFromBytes(const std::string& raw) {
 
 SessionOptions ResolveSession(const CommonOptions& common) {
   SessionOptions s;
-  if (!common.port.empty())
+  if (!common.port.empty()) {
     s.settings = common.port;
-  else
-    s.settings = LoadSavedSettings().value_or(kDefaultPortSettings);
+    CheckSettings(s.settings, "--port");
+  } else if (std::optional<std::string> saved = LoadSavedSettings()) {
+    s.settings = *saved;
+    CheckSettings(s.settings, "the saved settings (change them with `tarnctl setup`)");
+  } else {
+    s.settings = kDefaultPortSettings;
+  }
   if (common.askPassword) {
     s.password = PasswordFromBytes(platform::ReadSecret("Download password: "));
   } else if (!common.passwordFile.empty()) {
@@ -302,6 +308,9 @@ int RunSetup(const CommonOptions& common, const std::optional<std::string>& set,
     dialog->Change(&text);  // releases the old string, stores the new one
     chosen = FromBstr(text);
     SysFreeString(text);
+    // The dialog offers COM ports only: any other device stays as it was.
+    std::string device = SettingsValue(start, "device").value_or("");
+    if (!device.empty() && !IsPortName(device)) chosen = WithDevice(chosen, device);
     // Cancel hands the text back as it went in; so does OK when nothing was
     // changed on a text already in the dialog's own form. Either way there
     // is nothing new to save.
@@ -310,9 +319,7 @@ int RunSetup(const CommonOptions& common, const std::optional<std::string>& set,
       return kExitOk;
     }
   }
-  if (SettingsValue(chosen, "device").value_or("").empty())
-    throw Error(kExitUsage, "the settings name no device: \"" + chosen + "\"",
-                "example: device = COM1 baud = 9600 data = 8 parity = no stop = 1");
+  CheckSettings(chosen, set ? "--set" : "what the dialog returned");  // nothing bad is saved
   if (saved && chosen == *saved) {
     if (!common.quiet) std::printf("unchanged: %s\n", chosen.c_str());
     return kExitOk;
@@ -342,10 +349,11 @@ int RunPorts(const std::vector<std::string>& maps) {
     std::string device = ResolveDevice(name, &fromMap);
     std::string detail;
     platform::PortState state = platform::ProbePort(device, &detail);
-    const char* presence = state == platform::PortState::kMissing    ? "missing"
-                           : state == platform::PortState::kBusy     ? "busy"
-                           : state == platform::PortState::kNoAccess ? "no permission"
-                                                                     : "present";
+    const char* presence = state == platform::PortState::kMissing      ? "missing"
+                           : state == platform::PortState::kBusy       ? "busy"
+                           : state == platform::PortState::kNoAccess   ? "no permission"
+                           : state == platform::PortState::kCannotOpen ? "cannot be opened"
+                                                                       : "present";
     std::printf("  %-6s -> %-18s %s, %s\n", name.c_str(), device.c_str(),
                 fromMap ? "mapped" : "default", presence);
   }

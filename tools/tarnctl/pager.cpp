@@ -197,6 +197,10 @@ void PagerSession::CheckPortBeforeUse() {
       throw Error(kExitPort, "no permission to open " + device_,
                   "add your user to the group that owns the device (often dialout) and log in "
                   "again");
+    case platform::PortState::kCannotOpen:
+      throw Error(kExitPort, "cannot open port " + device_ + ": " + detail,
+                  "the device exists but nothing answers behind it: check the adapter and the "
+                  "port name (`tarnctl ports`)");
     default:
       break;
   }

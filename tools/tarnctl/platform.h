@@ -46,7 +46,9 @@ bool HaveTerminal();
 std::string ReadSecret(const std::string& prompt);
 
 // What a port's device looks like right now.
-enum class PortState { kFree, kBusy, kMissing, kNoAccess, kOther };
+// kMissing: no such device node; kCannotOpen: the node exists but opening
+// it fails (nothing behind it, such as /dev/tty without a terminal).
+enum class PortState { kFree, kBusy, kMissing, kNoAccess, kCannotOpen, kOther };
 // Opens the device without waiting, tries a non-blocking exclusive advisory
 // lock on it and closes it again; nothing is held afterwards. `detail`
 // receives a short reason (for example "locked by another program").

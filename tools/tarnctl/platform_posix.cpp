@@ -184,8 +184,8 @@ PortState ProbePort(const std::string& device, std::string* detail) {
       return PortState::kBusy;
     }
     if (e == EACCES || e == EPERM) return PortState::kNoAccess;
-    if (e == ENOENT || e == ENXIO || e == ENODEV || e == EIO) return PortState::kMissing;
-    return PortState::kOther;
+    if (e == ENOENT) return PortState::kMissing;
+    return PortState::kCannotOpen;
   }
   PortState state = PortState::kFree;
   struct termios t;
