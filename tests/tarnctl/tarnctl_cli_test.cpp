@@ -503,6 +503,36 @@ TEST_F(TarnctlTerminal, SetupDialogKeepsADeviceItCannotShowAndSavesNoBadSettings
   EXPECT_NE(port.err.find("baud = \"-9600\""), std::string::npos) << port.err;
 }
 
+TEST_F(TarnctlTerminal, InterruptedWriteGivesTheTerminalBackAndSaysWhereItStopped) {
+  StartSim({});
+  std::vector<unsigned char> data(48, 0x5A);
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0800, data));
+  // The pane's shell outlives the Ctrl-C (a trap it runs, which its child
+  // does not inherit) to report the exit status.
+  std::string line = "trap true INT; export COMRT_REGISTRY=" + Path("registry") +
+                     " XDG_CONFIG_HOME=" + Path("config") + "; " + TARNCTL_EXE + " write " +
+                     Path("in.s19") + " --block 16 --port '" + port_ + "'; echo EXIT=$? > " +
+                     Path("exit") + "; sleep 60";
+  ASSERT_EQ(Tmux({"new-session", "-d", "-x", "100", "-y", "40", line}).exitCode, 0);
+  bool windowSeen = false;
+  for (int i = 0; i < 80 && !windowSeen; ++i) {
+    windowSeen = Screen().find("Write 0x0800-0x080F (16 bytes)") != std::string::npos;
+    usleep(100000);
+  }
+  ASSERT_TRUE(windowSeen) << Screen();
+  // Alternate screen on, cursor hidden, keypad mode on while the window shows.
+  EXPECT_EQ(Tmux({"display", "-p", "#{alternate_on}#{cursor_flag}#{keypad_flag}"}).out, "101\n");
+  Tmux({"send-keys", "C-c"});
+  EXPECT_EQ(WaitExit(10), "EXIT=130\n") << Screen();
+  EXPECT_EQ(Tmux({"display", "-p", "#{alternate_on}#{cursor_flag}#{keypad_flag}"}).out, "010\n");
+  std::string screen = Screen();
+  EXPECT_NE(screen.find("tarnctl: interrupted: write stopped in block 1 of 3 at 0x0800; "
+                        "0x0800-0x082F (blocks 1 to 3)"),
+            std::string::npos)
+      << screen;
+  EXPECT_EQ(screen.find("Write 0x0800-0x080F"), std::string::npos) << "the window stayed drawn";
+}
+
 TEST_F(TarnctlCli, DemoRunsTheWholeJobWellUnderAMinute) {
   RunResult r = Tarnctl({"demo", "--size", "64"}, 60);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;

@@ -262,9 +262,10 @@ const PagerIdentity& PagerSession::LastIdentity() {
   return id;
 }
 
-void PagerSession::Transfer(const std::vector<Block>& blocks, const char* verb, BYTE* readInto,
-                            const BYTE* writeFrom, uint32_t base) {
-  if (blocks.empty()) return;
+std::optional<uint32_t> PagerSession::Transfer(const std::vector<Block>& blocks, const char* verb,
+                                               BYTE* readInto, const BYTE* writeFrom, uint32_t base,
+                                               const BYTE* expected) {
+  if (blocks.empty()) return std::nullopt;
   TransferProgress progress(state_.Get(), options_.output, verb, blocks);
   for (size_t i = 0; i < blocks.size(); ++i) {
     const Block& b = blocks[i];
@@ -282,8 +283,14 @@ void PagerSession::Transfer(const std::vector<Block>& blocks, const char* verb, 
                                   writeFrom + (b.address - base), static_cast<WORD>(b.length));
     if (hr != S_OK || result != S_OK)
       Fail(std::string(verb) + " " + Hex4(b.address) + "-" + Hex4(b.address + b.length - 1));
-    progress.BlockDone(i, platform::NowMs() - start);
+    std::optional<uint32_t> differs;
+    if (expected)
+      for (uint32_t a = b.address; a < b.address + b.length && !differs; ++a)
+        if (readInto[a - base] != expected[a]) differs = a;
+    progress.BlockDone(i, platform::NowMs() - start, !differs);
+    if (differs) return differs;
   }
+  return std::nullopt;
 }
 
 void PagerSession::Read(const std::vector<Block>& blocks, BYTE* memory, const char* verb) {
@@ -298,14 +305,9 @@ void PagerSession::Write(const std::vector<Block>& blocks, const BYTE* image) {
 std::optional<uint32_t> PagerSession::Verify(const std::vector<Block>& blocks, const BYTE* image,
                                              BYTE* actualAtMismatch) {
   std::vector<BYTE> actual(0x10000, 0);
-  Transfer(blocks, "verify", actual.data(), nullptr, 0);
-  for (const Block& b : blocks)
-    for (uint32_t a = b.address; a < b.address + b.length; ++a)
-      if (actual[a] != image[a]) {
-        if (actualAtMismatch) *actualAtMismatch = actual[a];
-        return a;
-      }
-  return std::nullopt;
+  std::optional<uint32_t> bad = Transfer(blocks, "verify", actual.data(), nullptr, 0, image);
+  if (bad && actualAtMismatch) *actualAtMismatch = actual[*bad];
+  return bad;
 }
 
 void PagerSession::Activate() {

@@ -122,8 +122,12 @@ class PagerSession {
 
  private:
   void CheckPortBeforeUse();
-  void Transfer(const std::vector<Block>& blocks, const char* verb, BYTE* readInto,
-                const BYTE* writeFrom, uint32_t base);
+  // Reads into readInto (from `base`) or writes from writeFrom. With
+  // `expected` (verify), each block read is compared at once: the first
+  // differing address is returned and the rest is not read.
+  std::optional<uint32_t> Transfer(const std::vector<Block>& blocks, const char* verb,
+                                   BYTE* readInto, const BYTE* writeFrom, uint32_t base,
+                                   const BYTE* expected = nullptr);
 
   SessionOptions options_;
   std::string device_;  // the real device path
