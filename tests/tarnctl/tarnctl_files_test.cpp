@@ -191,6 +191,21 @@ TEST_F(TarnctlAsUser, DeviceNodesAreWrittenInPlaceAndTheirErrorsReported) {
       << tty.err;
 }
 
+TEST_F(TarnctlAsUser, FilesThePagerCannotHoldAndOctalLookingNumbersAreNotMisread) {
+  port_ = "device = /dev/tarnctl-no-such-port";  // reaching the port fails with exit 3
+  tarnctl_test::WriteFile(Path("s2.s19"), "S2080021000102030000\nS804000000FB\n");
+  RunResult s2 = Tarnctl({"write", Path("s2.s19"), "--port", port_});
+  EXPECT_EQ(s2.exitCode, 4) << s2.err;
+  EXPECT_NE(s2.err.find("line 1: an S2 record"), std::string::npos) << s2.err;
+  RunResult none = Tarnctl({"verify", Path("nonexist.s19"), "--port", port_});
+  EXPECT_EQ(none.exitCode, 4) << none.err;
+  EXPECT_NE(none.err.find(Path("nonexist.s19") + ": no such file"), std::string::npos) << none.err;
+  // "09" is nine, not a bad octal number: the read gets as far as the port.
+  RunResult nine = Tarnctl({"read", "09", "1", "-o", Path("x.s19"), "--port", port_});
+  EXPECT_EQ(nine.exitCode, 3) << nine.err;
+  EXPECT_EQ(Tarnctl({"cmd", "42:08", "--port", port_}).exitCode, 3);
+}
+
 TEST_F(TarnctlAsUser, TraceMasksThePasswordAndIsPrivate) {
   sim_ = tarnctl::SimulatedPager::Start({"--fast", "--status", "Y", "--password", "secretpw"});
   port_ = "device = " + sim_->Device() + " baud = 9600";

@@ -242,6 +242,10 @@ int RunActivate(const CommonOptions& common) {
   Runtime runtime;
   PagerSession session(ResolveSession(common));
   double t0 = Now();
+  if (!common.quiet) {
+    std::printf("activate: waiting for the pager to report back (up to 2 minutes)\n");
+    std::fflush(stdout);
+  }
   session.Activate();
   const PagerIdentity& id = session.LastIdentity();
   if (!common.quiet)
@@ -343,10 +347,12 @@ int RunPorts(const std::vector<std::string>& maps) {
     std::printf("  %-16s %s\n", d.device.c_str(), d.description.c_str());
 #ifndef _WIN32
   std::printf("COM port map (HKEY_CURRENT_USER\\Software\\Tarn\\Ports):\n");
-  for (int n = 1; n <= 8; ++n) {
+  // COM1 to COM8 always, higher ports when the map names them.
+  for (int n = 1; n <= 256; ++n) {
     bool fromMap = false;
     std::string name = "COM" + std::to_string(n);
     std::string device = ResolveDevice(name, &fromMap);
+    if (n > 8 && !fromMap) continue;
     std::string detail;
     platform::PortState state = platform::ProbePort(device, &detail);
     const char* presence = state == platform::PortState::kMissing      ? "missing"

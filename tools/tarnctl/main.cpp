@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
   CLI::App* sim =
       app.add_subcommand("sim",
                          "Run the pager simulator on a pseudo-terminal (arguments go to pagersim; "
-                         "`tarnctl sim -- --help` lists them)");
+                         "`tarnctl sim --help` lists them)");
   sim->prefix_command();
   sim->allow_extras();
 
@@ -169,7 +169,9 @@ int main(int argc, char** argv) {
 
   if (argc >= 2 && std::string(argv[1]) == "sim") {
     try {
-      ExecPagersim(std::vector<std::string>(argv + 2, argv + argc));
+      // "tarnctl sim -- ARGS" is taken as "tarnctl sim ARGS".
+      int first = argc >= 3 && std::string(argv[2]) == "--" ? 3 : 2;
+      ExecPagersim(std::vector<std::string>(argv + first, argv + argc));
     } catch (const Error& e) {
       std::fprintf(stderr, "tarnctl: %s\n", e.what());
       if (!e.Hint().empty()) std::fprintf(stderr, "  hint: %s\n", e.Hint().c_str());

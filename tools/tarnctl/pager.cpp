@@ -241,6 +241,26 @@ void PagerSession::Fail(const std::string& what) {
   throw Error(advice.exitCode, message, hint);
 }
 
+void PagerSession::FailTransfer(const std::string& what) {
+  LONG code = 0;
+  const char* text = nullptr;
+  if (error_) {
+    error_->GetErrorCode(&code);
+    error_->GetErrorText(&text);
+  }
+  // A pager that falls silent is reported as error 9 in a read and as
+  // error 16 in a write: one fault, one message, as long as the port itself
+  // is still there.
+  std::string detail;
+  if ((code == kComPortError || code == kSendError) &&
+      platform::ProbePort(device_, &detail) != platform::PortState::kMissing)
+    throw Error(kExitPager,
+                what + " failed: the pager stopped answering (error " + std::to_string(code) +
+                    ": " + (text ? text : "(no text)") + ")",
+                AdviceFor(kSendError).hint);
+  Fail(what);
+}
+
 HRESULT PagerSession::Identify(PagerIdentity* identity) {
   HRESULT hr = transfer_->Identify();
   if (hr != S_OK && hr != S_FALSE) Fail("identify");
@@ -282,7 +302,8 @@ std::optional<uint32_t> PagerSession::Transfer(const std::vector<Block>& blocks,
       hr = transfer_->WriteMemory(&result, static_cast<WORD>(b.address),
                                   writeFrom + (b.address - base), static_cast<WORD>(b.length));
     if (hr != S_OK || result != S_OK)
-      Fail(std::string(verb) + " " + Hex4(b.address) + "-" + Hex4(b.address + b.length - 1));
+      FailTransfer(std::string(verb) + " " + Hex4(b.address) + "-" +
+                   Hex4(b.address + b.length - 1));
     std::optional<uint32_t> differs;
     if (expected)
       for (uint32_t a = b.address; a < b.address + b.length && !differs; ++a)

@@ -122,6 +122,8 @@ class PagerSession {
 
  private:
   void CheckPortBeforeUse();
+  // Fail() for a block: a silent pager is one fault whichever the direction.
+  [[noreturn]] void FailTransfer(const std::string& what);
   // Reads into readInto (from `base`) or writes from writeFrom. With
   // `expected` (verify), each block read is compared at once: the first
   // differing address is returned and the rest is not read.

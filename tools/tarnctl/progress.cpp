@@ -46,6 +46,13 @@ TransferProgress::TransferProgress(IDownloadState* state, const OutputMode& mode
     // The indicator takes ownership of both strings.
     indicator_->AddStep(weights[i], ToBstr(text), ToBstr(caption));
   }
+  if (!mode_.window && !mode_.quiet && verb_ == "write") {
+    // Without the window nothing moves while the pager takes a block.
+    std::fprintf(mode_.linesToStderr ? stderr : stdout,
+                 "write: %zu block(s); the pager acknowledges each within 60 s at most\n",
+                 blocks.size());
+    std::fflush(mode_.linesToStderr ? stderr : stdout);
+  }
   interrupts_ = std::make_unique<InterruptGuard>(mode_.window && !mode_.quiet);
   interrupts_->SetPosition(Undone(verb, blocks, 0));
   if (mode_.window && !mode_.quiet) {
