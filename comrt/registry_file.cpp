@@ -152,6 +152,35 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
+// The file a path names after following symbolic links (at most 40, as the
+// kernel does); a dangling link names the file it would create. A relative
+// link is read from the link's own folder.
+std::string FinalTarget(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    char buffer[4096];
+    const ssize_t n = readlink(current.c_str(), buffer, sizeof buffer - 1);
+    if (n <= 0) break;
+    std::string link(buffer, static_cast<size_t>(n));
+    current = link[0] == '/' ? link : Directory(current) + "/" + link;
+  }
+  return current;
+}
+
+// Permissions of a registry created here: the user's umask applies, and as
+// the file can hold settings, no one but the owner reads it (0600 at most).
+mode_t NewFileMode() {
+  mode_t mask = 022;
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned value = 0;
+    while (std::fgets(line, sizeof line, status))
+      if (std::sscanf(line, "Umask: %o", &value) == 1) mask = static_cast<mode_t>(value);
+    std::fclose(status);
+  }
+  return 0600 & ~mask;
+}
+
 }  // namespace
 
 bool ValidKeyName(std::string_view name) {
@@ -302,20 +331,23 @@ LONG Load(const std::string& path, Tree& tree) {
 
 LONG Save(const std::string& path, const Tree& tree) {
   const std::string text = Serialize(tree);
-  std::string temp = path + ".tmp.XXXXXX";
+  // A registry that is a symbolic link is written through the link: the
+  // file it names is replaced, the link stays.
+  const std::string target = FinalTarget(path);
+  std::string temp = target + ".tmp.XXXXXX";
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return ERROR_CANTWRITE;
   struct stat st {};
-  const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  const mode_t mode = stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode();
   bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
-  if (ok) ok = rename(temp.c_str(), path.c_str()) == 0;
+  if (ok) ok = rename(temp.c_str(), target.c_str()) == 0;
   if (!ok) {
     unlink(temp.c_str());
     return ERROR_CANTWRITE;
   }
   // Make the rename itself durable.
-  const int dir = open(Directory(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dir = open(Directory(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     fsync(dir);
     close(dir);

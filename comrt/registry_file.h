@@ -73,6 +73,9 @@ LONG Load(const std::string& path, Tree& tree);
 // Replaces the file with `tree`: written to a temporary file in the same
 // directory, flushed to disk, then renamed over the old one. Returns
 // ERROR_SUCCESS or ERROR_CANTWRITE (the old file is then untouched).
+// A path that is a symbolic link is written through: the file it names is
+// replaced and the link stays. An existing file keeps its permissions; a
+// new one gets 0600 less the user's umask.
 LONG Save(const std::string& path, const Tree& tree);
 
 }  // namespace comrt::reg

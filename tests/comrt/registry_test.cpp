@@ -282,6 +282,37 @@ TEST_F(Registry, CreatesMissingDirectoriesAndFollowsTheEnvironment) {
   unsetenv("XDG_CONFIG_HOME");
 }
 
+TEST_F(Registry, WritesThroughASymbolicLinkAndCreatesThePrivateFileWithTheUmask) {
+  // The registry lives elsewhere; COMRT_REGISTRY names a relative link to it.
+  ASSERT_EQ(mkdir((dir_ + "/real").c_str(), 0700), 0);
+  const std::string link = dir_ + "/link";
+  ASSERT_EQ(symlink("real/registry", link.c_str()), 0);
+  setenv("COMRT_REGISTRY", link.c_str(), 1);
+  const mode_t old = umask(077);
+  const LONG first = RegSetValueA(HKEY_CLASSES_ROOT, "A", REG_SZ, "1", 0);
+  umask(027);
+  const LONG second = RegSetValueA(HKEY_CLASSES_ROOT, "B", REG_SZ, "2", 0);
+  umask(old);
+  ASSERT_EQ(first, ERROR_SUCCESS);
+  ASSERT_EQ(second, ERROR_SUCCESS);
+  struct stat st {};
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
+  ASSERT_EQ(stat((dir_ + "/real/registry").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u & ~077u) << std::oct << st.st_mode;
+  EXPECT_NE(ReadFile(dir_ + "/real/registry").find("HKEY_CLASSES_ROOT\\B]"), std::string::npos);
+  EXPECT_EQ(ClassesValue("A"), "1");
+
+  // A new file is never more open than 0600 whatever the umask.
+  setenv("COMRT_REGISTRY", path_.c_str(), 1);
+  const mode_t open = umask(0);
+  const LONG third = RegSetValueA(HKEY_CLASSES_ROOT, "C", REG_SZ, "3", 0);
+  umask(open);
+  ASSERT_EQ(third, ERROR_SUCCESS);
+  ASSERT_EQ(stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << std::oct << st.st_mode;
+}
+
 TEST_F(Registry, PortNamesResolveThroughTheMap) {
   char out[64];
   ASSERT_EQ(comrt_ResolvePortName("COM1", out, sizeof out), ERROR_SUCCESS);

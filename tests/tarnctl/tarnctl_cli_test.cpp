@@ -160,6 +160,10 @@ TEST_F(TarnctlCli, VerifyMismatchNamesTheFirstDifferingAddress) {
   RunResult r = Tarnctl({"verify", Path("in.s19"), "--port", port_});
   EXPECT_EQ(r.exitCode, 5) << r.out << r.err;
   EXPECT_NE(r.err.find("verify mismatch at 0x0302: file 12, pager FF"), std::string::npos) << r.err;
+  // The block is reported as it is, never "ok" first.
+  EXPECT_NE(r.out.find("verify block 1/1 0x0300-0x0303 (4 bytes) differs"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find(" ok,"), std::string::npos) << r.out;
 }
 
 TEST_F(TarnctlCli, WrongPasswordIsRefusedAndTheRightOneAccepted) {
@@ -220,7 +224,7 @@ TEST_F(TarnctlCli, PagerThatDropsOffMidWriteEndsWithAClearError) {
   RunResult r = Tarnctl({"write", Path("in.s19"), "--port", port_}, 75);
   EXPECT_FALSE(r.timedOut) << "tarnctl hung";
   EXPECT_TRUE(r.exitCode == 2 || r.exitCode == 3) << r.exitCode << r.err;
-  EXPECT_NE(r.err.find("write 0x0500-0x0507 failed: error "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("write 0x0500-0x0507 failed: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("hint: "), std::string::npos) << r.err;
 }
 
@@ -228,9 +232,10 @@ TEST_F(TarnctlCli, PagerThatFallsSilentMidReadEndsWithinSeconds) {
   StartSim({"--stop-after", "10"});
   RunResult r = Tarnctl({"read", "0", "64", "-o", Path("r.s19"), "--port", port_}, 30);
   EXPECT_FALSE(r.timedOut) << "tarnctl hung";
-  EXPECT_EQ(r.exitCode, 3) << r.err;
+  // The same fault and exit code as a pager that stops acknowledging a write.
+  EXPECT_EQ(r.exitCode, 2) << r.err;
   EXPECT_LT(r.seconds, 15);
-  EXPECT_NE(r.err.find("read 0x0000-0x003F failed: error 9: Undefined COM port error"),
+  EXPECT_NE(r.err.find("read 0x0000-0x003F failed: the pager stopped answering (error 9: "),
             std::string::npos)
       << r.err;
   EXPECT_TRUE(tarnctl_test::ReadFile(Path("r.s19")).empty()) << "a partial file was written";
@@ -324,6 +329,9 @@ TEST_F(TarnctlCli, PortMapEntriesReachTheDownloadServer) {
   EXPECT_EQ(id.exitCode, 0) << id.err;
   EXPECT_NE(id.out.find("|MAPPED-PORT-0001|"), std::string::npos) << id.out;
   EXPECT_EQ(Tarnctl({"ports", "--map", "COM3="}).exitCode, 0);
+  RunResult high = Tarnctl({"ports", "--map", "COM9=/dev/tarnctl-high"});
+  EXPECT_NE(high.out.find("COM9   -> /dev/tarnctl-high"), std::string::npos) << high.out;
+  EXPECT_EQ(high.out.find("COM10 "), std::string::npos) << high.out;
   EXPECT_NE(Tarnctl({"ports"}).out.find("COM3   -> /dev/ttyS2"), std::string::npos);
 }
 
@@ -397,6 +405,18 @@ TEST_F(TarnctlCli, SimHandsItsArgumentsToPagersim) {
   EXPECT_NE(r.out.find("pagersim: serving on /dev/"), std::string::npos) << r.out;
   RunResult help = Tarnctl({"sim", "--help"}, 20);
   EXPECT_NE(help.out.find("--stop-after"), std::string::npos) << help.out;
+  // What `tarnctl --help` suggests works as it is written.
+  RunResult topHelp = Tarnctl({"--help"}, 20);
+  size_t at = topHelp.out.find("`tarnctl sim ");
+  ASSERT_NE(at, std::string::npos) << topHelp.out;
+  std::string suggested = topHelp.out.substr(at + 13, topHelp.out.find('`', at + 1) - at - 13);
+  std::vector<std::string> args = {"sim"};
+  std::istringstream words(suggested);
+  for (std::string w; words >> w;) args.push_back(w);
+  RunResult asSuggested = Tarnctl(args, 20);
+  EXPECT_EQ(asSuggested.exitCode, 0) << suggested << asSuggested.err;
+  EXPECT_NE(asSuggested.out.find("--stop-after"), std::string::npos) << asSuggested.out;
+  EXPECT_NE(Tarnctl({"sim", "--", "--help"}, 20).out.find("--stop-after"), std::string::npos);
   RunResult bad = Tarnctl({"sim", "--no-such-option"}, 20);
   EXPECT_NE(bad.exitCode, 0);
 }
@@ -487,6 +507,60 @@ TEST_F(TarnctlTerminal, PasswordPromptDoesNotEcho) {
   Tmux({"send-keys", "secretpw", "Enter"});
   EXPECT_EQ(WaitExit(10), "EXIT=0\n") << Screen();
   EXPECT_EQ(Screen().find("secretpw"), std::string::npos) << Screen();
+}
+
+TEST_F(TarnctlTerminal, SetupDialogKeepsADeviceItCannotShowAndSavesNoBadSettings) {
+  const std::string saved = "device = /dev/tarnctl-saved baud = 4800 data = 8 parity = no stop = 1";
+  ASSERT_EQ(Tarnctl({"setup", "--set", saved}).exitCode, 0);
+  StartPane(std::string(TARNCTL_EXE) + " setup");
+  bool dialogSeen = false;
+  for (int i = 0; i < 50 && !dialogSeen; ++i) {
+    dialogSeen = Screen().find("Serial Communication Setup") != std::string::npos;
+    usleep(100000);
+  }
+  ASSERT_TRUE(dialogSeen) << Screen();
+  Tmux({"send-keys", "Enter"});
+  EXPECT_EQ(WaitExit(10), "EXIT=0\n") << Screen();
+  EXPECT_NE(Tarnctl({"setup", "--show"}).out.find(saved), std::string::npos) << Screen();
+
+  RunResult bad = Tarnctl({"setup", "--set", "device = COM1 baud = 0"});
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.err.find("baud = \"0\""), std::string::npos) << bad.err;
+  EXPECT_NE(Tarnctl({"setup", "--show"}).out.find(saved), std::string::npos) << "saved anyway";
+  // Checked before the port is looked at: exit 1, not "port missing".
+  RunResult port = Tarnctl({"identify", "--port", "device = /dev/tarnctl-none baud = -9600"});
+  EXPECT_EQ(port.exitCode, 1) << port.err;
+  EXPECT_NE(port.err.find("baud = \"-9600\""), std::string::npos) << port.err;
+}
+
+TEST_F(TarnctlTerminal, InterruptedWriteGivesTheTerminalBackAndSaysWhereItStopped) {
+  StartSim({});
+  std::vector<unsigned char> data(48, 0x5A);
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0800, data));
+  // The pane's shell outlives the Ctrl-C (a trap it runs, which its child
+  // does not inherit) to report the exit status.
+  std::string line = "trap true INT; export COMRT_REGISTRY=" + Path("registry") +
+                     " XDG_CONFIG_HOME=" + Path("config") + "; " + TARNCTL_EXE + " write " +
+                     Path("in.s19") + " --block 16 --port '" + port_ + "'; echo EXIT=$? > " +
+                     Path("exit") + "; sleep 60";
+  ASSERT_EQ(Tmux({"new-session", "-d", "-x", "100", "-y", "40", line}).exitCode, 0);
+  bool windowSeen = false;
+  for (int i = 0; i < 80 && !windowSeen; ++i) {
+    windowSeen = Screen().find("Write 0x0800-0x080F (16 bytes)") != std::string::npos;
+    usleep(100000);
+  }
+  ASSERT_TRUE(windowSeen) << Screen();
+  // Alternate screen on, cursor hidden, keypad mode on while the window shows.
+  EXPECT_EQ(Tmux({"display", "-p", "#{alternate_on}#{cursor_flag}#{keypad_flag}"}).out, "101\n");
+  Tmux({"send-keys", "C-c"});
+  EXPECT_EQ(WaitExit(10), "EXIT=130\n") << Screen();
+  EXPECT_EQ(Tmux({"display", "-p", "#{alternate_on}#{cursor_flag}#{keypad_flag}"}).out, "010\n");
+  std::string screen = Screen();
+  EXPECT_NE(screen.find("tarnctl: interrupted: write stopped in block 1 of 3 at 0x0800; "
+                        "0x0800-0x082F (blocks 1 to 3)"),
+            std::string::npos)
+      << screen;
+  EXPECT_EQ(screen.find("Write 0x0800-0x080F"), std::string::npos) << "the window stayed drawn";
 }
 
 TEST_F(TarnctlCli, DemoRunsTheWholeJobWellUnderAMinute) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -41,6 +42,13 @@ void SetS19Saver(ImageSaver saver) {
 }
 
 bool LoadImage(const std::string& path, uint32_t offset, Memory& memory, std::string* error) {
+  // Only regular files: a device or a pipe may never end (/dev/zero).
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    *error = path + ": not a regular file (a folder, device or pipe cannot be an image)";
+    return false;
+  }
   if (IsS19Name(path)) {
     if (!S19Loader()) {
       *error = path + ": S-record images are not supported by this build";
@@ -53,15 +61,19 @@ bool LoadImage(const std::string& path, uint32_t offset, Memory& memory, std::st
     *error = path + ": " + std::strerror(errno);
     return false;
   }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
+  // At most one byte more than the memory holds is read: enough to refuse
+  // a file that is too large without reading all of it.
+  std::vector<uint8_t> bytes(kMemorySize + 1);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<size_t>(in.gcount()));
   if (in.bad()) {
     *error = path + ": read error";
     return false;
   }
   if (offset > kMemorySize || bytes.size() > kMemorySize - offset) {
-    *error = path + ": " + std::to_string(bytes.size()) + " bytes from offset " +
-             std::to_string(offset) + " do not fit in the 64 KiB memory";
+    *error = path + ": " +
+             (bytes.size() > kMemorySize ? "more than 65536" : std::to_string(bytes.size())) +
+             " bytes from offset " + std::to_string(offset) + " do not fit in the 64 KiB memory";
     return false;
   }
   std::copy(bytes.begin(), bytes.end(), memory.begin() + offset);

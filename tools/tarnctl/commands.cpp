@@ -12,9 +12,12 @@
 #include "bstr_text.h"
 #include "components.h"
 #include "errors.h"
+#include "file_checks.h"
 #include "image.h"
+#include "output_file.h"
 #include "platform.h"
 #include "settings.h"
+#include "settings_check.h"
 #include "sim.h"
 
 namespace tarnctl {
@@ -131,19 +134,21 @@ Password PasswordFromBytes(const std::string& raw) {
 
 SessionOptions ResolveSession(const CommonOptions& common) {
   SessionOptions s;
-  if (!common.port.empty())
+  if (!common.port.empty()) {
     s.settings = common.port;
-  else
-    s.settings = LoadSavedSettings().value_or(kDefaultPortSettings);
+    CheckSettings(s.settings, "--port");
+  } else if (std::optional<std::string> saved = LoadSavedSettings()) {
+    s.settings = *saved;
+    CheckSettings(s.settings, "the saved settings (change them with `tarnctl setup`)");
+  } else {
+    s.settings = kDefaultPortSettings;
+  }
   if (common.askPassword) {
     s.password = PasswordFromBytes(platform::ReadSecret("Download password: "));
   } else if (!common.passwordFile.empty()) {
-    std::ifstream in(common.passwordFile, std::ios::binary);
-    if (!in)
-      throw Error(kExitUsage, "cannot read the password file " + common.passwordFile,
-                  "check the file name and its permissions");
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    s.password = PasswordFromBytes(bytes);
+    std::vector<std::string> warnings;
+    s.password = ReadPasswordFile(common.passwordFile, &warnings);
+    for (const std::string& w : warnings) std::fprintf(stderr, "tarnctl: warning: %s\n", w.c_str());
   }
   s.traceFile = common.traceFile;
   s.output.quiet = common.quiet;
@@ -169,13 +174,14 @@ int RunRead(const CommonOptions& common, uint32_t address, uint32_t length, cons
                     " bytes does not lie in the pager's 64 KiB",
                 "ADDR is 0..0xFFFF, LEN at least 1 and ADDR+LEN at most 0x10000");
   // The pager is read only when the file can be written afterwards.
-  std::filesystem::path parent = std::filesystem::absolute(file).parent_path();
-  std::error_code ec;
-  if (!std::filesystem::is_directory(parent, ec))
-    throw Error(kExitFile,
-                "cannot write " + file + ": the folder " + parent.string() + " does not exist");
+  OutputTarget target = CheckOutputTarget(file);
   Runtime runtime;
-  PagerSession session(ResolveSession(common));
+  SessionOptions options = ResolveSession(common);
+  if (target.kind == OutputTarget::kStandardOutput) {
+    options.output.linesToStderr = true;
+    options.output.window = false;
+  }
+  PagerSession session(options);
   std::vector<BYTE> memory(length);
   double t0 = Now();
   session.Read(SplitBlocks(address, length, block), memory.data());
@@ -184,10 +190,11 @@ int RunRead(const CommonOptions& common, uint32_t address, uint32_t length, cons
   std::string text = "Pager " + InfoIdText(id) + ", type " + HexBytes(&id.pagerType, 1) +
                      ", memory " + Hex4(address) + "-" + Hex4(address + length - 1) + ", " +
                      std::to_string(length) + " bytes, read by tarnctl";
-  SaveImage(file, text, address, memory.data(), length, "tarnctl");
+  WriteOutput(target, text, address, memory.data(), length, "tarnctl");
   if (!common.quiet)
-    std::printf("read %u bytes %s-%s in %s into %s\n", length, Hex4(address).c_str(),
-                Hex4(address + length - 1).c_str(), Seconds(ms).c_str(), file.c_str());
+    std::fprintf(target.kind == OutputTarget::kStandardOutput ? stderr : stdout,
+                 "read %u bytes %s-%s in %s into %s\n", length, Hex4(address).c_str(),
+                 Hex4(address + length - 1).c_str(), Seconds(ms).c_str(), file.c_str());
   return kExitOk;
 }
 
@@ -235,6 +242,10 @@ int RunActivate(const CommonOptions& common) {
   Runtime runtime;
   PagerSession session(ResolveSession(common));
   double t0 = Now();
+  if (!common.quiet) {
+    std::printf("activate: waiting for the pager to report back (up to 2 minutes)\n");
+    std::fflush(stdout);
+  }
   session.Activate();
   const PagerIdentity& id = session.LastIdentity();
   if (!common.quiet)
@@ -301,6 +312,9 @@ int RunSetup(const CommonOptions& common, const std::optional<std::string>& set,
     dialog->Change(&text);  // releases the old string, stores the new one
     chosen = FromBstr(text);
     SysFreeString(text);
+    // The dialog offers COM ports only: any other device stays as it was.
+    std::string device = SettingsValue(start, "device").value_or("");
+    if (!device.empty() && !IsPortName(device)) chosen = WithDevice(chosen, device);
     // Cancel hands the text back as it went in; so does OK when nothing was
     // changed on a text already in the dialog's own form. Either way there
     // is nothing new to save.
@@ -309,9 +323,7 @@ int RunSetup(const CommonOptions& common, const std::optional<std::string>& set,
       return kExitOk;
     }
   }
-  if (SettingsValue(chosen, "device").value_or("").empty())
-    throw Error(kExitUsage, "the settings name no device: \"" + chosen + "\"",
-                "example: device = COM1 baud = 9600 data = 8 parity = no stop = 1");
+  CheckSettings(chosen, set ? "--set" : "what the dialog returned");  // nothing bad is saved
   if (saved && chosen == *saved) {
     if (!common.quiet) std::printf("unchanged: %s\n", chosen.c_str());
     return kExitOk;
@@ -335,16 +347,19 @@ int RunPorts(const std::vector<std::string>& maps) {
     std::printf("  %-16s %s\n", d.device.c_str(), d.description.c_str());
 #ifndef _WIN32
   std::printf("COM port map (HKEY_CURRENT_USER\\Software\\Tarn\\Ports):\n");
-  for (int n = 1; n <= 8; ++n) {
+  // COM1 to COM8 always, higher ports when the map names them.
+  for (int n = 1; n <= 256; ++n) {
     bool fromMap = false;
     std::string name = "COM" + std::to_string(n);
     std::string device = ResolveDevice(name, &fromMap);
+    if (n > 8 && !fromMap) continue;
     std::string detail;
     platform::PortState state = platform::ProbePort(device, &detail);
-    const char* presence = state == platform::PortState::kMissing    ? "missing"
-                           : state == platform::PortState::kBusy     ? "busy"
-                           : state == platform::PortState::kNoAccess ? "no permission"
-                                                                     : "present";
+    const char* presence = state == platform::PortState::kMissing      ? "missing"
+                           : state == platform::PortState::kBusy       ? "busy"
+                           : state == platform::PortState::kNoAccess   ? "no permission"
+                           : state == platform::PortState::kCannotOpen ? "cannot be opened"
+                                                                       : "present";
     std::printf("  %-6s -> %-18s %s, %s\n", name.c_str(), device.c_str(),
                 fromMap ? "mapped" : "default", presence);
   }

@@ -5,6 +5,7 @@
 #include "bstr_text.h"
 #include "components.h"
 #include "errors.h"
+#include "file_checks.h"
 
 namespace tarnctl {
 namespace {
@@ -45,6 +46,10 @@ std::vector<Block> MemoryImage::Blocks(uint32_t maxBlock) const {
 }
 
 MemoryImage LoadImage(const std::string& fileName) {
+  // tarnctl's own stricter reading comes first; it also names why a file
+  // cannot be read at all.
+  CheckImageRecords(ReadSmallFile(fileName, kMaxImageFileBytes, "the S19 file", kExitFile),
+                    fileName);
   auto s19 = Create<IS19File>(HOLM_PROGID_S19SUPPORT, IID_IS19File);
   ComPtr<IS19FileEx> ex;
   if (FAILED(s19.As(IID_IS19FileEx, &ex)))

@@ -26,8 +26,8 @@ struct MemoryImage {
 // Reads an S19 file. The file's records tell which addresses it covers
 // (the file is read twice with different fill bytes: an address that keeps
 // the fill byte both times is not covered). A file with bad records, with
-// no data records, without a valid end record, or that cannot be read
-// throws Error (exit 4).
+// no data records, without a valid end record, that breaks one of the rules
+// in file_checks.h, or that cannot be read throws Error (exit 4).
 MemoryImage LoadImage(const std::string& fileName);
 
 // Writes `length` bytes from address `base` as an S19 file with the comment

@@ -21,18 +21,17 @@ const char* kExitCodes =
 // "0x1000", "4096": a number of at most `max`.
 std::function<std::string(const std::string&)> NumberIn(unsigned long max) {
   return [max](const std::string& text) -> std::string {
-    char* end = nullptr;
-    errno = 0;
-    if (text.empty() || text[0] == '-') return "not a number: " + text;
-    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0') return "not a number: " + text;
+    unsigned long long v = 0;
+    if (!ParseNumber(text, ~0ull, &v)) return "not a number (decimal or 0x hex): " + text;
     if (v > max) return text + " is above " + std::to_string(max);
     return {};
   };
 }
 
 uint32_t ToNumber(const std::string& text) {
-  return static_cast<uint32_t>(std::strtoull(text.c_str(), nullptr, 0));
+  unsigned long long v = 0;
+  ParseNumber(text, 0xFFFFFFFFull, &v);
+  return static_cast<uint32_t>(v);
 }
 
 void AddCommon(CLI::App* app, CommonOptions* common) {
@@ -48,8 +47,10 @@ void AddCommon(CLI::App* app, CommonOptions* common) {
       ->type_name("FILE")
       ->excludes(ask);
   app->add_option("--trace", common->traceFile,
-                  "Write the bytes on the wire both ways with timestamps to FILE")
-      ->type_name("FILE");
+                  "Write the bytes on the wire both ways with timestamps to FILE (the "
+                  "download password masked)")
+      ->type_name("FILE")
+      ->check([](const std::string& s) { return s.empty() ? "--trace needs a file name" : ""; });
 }
 
 }  // namespace
@@ -149,7 +150,7 @@ int main(int argc, char** argv) {
   CLI::App* sim =
       app.add_subcommand("sim",
                          "Run the pager simulator on a pseudo-terminal (arguments go to pagersim; "
-                         "`tarnctl sim -- --help` lists them)");
+                         "`tarnctl sim --help` lists them)");
   sim->prefix_command();
   sim->allow_extras();
 
@@ -168,7 +169,9 @@ int main(int argc, char** argv) {
 
   if (argc >= 2 && std::string(argv[1]) == "sim") {
     try {
-      ExecPagersim(std::vector<std::string>(argv + 2, argv + argc));
+      // "tarnctl sim -- ARGS" is taken as "tarnctl sim ARGS".
+      int first = argc >= 3 && std::string(argv[2]) == "--" ? 3 : 2;
+      ExecPagersim(std::vector<std::string>(argv + first, argv + argc));
     } catch (const Error& e) {
       std::fprintf(stderr, "tarnctl: %s\n", e.what());
       if (!e.Hint().empty()) std::fprintf(stderr, "  hint: %s\n", e.Hint().c_str());

@@ -79,17 +79,6 @@ std::string Hex4(uint32_t v) {
   return t;
 }
 
-bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long* out) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || std::isspace((unsigned char)text[0]))
-    return false;
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-  if (errno != 0 || *end != '\0' || v > max) return false;
-  *out = v;
-  return true;
-}
-
 // "port busy: DEVICE held by PID 1234 (minicom)" when the holder is known,
 // else "port busy: DEVICE (why)".
 std::string BusyText(const std::string& device, const std::string& detail) {
@@ -103,6 +92,22 @@ std::string Lower(std::string s) {
 }
 
 }  // namespace
+
+bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long* out) {
+  // Decimal, or hex after "0x": a leading zero never makes a number octal.
+  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > 20) return false;
+  for (char c : digits)
+    if (!(hex ? std::isxdigit(static_cast<unsigned char>(c))
+              : std::isdigit(static_cast<unsigned char>(c))))
+      return false;
+  errno = 0;
+  unsigned long long v = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+  if (errno != 0 || v > max) return false;
+  *out = v;
+  return true;
+}
 
 std::vector<Block> SplitBlocks(uint32_t address, uint32_t length, uint32_t maxBlock) {
   if (maxBlock == 0 || maxBlock > 65535) maxBlock = 65535;
@@ -147,7 +152,7 @@ PagerSession::PagerSession(const SessionOptions& options) : options_(options) {
 
   std::string settings = options_.settings;
   if (!options_.traceFile.empty()) {
-    relay_ = StartTraceRelay(device_, settings, options_.traceFile);
+    relay_ = StartTraceRelay(device_, settings, options_.traceFile, options_.password);
     settings = ReplaceDevice(settings, relay_->HostDevice());
   }
 
@@ -178,7 +183,11 @@ PagerSession::~PagerSession() {
   error_.Reset();
   state_.Reset();
   transfer_.Reset();
+  std::string traceProblem = relay_ ? relay_->TraceProblem() : std::string();
   relay_.reset();
+  if (!traceProblem.empty())
+    std::fprintf(stderr, "tarnctl: warning: the trace file %s is incomplete: %s\n",
+                 options_.traceFile.c_str(), traceProblem.c_str());
 }
 
 void PagerSession::CheckPortBeforeUse() {
@@ -195,6 +204,10 @@ void PagerSession::CheckPortBeforeUse() {
       throw Error(kExitPort, "no permission to open " + device_,
                   "add your user to the group that owns the device (often dialout) and log in "
                   "again");
+    case platform::PortState::kCannotOpen:
+      throw Error(kExitPort, "cannot open port " + device_ + ": " + detail,
+                  "the device exists but nothing answers behind it: check the adapter and the "
+                  "port name (`tarnctl ports`)");
     default:
       break;
   }
@@ -235,6 +248,26 @@ void PagerSession::Fail(const std::string& what) {
   throw Error(advice.exitCode, message, hint);
 }
 
+void PagerSession::FailTransfer(const std::string& what) {
+  LONG code = 0;
+  const char* text = nullptr;
+  if (error_) {
+    error_->GetErrorCode(&code);
+    error_->GetErrorText(&text);
+  }
+  // A pager that falls silent is reported as error 9 in a read and as
+  // error 16 in a write: one fault, one message, as long as the port itself
+  // is still there.
+  std::string detail;
+  if ((code == kComPortError || code == kSendError) &&
+      platform::ProbePort(device_, &detail) != platform::PortState::kMissing)
+    throw Error(kExitPager,
+                what + " failed: the pager stopped answering (error " + std::to_string(code) +
+                    ": " + (text ? text : "(no text)") + ")",
+                AdviceFor(kSendError).hint);
+  Fail(what);
+}
+
 HRESULT PagerSession::Identify(PagerIdentity* identity) {
   HRESULT hr = transfer_->Identify();
   if (hr != S_OK && hr != S_FALSE) Fail("identify");
@@ -256,9 +289,10 @@ const PagerIdentity& PagerSession::LastIdentity() {
   return id;
 }
 
-void PagerSession::Transfer(const std::vector<Block>& blocks, const char* verb, BYTE* readInto,
-                            const BYTE* writeFrom, uint32_t base) {
-  if (blocks.empty()) return;
+std::optional<uint32_t> PagerSession::Transfer(const std::vector<Block>& blocks, const char* verb,
+                                               BYTE* readInto, const BYTE* writeFrom, uint32_t base,
+                                               const BYTE* expected) {
+  if (blocks.empty()) return std::nullopt;
   TransferProgress progress(state_.Get(), options_.output, verb, blocks);
   for (size_t i = 0; i < blocks.size(); ++i) {
     const Block& b = blocks[i];
@@ -275,9 +309,16 @@ void PagerSession::Transfer(const std::vector<Block>& blocks, const char* verb, 
       hr = transfer_->WriteMemory(&result, static_cast<WORD>(b.address),
                                   writeFrom + (b.address - base), static_cast<WORD>(b.length));
     if (hr != S_OK || result != S_OK)
-      Fail(std::string(verb) + " " + Hex4(b.address) + "-" + Hex4(b.address + b.length - 1));
-    progress.BlockDone(i, platform::NowMs() - start);
+      FailTransfer(std::string(verb) + " " + Hex4(b.address) + "-" +
+                   Hex4(b.address + b.length - 1));
+    std::optional<uint32_t> differs;
+    if (expected)
+      for (uint32_t a = b.address; a < b.address + b.length && !differs; ++a)
+        if (readInto[a - base] != expected[a]) differs = a;
+    progress.BlockDone(i, platform::NowMs() - start, !differs);
+    if (differs) return differs;
   }
+  return std::nullopt;
 }
 
 void PagerSession::Read(const std::vector<Block>& blocks, BYTE* memory, const char* verb) {
@@ -292,14 +333,9 @@ void PagerSession::Write(const std::vector<Block>& blocks, const BYTE* image) {
 std::optional<uint32_t> PagerSession::Verify(const std::vector<Block>& blocks, const BYTE* image,
                                              BYTE* actualAtMismatch) {
   std::vector<BYTE> actual(0x10000, 0);
-  Transfer(blocks, "verify", actual.data(), nullptr, 0);
-  for (const Block& b : blocks)
-    for (uint32_t a = b.address; a < b.address + b.length; ++a)
-      if (actual[a] != image[a]) {
-        if (actualAtMismatch) *actualAtMismatch = actual[a];
-        return a;
-      }
-  return std::nullopt;
+  std::optional<uint32_t> bad = Transfer(blocks, "verify", actual.data(), nullptr, 0, image);
+  if (bad && actualAtMismatch) *actualAtMismatch = actual[*bad];
+  return bad;
 }
 
 void PagerSession::Activate() {

@@ -22,8 +22,9 @@ using Password = std::array<BYTE, 10>;
 
 // How a job shows itself.
 struct OutputMode {
-  bool quiet = false;   // only results and errors
-  bool window = false;  // show the progress window (a user at a terminal)
+  bool quiet = false;          // only results and errors
+  bool window = false;         // show the progress window (a user at a terminal)
+  bool linesToStderr = false;  // standard output carries the data (read -o -)
 };
 
 struct SessionOptions {
@@ -38,6 +39,10 @@ struct Block {
   uint32_t address = 0;
   uint32_t length = 0;
 };
+
+// A number written in decimal or as 0x-prefixed hex (no sign, no blanks; a
+// leading zero is decimal, never octal), at most `max`.
+bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long* out);
 
 // Splits [address, address + length) into blocks of at most maxBlock bytes.
 std::vector<Block> SplitBlocks(uint32_t address, uint32_t length, uint32_t maxBlock);
@@ -117,8 +122,14 @@ class PagerSession {
 
  private:
   void CheckPortBeforeUse();
-  void Transfer(const std::vector<Block>& blocks, const char* verb, BYTE* readInto,
-                const BYTE* writeFrom, uint32_t base);
+  // Fail() for a block: a silent pager is one fault whichever the direction.
+  [[noreturn]] void FailTransfer(const std::string& what);
+  // Reads into readInto (from `base`) or writes from writeFrom. With
+  // `expected` (verify), each block read is compared at once: the first
+  // differing address is returned and the rest is not read.
+  std::optional<uint32_t> Transfer(const std::vector<Block>& blocks, const char* verb,
+                                   BYTE* readInto, const BYTE* writeFrom, uint32_t base,
+                                   const BYTE* expected = nullptr);
 
   SessionOptions options_;
   std::string device_;  // the real device path

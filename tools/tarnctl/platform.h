@@ -22,6 +22,14 @@ char PathListSeparator();
 
 bool FileExists(const std::string& path);
 
+// True when this user may write the file, or create files in the folder
+// (for root too: a file without any write permission bit counts as
+// read-only).
+bool CanWrite(const std::string& path);
+
+// True when `path` names the file or device standard output already is.
+bool IsStandardOutput(const std::string& path);
+
 // Loads the library and calls its DllRegisterServer. False with a reason
 // when the library or its export is missing or registration failed.
 bool CallRegisterServer(const std::string& path, std::string* why);
@@ -38,7 +46,9 @@ bool HaveTerminal();
 std::string ReadSecret(const std::string& prompt);
 
 // What a port's device looks like right now.
-enum class PortState { kFree, kBusy, kMissing, kNoAccess, kOther };
+// kMissing: no such device node; kCannotOpen: the node exists but opening
+// it fails (nothing behind it, such as /dev/tty without a terminal).
+enum class PortState { kFree, kBusy, kMissing, kNoAccess, kCannotOpen, kOther };
 // Opens the device without waiting, tries a non-blocking exclusive advisory
 // lock on it and closes it again; nothing is held afterwards. `detail`
 // receives a short reason (for example "locked by another program", or

@@ -94,6 +94,20 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool CanWrite(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || access(path.c_str(), W_OK) != 0) return false;
+  return S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) ||
+         (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
+bool IsStandardOutput(const std::string& path) {
+  struct stat out {
+  }, named{};
+  return fstat(1, &out) == 0 && stat(path.c_str(), &named) == 0 && out.st_dev == named.st_dev &&
+         out.st_ino == named.st_ino;
+}
+
 bool CallRegisterServer(const std::string& path, std::string* why) {
   char resolved[4096];
   std::string full = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
@@ -180,8 +194,8 @@ PortState ProbePort(const std::string& device, std::string* detail) {
       return PortState::kBusy;
     }
     if (e == EACCES || e == EPERM) return PortState::kNoAccess;
-    if (e == ENOENT || e == ENXIO || e == ENODEV || e == EIO) return PortState::kMissing;
-    return PortState::kOther;
+    if (e == ENOENT) return PortState::kMissing;
+    return PortState::kCannotOpen;
   }
   PortState state = PortState::kFree;
   struct termios t;

@@ -32,6 +32,18 @@ bool FileExists(const std::string& path) {
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Windows keeps no write permission on folders that tarnctl could test
+// cheaply; the read-only attribute is what a user sets on a file.
+bool CanWrite(const std::string& path) {
+  DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES &&
+         ((a & FILE_ATTRIBUTE_DIRECTORY) || !(a & FILE_ATTRIBUTE_READONLY));
+}
+
+bool IsStandardOutput(const std::string&) {
+  return false;
+}
+
 bool CallRegisterServer(const std::string& path, std::string* why) {
   HMODULE lib = LoadLibraryA(path.c_str());
   if (!lib) {

@@ -46,6 +46,15 @@ TransferProgress::TransferProgress(IDownloadState* state, const OutputMode& mode
     // The indicator takes ownership of both strings.
     indicator_->AddStep(weights[i], ToBstr(text), ToBstr(caption));
   }
+  if (!mode_.window && !mode_.quiet && verb_ == "write") {
+    // Without the window nothing moves while the pager takes a block.
+    std::fprintf(mode_.linesToStderr ? stderr : stdout,
+                 "write: %zu block(s); the pager acknowledges each within 60 s at most\n",
+                 blocks.size());
+    std::fflush(mode_.linesToStderr ? stderr : stdout);
+  }
+  interrupts_ = std::make_unique<InterruptGuard>(mode_.window && !mode_.quiet);
+  interrupts_->SetPosition(Undone(verb, blocks, 0));
   if (mode_.window && !mode_.quiet) {
     indicator_->Show();
     shown_ = true;
@@ -58,12 +67,35 @@ TransferProgress::~TransferProgress() {
   if (shown_) indicator_->Hide();
 }
 
-void TransferProgress::BlockDone(size_t index, double ms) {
+std::string TransferProgress::Undone(const char* verb, const std::vector<Block>& blocks,
+                                     size_t index) {
+  if (index >= blocks.size()) return std::string(verb) + ": all blocks done";
+  const Block& b = blocks[index];
+  const Block& last = blocks.back();
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "%s stopped in block %zu of %zu at 0x%04X; 0x%04X-0x%04X (blocks %zu to %zu) "
+                "left undone%s",
+                verb, index + 1, blocks.size(), static_cast<unsigned>(b.address),
+                static_cast<unsigned>(b.address),
+                static_cast<unsigned>(last.address + last.length - 1), index + 1, blocks.size(),
+                std::string(verb) == "write" ? " (the block under way may be partly written)" : "");
+  return text;
+}
+
+void TransferProgress::BlockDone(size_t index, double ms, bool ok) {
   indicator_->NextStep();
+  interrupts_->SetPosition(Undone(verb_.c_str(), blocks_, index + 1));
+  if (shown_ && interrupts_->TakeRedraw()) {
+    // Back from a stop: the window is drawn anew.
+    indicator_->Hide();
+    indicator_->Show();
+  }
   if (mode_.window || mode_.quiet) return;
-  std::printf("%s block %zu/%zu %s ok, %.1f s\n", verb_.c_str(), index + 1, blocks_.size(),
-              Range(blocks_[index]).c_str(), ms / 1000.0);
-  std::fflush(stdout);
+  std::fprintf(mode_.linesToStderr ? stderr : stdout, "%s block %zu/%zu %s %s, %.1f s\n",
+               verb_.c_str(), index + 1, blocks_.size(), Range(blocks_[index]).c_str(),
+               ok ? "ok" : "differs", ms / 1000.0);
+  std::fflush(mode_.linesToStderr ? stderr : stdout);
 }
 
 }  // namespace tarnctl

@@ -3,15 +3,19 @@
 // CDownload for the percentages inside a block. At a terminal its window is
 // shown for the length of the job; without one the window stays invisible
 // and one plain line per block goes to standard output (none with --quiet).
+// While it lives, an interruption restores the terminal and says which
+// block was reached (interrupt.h).
 #ifndef TARNCTL_PROGRESS_H
 #define TARNCTL_PROGRESS_H
 
 #include <tarnholm/interfaces.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "com_ptr.h"
+#include "interrupt.h"
 #include "pager.h"
 
 namespace tarnctl {
@@ -30,8 +34,12 @@ class TransferProgress {
   TransferProgress(const TransferProgress&) = delete;
   TransferProgress& operator=(const TransferProgress&) = delete;
 
-  // A block ended successfully after `ms` milliseconds.
-  void BlockDone(size_t index, double ms);
+  // A block ended after `ms` milliseconds; `ok` false when its bytes differ
+  // from the file (verify), which the line then says.
+  void BlockDone(size_t index, double ms, bool ok = true);
+
+  // What an interruption now leaves undone, from block `index` on.
+  static std::string Undone(const char* verb, const std::vector<Block>& blocks, size_t index);
 
  private:
   IDownloadState* state_;
@@ -40,6 +48,7 @@ class TransferProgress {
   std::vector<Block> blocks_;
   ComPtr<IProgressIndicator> indicator_;
   bool shown_ = false;
+  std::unique_ptr<InterruptGuard> interrupts_;
 };
 
 }  // namespace tarnctl

@@ -9,10 +9,19 @@
 // exists then). Line settings (baud, data, parity, stop) are applied to the
 // real device from the settings string. Break conditions and modem lines are
 // not relayed. POSIX only.
+//
+// The download password never reaches the file: the ten bytes the host
+// sends right after the pager's status byte 'Y' (the pager asks for the
+// password) are logged as "**" when they are the password, with a note
+// saying so. A new trace file is created readable by its owner only (0600).
+// A trace file that cannot be written at the start is an error; bytes lost
+// later are reported when the relay ends.
 #ifndef TARNCTL_TRACE_H
 #define TARNCTL_TRACE_H
 
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tarnctl {
@@ -25,12 +34,15 @@ class TraceRelay {
   // Bytes relayed so far, host to pager and pager to host.
   virtual unsigned long long BytesToPager() const = 0;
   virtual unsigned long long BytesToHost() const = 0;
+  // Why the trace file is incomplete ("" when it is whole).
+  virtual std::string TraceProblem() const = 0;
 };
 
 // Throws Error: exit 3 when the device cannot be opened (busy, missing),
 // exit 4 when the trace file cannot be created.
-std::unique_ptr<TraceRelay> StartTraceRelay(const std::string& device, const std::string& settings,
-                                            const std::string& traceFile);
+std::unique_ptr<TraceRelay> StartTraceRelay(
+    const std::string& device, const std::string& settings, const std::string& traceFile,
+    const std::optional<std::array<unsigned char, 10>>& password = std::nullopt);
 
 }  // namespace tarnctl
 

@@ -7,12 +7,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "errors.h"
 #include "platform.h"
@@ -84,10 +86,16 @@ void ConfigureLine(int fd, const std::string& settings) {
 
 class PtyRelay final : public TraceRelay {
  public:
-  PtyRelay(const std::string& device, const std::string& settings, const std::string& file) {
-    trace_ = std::fopen(file.c_str(), "w");
-    if (!trace_)
-      throw Error(kExitFile, "cannot create the trace file " + file + ": " + std::strerror(errno));
+  PtyRelay(const std::string& device, const std::string& settings, const std::string& file,
+           const std::optional<std::array<unsigned char, 10>>& password)
+      : password_(password) {
+    int traceFd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    trace_ = traceFd >= 0 ? fdopen(traceFd, "w") : nullptr;
+    if (!trace_) {
+      int e = errno;
+      if (traceFd >= 0) ::close(traceFd);
+      throw Error(kExitFile, "cannot create the trace file " + file + ": " + std::strerror(e));
+    }
     device_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (device_ < 0 || flock(device_, LOCK_EX | LOCK_NB) != 0) {
       int e = errno;
@@ -121,7 +129,12 @@ class PtyRelay final : public TraceRelay {
                  "# tarnctl trace of %s (%s)\n# time in ms; > host to pager, < pager to "
                  "host\n",
                  device.c_str(), settings.c_str());
-    std::fflush(trace_);
+    if (password_) std::fprintf(trace_, "# the download password is shown as ** (masked)\n");
+    if (std::fflush(trace_) != 0 || std::ferror(trace_)) {
+      int e = errno;
+      Cleanup();
+      throw Error(kExitFile, "cannot write the trace file " + file + ": " + std::strerror(e));
+    }
     thread_ = std::thread([this] { Run(); });
   }
 
@@ -132,15 +145,21 @@ class PtyRelay final : public TraceRelay {
       }
       thread_.join();
     }
-    if (trace_)
+    if (trace_) {
+      FlushHeld();
       std::fprintf(trace_, "# end: %llu bytes to the pager, %llu bytes to the host\n",
                    BytesToPager(), BytesToHost());
+      if (std::fflush(trace_) != 0 || std::ferror(trace_)) NoteProblem();
+    }
     Cleanup();
   }
 
   std::string HostDevice() const override { return slaveName_; }
   unsigned long long BytesToPager() const override { return toPager_; }
   unsigned long long BytesToHost() const override { return toHost_; }
+  std::string TraceProblem() const override {
+    return problem_ ? std::strerror(problem_) : std::string();
+  }
 
  private:
   void Cleanup() {
@@ -149,11 +168,51 @@ class PtyRelay final : public TraceRelay {
     if (trace_) std::fclose(std::exchange(trace_, nullptr));
   }
 
-  void Log(char direction, const unsigned char* data, ssize_t n) {
+  void NoteProblem() {
+    int expected = 0;
+    problem_.compare_exchange_strong(expected, errno ? errno : EIO);
+  }
+
+  void Log(char direction, const unsigned char* data, size_t n, const char* note = nullptr) {
+    if (n == 0) return;
     std::fprintf(trace_, "%10.3f %c", platform::NowMs() - start_, direction);
-    for (ssize_t i = 0; i < n; ++i) std::fprintf(trace_, " %02X", data[i]);
+    for (size_t i = 0; i < n; ++i) {
+      if (note)
+        std::fprintf(trace_, " **");
+      else
+        std::fprintf(trace_, " %02X", data[i]);
+    }
+    if (note) std::fprintf(trace_, "  # %s", note);
     std::fputc('\n', trace_);
-    std::fflush(trace_);
+    if (std::fflush(trace_) != 0 || std::ferror(trace_)) NoteProblem();
+  }
+
+  // Host bytes held back while they may be the password.
+  void FlushHeld() {
+    Log('>', held_.data(), held_.size());
+    held_.clear();
+    armed_ = false;
+  }
+
+  void LogToPager(const unsigned char* data, size_t n) {
+    if (!armed_) {
+      Log('>', data, n);
+      return;
+    }
+    held_.insert(held_.end(), data, data + n);
+    if (held_.size() < password_->size()) return;
+    if (std::equal(password_->begin(), password_->end(), held_.begin())) {
+      Log('>', held_.data(), password_->size(), "the download password, masked");
+      held_.erase(held_.begin(), held_.begin() + static_cast<long>(password_->size()));
+    }
+    FlushHeld();
+  }
+
+  void LogToHost(const unsigned char* data, size_t n) {
+    FlushHeld();
+    Log('<', data, n);
+    // The pager's status byte 'Y': it asks for the password next.
+    armed_ = password_ && data[n - 1] == 'Y';
   }
 
   // Writes everything, waiting for room; false when the other side is gone.
@@ -185,10 +244,11 @@ class PtyRelay final : public TraceRelay {
       if (fds[0].revents & POLLIN) {
         ssize_t n = ::read(master_, buffer, sizeof buffer);
         if (n > 0) {
-          Log('>', buffer, n);
+          LogToPager(buffer, static_cast<size_t>(n));
           toPager_ += static_cast<unsigned long long>(n);
           if (!WriteAll(device_, buffer, n)) {
             std::fprintf(trace_, "# the device stopped taking bytes: %s\n", std::strerror(errno));
+            HangUpHost();
             return;
           }
         }
@@ -196,7 +256,7 @@ class PtyRelay final : public TraceRelay {
       if (fds[1].revents & POLLIN) {
         ssize_t n = ::read(device_, buffer, sizeof buffer);
         if (n > 0) {
-          Log('<', buffer, n);
+          LogToHost(buffer, static_cast<size_t>(n));
           toHost_ += static_cast<unsigned long long>(n);
           WriteAll(master_, buffer, n);
         }
@@ -204,11 +264,20 @@ class PtyRelay final : public TraceRelay {
       if (fds[1].revents & (POLLHUP | POLLERR) && !(fds[1].revents & POLLIN)) {
         std::fprintf(trace_, "%10.3f # the device hung up\n", platform::NowMs() - start_);
         std::fflush(trace_);
+        HangUpHost();
         return;
       }
     }
   }
 
+  // The host's side hangs up too, so that the download server notices the
+  // lost device at its next read instead of waiting out its timeouts.
+  void HangUpHost() { ::close(std::exchange(master_, -1)); }
+
+  std::optional<std::array<unsigned char, 10>> password_;
+  bool armed_ = false;
+  std::vector<unsigned char> held_;
+  std::atomic<int> problem_{0};  // errno of the first failed write to the file
   FILE* trace_ = nullptr;
   int device_ = -1, master_ = -1, slave_ = -1;
   int wake_[2] = {-1, -1};
@@ -220,9 +289,10 @@ class PtyRelay final : public TraceRelay {
 
 }  // namespace
 
-std::unique_ptr<TraceRelay> StartTraceRelay(const std::string& device, const std::string& settings,
-                                            const std::string& traceFile) {
-  return std::make_unique<PtyRelay>(device, settings, traceFile);
+std::unique_ptr<TraceRelay> StartTraceRelay(
+    const std::string& device, const std::string& settings, const std::string& traceFile,
+    const std::optional<std::array<unsigned char, 10>>& password) {
+  return std::make_unique<PtyRelay>(device, settings, traceFile, password);
 }
 
 }  // namespace tarnctl
