@@ -52,7 +52,8 @@ int Usage(FILE* out, int code) {
                "  -s         print nothing on success\n"
                "  -u         unregister: remove the classes registered for LIBRARY\n"
                "  --system   use the machine's registry, which every user reads\n"
-               "  --version  print the version\n");
+               "  --version  print the version\n"
+               "  -h, --help print this help\n");
   return code;
 }
 
