@@ -3,7 +3,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${TH_DEB_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Tarn and Holm developers")
-set(CPACK_PACKAGE_CONTACT "Tarn and Holm developers <tarnholm@localhost>")
+set(CPACK_PACKAGE_CONTACT "Tarn and Holm developers <developers@tarnholm.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "components and tools to program pagers over a serial line")
 set(CPACK_PACKAGE_DESCRIPTION
   "Tarn reads and writes a pager's memory over a serial line; Holm reads and\n\
@@ -20,7 +20,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_BINARY_DIR}/debian/postinst
   ${CMAKE_CURRENT_BINARY_DIR}/debian/prerm
-  ${CMAKE_CURRENT_BINARY_DIR}/debian/postrm)
+  ${CMAKE_CURRENT_BINARY_DIR}/debian/postrm
+  ${CMAKE_CURRENT_SOURCE_DIR}/debian/triggers)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/package)
 include(CPack)

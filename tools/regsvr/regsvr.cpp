@@ -13,12 +13,13 @@
 // file that cannot be read is reported and left as it is. Exit status: 0
 // done, 1 usage, 2 library not found or not loadable, 3 no
 // DllRegisterServer export, 4 DllRegisterServer or the unregistration
-// failed, 5 the registry cannot be read.
+// failed, 5 the registry cannot be read, or not be written by this user.
 #include <comrt/comrt.h>
 #include <dlfcn.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -101,6 +102,21 @@ bool SelectMachineRegistry() {
   return true;
 }
 
+// A library's DllRegisterServer may report success although its writes
+// failed, so regsvr checks first that it may replace the registry file:
+// the first folder on its path that exists must be writable, and the file
+// too when it exists.
+bool MayWrite(const std::string& file) {
+  if (access(file.c_str(), F_OK) == 0 && access(file.c_str(), W_OK) != 0) return false;
+  std::string dir = file;
+  for (;;) {
+    const size_t slash = dir.rfind('/');
+    if (slash == std::string::npos) return access(".", W_OK) == 0;
+    dir = slash == 0 ? "/" : dir.substr(0, slash);
+    if (access(dir.c_str(), F_OK) == 0) return access(dir.c_str(), W_OK) == 0;
+  }
+}
+
 int Register(const char* absolute, const Options& o) {
   void* handle = dlopen(absolute, RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
@@ -172,5 +188,10 @@ int main(int argc, char** argv) {
     return kBadRegistry;
   }
   RegCloseKey(root);
+  if (!MayWrite(RegistryPath())) {
+    std::fprintf(stderr, "regsvr: you may not change the registry file %s%s\n",
+                 RegistryPath().c_str(), o.system ? " (the machine's: run as root)" : "");
+    return kBadRegistry;
+  }
   return o.unregister ? Unregister(absolute, o) : Register(absolute, o);
 }
