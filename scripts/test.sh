@@ -49,8 +49,8 @@ tests/package/run.sh build/release/package/*.deb
 
 echo "== Windows installer under Wine: install, every class, version resources, uninstall"
 packaging/windows/build_installer.sh build/mingw-x86_64 build/mingw-i686 \
-  build/release/package/setup.exe
-tests/package/windows_installer.sh build/release/package/setup.exe \
+  build/release/package/tarnholm-setup.exe
+tests/package/windows_installer.sh build/release/package/tarnholm-setup.exe \
   build/mingw-x86_64 build/mingw-i686 build/ci
 
 # The same tests once more with clang under AddressSanitizer and UBSan. Leak

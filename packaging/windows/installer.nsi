@@ -12,6 +12,9 @@
 ; SRC64 holds tarnctl.exe.
 
 Unicode true
+; A 64-bit installer: the product needs 64-bit Windows, and a 64-bit
+; installer runs also where 32-bit programs cannot (Windows without WoW64).
+Target amd64-unicode
 !include "LogicLib.nsh"
 !include "x64.nsh"
 
@@ -42,11 +45,29 @@ UninstPage instfiles
 
 ; Runs regsvr32 of the given width on a DLL; a failure aborts.
 !macro Regsvr32 EXE DLL
+  ClearErrors
   ExecWait '"${EXE}" /s "${DLL}"' $0
-  ${If} $0 != 0
+  ${If} ${Errors}
+  ${OrIf} $0 != 0
     Abort "regsvr32 could not register ${DLL} (exit $0)"
   ${EndIf}
 !macroend
+
+; Whether 32-bit programs run here: $R8 becomes 1 when the 32-bit
+; regsvr32 starts and answers (a DLL that does not exist: exit 3 or 4),
+; 0 on Windows without WoW64, where the 32-bit DLLs cannot be used at all.
+Function Can32
+  StrCpy $R8 0
+  IfFileExists "$WINDIR\SysWOW64\regsvr32.exe" 0 done
+  ClearErrors
+  ExecWait '"$WINDIR\SysWOW64\regsvr32.exe" /s "$TEMP\no-such-library.dll"' $0
+  IfErrors done
+  ${If} $0 > 0
+  ${AndIf} $0 < 16
+    StrCpy $R8 1
+  ${EndIf}
+  done:
+FunctionEnd
 
 Function .onInit
   ${IfNot} ${RunningX64}
@@ -65,14 +86,19 @@ Section "Install"
     File "${SRC64}/tarnctl.exe"
   !endif
   WriteUninstaller "${DIR64}\uninstall.exe"
-  SetOutPath "${DIR32}"
-  File "${SRC32}/libtarn.dll"
-  File "${SRC32}/libholm.dll"
-
   !insertmacro Regsvr32 "$WINDIR\System32\regsvr32.exe" "${DIR64}\libtarn.dll"
   !insertmacro Regsvr32 "$WINDIR\System32\regsvr32.exe" "${DIR64}\libholm.dll"
-  !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libtarn.dll"
-  !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libholm.dll"
+
+  Call Can32
+  ${If} $R8 == 1
+    SetOutPath "${DIR32}"
+    File "${SRC32}/libtarn.dll"
+    File "${SRC32}/libholm.dll"
+    !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libtarn.dll"
+    !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libholm.dll"
+  ${Else}
+    DetailPrint "32-bit programs cannot run on this system: the 32-bit DLLs are left out"
+  ${EndIf}
   ${EnableX64FSRedirection}
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
@@ -86,13 +112,16 @@ Section "Install"
 SectionEnd
 
 ; Removes the class that PROGID names from the current registry view when
-; its InprocServer32 is DLL (a file of this installation); $R9 becomes 1
-; when it did.
+; its InprocServer32 is DLL (a file of this installation, which must still
+; exist), by its long or short name; $R9 becomes 1 when it did.
 !macro RemoveClass PROGID DLL
   ReadRegStr $1 HKCR "${PROGID}\CLSID" ""
   ${If} $1 != ""
     ReadRegStr $2 HKCR "CLSID\$1\InprocServer32" ""
+    ; The library may have registered its short (8.3) path.
+    GetFullPathName /SHORT $3 "${DLL}"
     ${If} $2 == "${DLL}"
+    ${OrIf} $2 == $3
       DeleteRegKey HKCR "CLSID\$1"
       StrCpy $R9 1
     ${EndIf}
@@ -130,11 +159,11 @@ Section "Uninstall"
   !insertmacro RemoveClasses "${DIR64}"
   SetRegView 32
   !insertmacro RemoveClasses "${DIR32}"
-  ; ProgIDs are shared by both views: removed when a class of ours was.
+  SetRegView 64
+  ; ProgIDs: removed (in the native view) when a class of ours was.
   ${If} $R9 == 1
     !insertmacro RemoveProgIds
   ${EndIf}
-  SetRegView 64
 
   ${DisableX64FSRedirection}
   Delete "${DIR64}\libtarn.dll"

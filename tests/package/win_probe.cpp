@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -68,11 +69,10 @@ int Version(const wchar_t* dll) {
   if (!GetFileVersionInfoW(dll, 0, size, data.data())) return 1;
   const wchar_t* keys[] = {L"FileDescription", L"ProductName", L"FileVersion", L"ProductVersion"};
   for (const wchar_t* key : keys) {
-    wchar_t path[64];
-    std::swprintf(path, 64, L"\\StringFileInfo\\040904B0\\%ls", key);
+    const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
     wchar_t* value = nullptr;
     UINT length = 0;
-    if (VerQueryValueW(data.data(), path, reinterpret_cast<void**>(&value), &length))
+    if (VerQueryValueW(data.data(), path.c_str(), reinterpret_cast<void**>(&value), &length))
       std::printf("%ls: %ls\n", key, value);
     else
       std::printf("%ls: (missing)\n", key);
@@ -80,8 +80,9 @@ int Version(const wchar_t* dll) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   if (VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length))
-    std::printf("Fixed: %lu.%lu.%lu\n", HIWORD(fixed->dwFileVersionMS),
-                LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS));
+    std::printf("Fixed: %u.%u.%u\n", static_cast<unsigned>(HIWORD(fixed->dwFileVersionMS)),
+                static_cast<unsigned>(LOWORD(fixed->dwFileVersionMS)),
+                static_cast<unsigned>(HIWORD(fixed->dwFileVersionLS)));
   return 0;
 }
 
