@@ -6,6 +6,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --demo
-cmake --preset release >/dev/null
+cmake --preset demo >/dev/null
 cmake --build --preset demo -j "$(nproc)"
-exec build/release/tools/tarnctl/tarnctl demo "$@"
+exec build/demo/tools/tarnctl/tarnctl demo "$@"

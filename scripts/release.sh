@@ -19,13 +19,16 @@ dist=build/dist
 rm -rf "$dist"
 mkdir -p "$dist"
 jobs=$(nproc)
+# The package build has the ci build's flags; with the build folder left out
+# of ccache's hash it takes most objects from the ci build.
+export CCACHE_NOHASHDIR=true
 
 echo "== Debian package"
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$jobs"
-rm -rf build/release/package
-(cd build/release && cpack -G DEB >/dev/null)
-cp build/release/package/*.deb "$dist/"
+cmake --preset package >/dev/null
+cmake --build --preset package -j "$jobs"
+rm -rf build/package/package
+(cd build/package && cpack -G DEB >/dev/null)
+cp build/package/package/*.deb "$dist/"
 lintian --fail-on error,warning "$dist"/*.deb
 
 echo "== Windows builds and installer"
