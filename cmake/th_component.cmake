@@ -3,9 +3,15 @@
 # their plain names; elsewhere a version script keeps the dynamic symbols to
 # those three, and every symbol must resolve at link time (not in sanitizer
 # builds, whose runtimes come from the executable).
+# On Windows the DLL also gets its version resource, named after the library.
 function(th_component_library target def_file)
   if(WIN32)
     target_sources(${target} PRIVATE ${def_file})
+    if(target STREQUAL "tarn")
+      th_version_resource(${target} "Tarn: the pager download server component")
+    elseif(target STREQUAL "holm")
+      th_version_resource(${target} "Holm: S-record files, progress window and port settings dialogs")
+    endif()
     return()
   endif()
   if(NOT TH_SANITIZE)

@@ -1,6 +1,16 @@
-// The Reg* calls over the registry file.
+// The Reg* calls over the registry files.
 //
-// Every call reads the file afresh, so several processes (a client and
+// Two files make the registry: the user's (every write goes there) and the
+// machine's, which the administrator fills (regsvr --system) and users only
+// read. A read of HKEY_CLASSES_ROOT or HKEY_LOCAL_MACHINE looks in the
+// user's file first and, when the key or value is not there, in the
+// machine's; enumeration lists the subkeys of both. So a user's own
+// registration overrides the machine's, and a user with an empty home
+// folder sees every class the machine registered. A machine file that
+// cannot be read is reported (ERROR_BADDB) when a lookup reaches it, and a
+// user process never writes it. HKEY_CURRENT_USER is the user's file alone.
+//
+// Every call reads the files afresh, so several processes (a client and
 // regsvr, say) always see each other's changes. Changes are made under an
 // exclusive lock on "<file>.lock" (flock), read-modify-write, and replace
 // the file atomically. An open key handle names a path, not a node: it sees
@@ -12,7 +22,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <new>
 #include <unordered_set>
@@ -116,12 +128,62 @@ LONG FindKey(const Tree& tree, const Target& t, Key*& key) {
   return ERROR_SUCCESS;
 }
 
+// The machine's file: $COMRT_MACHINE_REGISTRY (set but empty: none), else
+// the one under the installation's configuration folder.
+std::string MachineFilePath() {
+  if (const char* p = std::getenv("COMRT_MACHINE_REGISTRY"); p != nullptr) return p;
+  return COMRT_MACHINE_REGISTRY_DEFAULT;
+}
+
+bool SharedRoot(int root) {
+  return root == reg::kClassesRoot || root == reg::kLocalMachine;
+}
+
+// A lookup that found nothing in the user's file goes on in the machine's.
+bool Missing(LONG rc) {
+  return rc == ERROR_FILE_NOT_FOUND || rc == ERROR_KEY_DELETED;
+}
+
+// Runs `f` on the user's tree, then, for a shared root when it found
+// nothing there, on the machine's. The machine's file is left out when it
+// is the user's file too (regsvr --system).
 template <typename F>
-LONG Read(F&& f) {
+LONG Read(int root, F&& f) {
+  const std::string userPath = reg::FilePath();
   Tree tree;
-  const LONG rc = reg::Load(reg::FilePath(), tree);
+  LONG rc = reg::Load(userPath, tree);
   if (rc != ERROR_SUCCESS) return rc;
-  return f(tree);
+  rc = f(tree);
+  if (!Missing(rc) || !SharedRoot(root)) return rc;
+  const std::string machinePath = MachineFilePath();
+  if (machinePath.empty() || machinePath == userPath) return rc;
+  Tree machine;
+  if (reg::Load(machinePath, machine) != ERROR_SUCCESS) return ERROR_BADDB;
+  const LONG machineRc = f(machine);
+  return Missing(machineRc) ? rc : machineRc;
+}
+
+// The subkeys of the handle's key in the user's file and, under a shared
+// root, in the machine's. ERROR_SUCCESS when the key is in either file.
+LONG SubkeyNames(const Target& t, std::map<std::string, std::string>& names) {
+  const std::string userPath = reg::FilePath();
+  const std::string machinePath = MachineFilePath();
+  const bool both = SharedRoot(t.root) && !machinePath.empty() && machinePath != userPath;
+  LONG result = ERROR_FILE_NOT_FOUND;
+  for (const std::string& path : {userPath, both ? machinePath : std::string()}) {
+    if (path.empty()) continue;
+    Tree tree;
+    if (reg::Load(path, tree) != ERROR_SUCCESS) return ERROR_BADDB;
+    Key* k;
+    const LONG found = FindBase(tree, t, k);
+    if (found != ERROR_SUCCESS) {
+      if (result != ERROR_SUCCESS) result = found;
+      continue;
+    }
+    result = ERROR_SUCCESS;
+    for (const auto& [folded, sub] : k->subkeys) names.emplace(folded, sub->name);
+  }
+  return result;
 }
 
 bool MakeDirectories(const std::string& dir) {
@@ -200,7 +262,7 @@ LONG ReadClassesValue(const std::string& path, std::string& value) {
   Target t;
   t.root = reg::kClassesRoot;
   if (SplitPath(path.c_str(), t.sub) != ERROR_SUCCESS) return ERROR_FILE_NOT_FOUND;
-  return Read([&](const Tree& tree) -> LONG {
+  return Read(t.root, [&](const Tree& tree) -> LONG {
     Key* key;
     const LONG rc = FindKey(tree, t, key);
     if (rc != ERROR_SUCCESS) return rc;
@@ -238,7 +300,7 @@ COMRT_API LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
   Target t;
   LONG rc = comrt::Resolve(key, subKey, t);
   if (rc != ERROR_SUCCESS) return rc;
-  rc = comrt::Read([&](const Tree& tree) -> LONG {
+  rc = comrt::Read(t.root, [&](const Tree& tree) -> LONG {
     Key* k;
     return comrt::FindKey(tree, t, k);
   });
@@ -290,7 +352,7 @@ COMRT_API LONG RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* size) {
   LONG rc = comrt::Resolve(key, subKey, t);
   if (rc != ERROR_SUCCESS) return rc;
   std::string value;
-  rc = comrt::Read([&](const Tree& tree) -> LONG {
+  rc = comrt::Read(t.root, [&](const Tree& tree) -> LONG {
     Key* k;
     const LONG found = comrt::FindKey(tree, t, k);
     if (found != ERROR_SUCCESS) return found;
@@ -327,24 +389,23 @@ COMRT_API LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   });
 }
 
-// Subkeys come in the order of their names, letter case ignored.
+// Subkeys come in the order of their names, letter case ignored; under a
+// shared root those of both files, each name once.
 COMRT_API LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD size) {
   if (name == nullptr) return ERROR_INVALID_PARAMETER;
   Target t;
   LONG rc = comrt::Resolve(key, nullptr, t);
   if (rc != ERROR_SUCCESS) return rc;
-  return comrt::Read([&](const Tree& tree) -> LONG {
-    Key* k;
-    const LONG found = comrt::FindBase(tree, t, k);
-    if (found != ERROR_SUCCESS) return found;
-    if (index >= k->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-    auto it = k->subkeys.begin();
-    std::advance(it, index);
-    const std::string& n = it->second->name;
-    if (size < n.size() + 1) return ERROR_MORE_DATA;
-    std::memcpy(name, n.c_str(), n.size() + 1);
-    return ERROR_SUCCESS;
-  });
+  std::map<std::string, std::string> names;  // folded name -> name
+  rc = comrt::SubkeyNames(t, names);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
+  auto it = names.begin();
+  std::advance(it, index);
+  const std::string& n = it->second;
+  if (size < n.size() + 1) return ERROR_MORE_DATA;
+  std::memcpy(name, n.c_str(), n.size() + 1);
+  return ERROR_SUCCESS;
 }
 
 // Only REG_SZ is stored. The data is taken up to its first NUL or `size`.
@@ -376,7 +437,7 @@ COMRT_API LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD* reserved, DWORD* t
   LONG rc = comrt::Resolve(key, nullptr, t);
   if (rc != ERROR_SUCCESS) return rc;
   std::string value;
-  rc = comrt::Read([&](const Tree& tree) -> LONG {
+  rc = comrt::Read(t.root, [&](const Tree& tree) -> LONG {
     Key* k;
     const LONG found = comrt::FindBase(tree, t, k);
     if (found != ERROR_SUCCESS) return found;
@@ -403,6 +464,13 @@ COMRT_API LONG RegDeleteValueA(HKEY key, LPCSTR name) {
     changed = true;
     return ERROR_SUCCESS;
   });
+}
+
+COMRT_API size_t comrt_MachineRegistryPath(char* out, size_t size) {
+  const std::string path = comrt::MachineFilePath();
+  if (out == nullptr || size < path.size() + 1) return path.size() + 1;
+  std::memcpy(out, path.c_str(), path.size() + 1);
+  return path.size();
 }
 
 COMRT_API size_t comrt_RegistryPath(char* out, size_t size) {

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds the project and runs the main job: tarnctl demo against a
-# simulated pager. No serial hardware is needed.
+# Builds what the main job needs (the Linux libraries, tarnctl and
+# pagersim; no tests, no Windows toolchain) and runs it: tarnctl demo
+# against a simulated pager. No serial hardware is needed. Arguments go to
+# `tarnctl demo` (--size N, --keep, --real-pacing, --trace FILE).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-cmake --preset dev >/dev/null
-cmake --build --preset dev -j "$(nproc)"
-exec build/dev/tools/tarnctl/tarnctl demo "$@"
+scripts/setup.sh --demo
+cmake --preset demo >/dev/null
+cmake --build --preset demo -j "$(nproc)"
+exec build/demo/tools/tarnctl/tarnctl demo "$@"

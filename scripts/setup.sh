@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every system package the project needs, only when missing.
 # Idempotent; safe to run before every build. Needs root (or sudo).
+#   scripts/setup.sh          everything (tests, Windows builds, packaging)
+#   scripts/setup.sh --demo   only what scripts/demo.sh builds
 set -euo pipefail
 
 packages=(
@@ -12,7 +14,11 @@ packages=(
   mingw-w64 wine64 wine32:i386
   tmux ccache
   xvfb xdotool imagemagick
+  nsis lintian help2man fakeroot dpkg-dev bash-completion zip
 )
+if [ "${1:-}" = "--demo" ]; then
+  packages=(g++ make cmake ninja-build libncurses-dev libcli11-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build with warnings as errors and its test
 # suite, an installed-package client, the Windows cross-builds (both run
-# under Wine), the tests again under ASan/UBSan, and the fuzz targets
-# for a bounded time. Exits non-zero on the first failure.
+# under Wine), the Debian package and the Windows installer (each
+# installed, used and removed), the tests again under ASan/UBSan, and the
+# fuzz targets for a bounded time. Exits non-zero on the first failure.
 #
 #   scripts/test.sh            everything
 #   scripts/test.sh --quick    the Linux build and its tests only
@@ -15,6 +16,9 @@ quick=0
 scripts/setup.sh
 
 jobs=$(nproc)
+# The package build has the ci build's flags; with the build folder left out
+# of ccache's hash it takes most objects from the ci build.
+export CCACHE_NOHASHDIR=true
 echo "== Linux build (warnings as errors)"
 cmake --preset ci >/dev/null
 cmake --build --preset ci -j "$jobs"
@@ -37,6 +41,20 @@ for arch in x86_64 i686; do
   echo "== Windows build ($arch) under Wine (regsvr32, COM clients, a COM port served by pagersim)"
   tests/wine/run.sh "build/mingw-$arch" build/ci
 done
+
+echo "== Debian package: lintian, install, tarnctl demo as a new user, remove"
+cmake --preset package >/dev/null
+cmake --build --preset package -j "$jobs"
+rm -rf build/package/package
+(cd build/package && cpack -G DEB >/dev/null)
+lintian --fail-on error,warning build/package/package/*.deb
+tests/package/run.sh build/package/package/*.deb
+
+echo "== Windows installer under Wine: install, every class, version resources, uninstall"
+packaging/windows/build_installer.sh build/mingw-x86_64 build/mingw-i686 \
+  build/package/package/tarnholm-setup.exe
+tests/package/windows_installer.sh build/package/package/tarnholm-setup.exe \
+  build/mingw-x86_64 build/mingw-i686 build/ci
 
 # The same tests once more with clang under AddressSanitizer and UBSan. Leak
 # detection stays off: in this environment LeakSanitizer's own tracer

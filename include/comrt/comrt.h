@@ -388,6 +388,14 @@ typedef HKEY* PHKEY;
 // roots (HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE) all live
 // in that one file. Key and value names compare ignoring ASCII letter case;
 // a key name is 1 to 255 bytes without control characters.
+//
+// Beside it, the machine's registry file (same format; see
+// comrt_MachineRegistryPath) holds what the administrator registered for
+// every user. Reads of HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE look in the
+// user's file first and then in the machine's, and RegEnumKeyA lists both;
+// writes always go to the user's file, so a user process never changes the
+// machine's. A machine file that cannot be read is reported (ERROR_BADDB)
+// when a lookup reaches it.
 COMRT_API LONG RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result);
 COMRT_API LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result);
 COMRT_API LONG RegCloseKey(HKEY key);
@@ -419,6 +427,14 @@ COMRT_API LONG RegDeleteValueA(HKEY key, LPCSTR name);
 // length written without the NUL, or the size needed when `size` is too
 // small (then nothing is written).
 COMRT_API size_t comrt_RegistryPath(char* out, size_t size);
+
+// POSIX only: the machine's registry file, which lookups of
+// HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE consult after the user's file
+// (see the runtime's registry): $COMRT_MACHINE_REGISTRY, else
+// etc/comrt/registry of the installation (/etc/comrt/registry for a
+// system package). Empty when COMRT_MACHINE_REGISTRY is set but empty (no
+// machine registry). Same return contract as comrt_RegistryPath.
+COMRT_API size_t comrt_MachineRegistryPath(char* out, size_t size);
 
 // ---------------------------------------------------------------- ports
 // POSIX only: the device path of a port name, for the serial channel.

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "th_version.h"
 #include "tools/pagersim/cli_options.h"
 #include "tools/pagersim/image.h"
 #include "tools/pagersim/pty_server.h"
@@ -32,6 +33,8 @@ int main(int argc, char** argv) {
   using namespace pagersim;
   CLI::App app{"pagersim: a simulated pager on a pseudo-terminal or a serial line"};
   app.set_help_flag("-h,--help", "Print this help and exit");
+  app.set_version_flag("--version", std::string("pagersim ") + kTarnHolmVersion,
+                       "Print the version and exit");
 
   ServeOptions serve;
   bool stdinControl = false;
@@ -93,6 +96,8 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::cerr << "pagersim: error: " << e.what() << "\nRun with --help for more information.\n";

@@ -16,6 +16,7 @@
 #include "image.h"
 #include "output_file.h"
 #include "platform.h"
+#include "port_access.h"
 #include "settings.h"
 #include "settings_check.h"
 #include "sim.h"
@@ -333,6 +334,12 @@ int RunSetup(const CommonOptions& common, const std::optional<std::string>& set,
   return kExitOk;
 }
 
+// Why the user may not open `device`, with the fix, below its line.
+static void PrintAccessAdvice(const std::string& device, bool busy = false) {
+  for (const std::string& line : PortAccessAdviceFor(device, busy))
+    std::printf("      %s\n", line.c_str());
+}
+
 int RunPorts(const std::vector<std::string>& maps) {
   Runtime runtime;
   // Every entry is checked before the first one is written.
@@ -343,8 +350,10 @@ int RunPorts(const std::vector<std::string>& maps) {
   std::vector<platform::SerialDevice> devices = platform::ListSerialDevices();
   std::printf("Serial devices:\n");
   if (devices.empty()) std::printf("  (none found)\n");
-  for (const auto& d : devices)
+  for (const auto& d : devices) {
     std::printf("  %-16s %s\n", d.device.c_str(), d.description.c_str());
+    PrintAccessAdvice(d.device);
+  }
 #ifndef _WIN32
   std::printf("COM port map (HKEY_CURRENT_USER\\Software\\Tarn\\Ports):\n");
   // COM1 to COM8 always, higher ports when the map names them.
@@ -362,6 +371,8 @@ int RunPorts(const std::vector<std::string>& maps) {
                                                                        : "present";
     std::printf("  %-6s -> %-18s %s, %s\n", name.c_str(), device.c_str(),
                 fromMap ? "mapped" : "default", presence);
+    if (state == platform::PortState::kNoAccess || state == platform::PortState::kBusy)
+      PrintAccessAdvice(device, state == platform::PortState::kBusy);
   }
 #endif
   std::optional<std::string> saved = LoadSavedSettings();

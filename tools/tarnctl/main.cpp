@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "sim.h"
+#include "th_version.h"
 
 namespace {
 
@@ -59,6 +60,8 @@ int main(int argc, char** argv) {
   CLI::App app{"tarnctl: read, write, verify and activate a pager's memory over a serial line",
                "tarnctl"};
   app.footer(kExitCodes);
+  app.set_version_flag("--version", std::string("tarnctl ") + kTarnHolmVersion,
+                       "Print the version and exit");
   app.require_subcommand(1);
   app.fallthrough();
   CommonOptions common;

@@ -1,0 +1,179 @@
+; The Windows installer of Tarn and Holm (makensis; see build_installer.sh).
+;
+; Installs the 64-bit DLLs (and tarnctl, when the build has it) into
+; "Program Files\Tarn and Holm" and the 32-bit DLLs into
+; "Program Files (x86)\Tarn and Holm", registers each DLL with the
+; regsvr32 of its width, and writes an uninstaller that removes the
+; classes registered for these files, the files and the folders. Silent
+; with /S. Needs administrator rights (the classes go to the machine).
+;
+; Defines (from build_installer.sh): VERSION (x.y.z), SRC64 and SRC32 (the
+; folders with libtarn.dll and libholm.dll), OUTFILE, and HAVE_TARNCTL when
+; SRC64 holds tarnctl.exe.
+
+Unicode true
+; A 64-bit installer: the product needs 64-bit Windows, and a 64-bit
+; installer runs also where 32-bit programs cannot (Windows without WoW64).
+Target amd64-unicode
+!include "LogicLib.nsh"
+!include "x64.nsh"
+
+!define PRODUCT "Tarn and Holm"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\TarnHolm"
+!define DIR64 "$PROGRAMFILES64\${PRODUCT}"
+!define DIR32 "$PROGRAMFILES32\${PRODUCT}"
+
+Name "${PRODUCT} ${VERSION}"
+OutFile "${OUTFILE}"
+RequestExecutionLevel admin
+InstallDir "${DIR64}"
+ShowInstDetails show
+ShowUninstDetails show
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} ${VERSION} installer"
+VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "CompanyName" "Tarn and Holm developers"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "Tarn and Holm developers"
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+; Runs regsvr32 of the given width on a DLL; a failure aborts.
+!macro Regsvr32 EXE DLL
+  ClearErrors
+  ExecWait '"${EXE}" /s "${DLL}"' $0
+  ${If} ${Errors}
+  ${OrIf} $0 != 0
+    Abort "regsvr32 could not register ${DLL} (exit $0)"
+  ${EndIf}
+!macroend
+
+; Whether 32-bit programs run here: $R8 becomes 1 when the 32-bit
+; regsvr32 starts and answers (a DLL that does not exist: exit 3 or 4),
+; 0 on Windows without WoW64, where the 32-bit DLLs cannot be used at all.
+Function Can32
+  StrCpy $R8 0
+  IfFileExists "$WINDIR\SysWOW64\regsvr32.exe" 0 done
+  ClearErrors
+  ExecWait '"$WINDIR\SysWOW64\regsvr32.exe" /s "$TEMP\no-such-library.dll"' $0
+  IfErrors done
+  ${If} $0 > 0
+  ${AndIf} $0 < 16
+    StrCpy $R8 1
+  ${EndIf}
+  done:
+FunctionEnd
+
+Function .onInit
+  ${IfNot} ${RunningX64}
+    MessageBox MB_ICONSTOP "${PRODUCT} needs 64-bit Windows." /SD IDOK
+    Abort
+  ${EndIf}
+  SetRegView 64
+FunctionEnd
+
+Section "Install"
+  ${DisableX64FSRedirection}
+  SetOutPath "${DIR64}"
+  File "${SRC64}/libtarn.dll"
+  File "${SRC64}/libholm.dll"
+  !ifdef HAVE_TARNCTL
+    File "${SRC64}/tarnctl.exe"
+  !endif
+  WriteUninstaller "${DIR64}\uninstall.exe"
+  !insertmacro Regsvr32 "$WINDIR\System32\regsvr32.exe" "${DIR64}\libtarn.dll"
+  !insertmacro Regsvr32 "$WINDIR\System32\regsvr32.exe" "${DIR64}\libholm.dll"
+
+  Call Can32
+  ${If} $R8 == 1
+    SetOutPath "${DIR32}"
+    File "${SRC32}/libtarn.dll"
+    File "${SRC32}/libholm.dll"
+    !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libtarn.dll"
+    !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libholm.dll"
+  ${Else}
+    DetailPrint "32-bit programs cannot run on this system: the 32-bit DLLs are left out"
+  ${EndIf}
+  ${EnableX64FSRedirection}
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Tarn and Holm developers"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "${DIR64}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"${DIR64}\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"${DIR64}\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+; Removes the class that PROGID names from the current registry view when
+; its InprocServer32 is DLL (a file of this installation, which must still
+; exist), by its long or short name; $R9 becomes 1 when it did.
+!macro RemoveClass PROGID DLL
+  ReadRegStr $1 HKCR "${PROGID}\CLSID" ""
+  ${If} $1 != ""
+    ReadRegStr $2 HKCR "CLSID\$1\InprocServer32" ""
+    ; The library may have registered its short (8.3) path.
+    GetFullPathName /SHORT $3 "${DLL}"
+    ${If} $2 == "${DLL}"
+    ${OrIf} $2 == $3
+      DeleteRegKey HKCR "CLSID\$1"
+      StrCpy $R9 1
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; The classes of both libraries, in the view of one width. The libraries
+; have no DllUnregisterServer, so the uninstaller removes what their
+; DllRegisterServer wrote: the CLSID keys (one per view) and the ProgIDs.
+!macro RemoveClasses DIR
+  !insertmacro RemoveClass "BRENTAR.TARN" "${DIR}\libtarn.dll"
+  !insertmacro RemoveClass "Brenlow.S19SUPPORT" "${DIR}\libholm.dll"
+  !insertmacro RemoveClass "Brenlow.PROGRESSER" "${DIR}\libholm.dll"
+  !insertmacro RemoveClass "Brenlow.HCPORTSETTINGS" "${DIR}\libholm.dll"
+  !insertmacro RemoveClass "Brenlow.HCONLYPORT" "${DIR}\libholm.dll"
+  !insertmacro RemoveClass "Brenlow.HCBAUDPORT" "${DIR}\libholm.dll"
+!macroend
+
+!macro RemoveProgIds
+  DeleteRegKey HKCR "BRENTAR.TARN"
+  DeleteRegKey HKCR "Brenlow.S19SUPPORT"
+  DeleteRegKey HKCR "Brenlow.PROGRESSER"
+  DeleteRegKey HKCR "Brenlow.HCPORTSETTINGS"
+  DeleteRegKey HKCR "Brenlow.HCONLYPORT"
+  DeleteRegKey HKCR "Brenlow.HCBAUDPORT"
+!macroend
+
+Function un.onInit
+  SetRegView 64
+FunctionEnd
+
+Section "Uninstall"
+  StrCpy $R9 0
+  SetRegView 64
+  !insertmacro RemoveClasses "${DIR64}"
+  SetRegView 32
+  !insertmacro RemoveClasses "${DIR32}"
+  SetRegView 64
+  ; ProgIDs: removed (in the native view) when a class of ours was.
+  ${If} $R9 == 1
+    !insertmacro RemoveProgIds
+  ${EndIf}
+
+  ${DisableX64FSRedirection}
+  Delete "${DIR64}\libtarn.dll"
+  Delete "${DIR64}\libholm.dll"
+  Delete "${DIR64}\tarnctl.exe"
+  Delete "${DIR64}\uninstall.exe"
+  RMDir "${DIR64}"
+  Delete "${DIR32}\libtarn.dll"
+  Delete "${DIR32}\libholm.dll"
+  RMDir "${DIR32}"
+  ${EnableX64FSRedirection}
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
