@@ -11,6 +11,7 @@ packages=(
   srecord binutils
   mingw-w64 wine64 wine32:i386
   tmux ccache
+  libgtk-3-dev libgtk-3-0 xvfb xdotool imagemagick x11-apps
 )
 
 missing=()

@@ -2,6 +2,8 @@
 #include "holm/ui/desktop/gtk_window_posix.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 #include "holm/ui/desktop_protocol.h"
 
@@ -244,6 +246,31 @@ void GtkDialogWindow::PushToWidget(size_t index) {
   }
   gtk_widget_set_visible(w, c.visible);
   updating_ = false;
+  Log(index);
+}
+
+// With HOLM_UI_HELPER_LOG set, every control brought up to date is written
+// to that file as the widget holds it, for diagnosis (and the tests).
+void GtkDialogWindow::Log(size_t index) const {
+  static FILE* const log = [] {
+    const char* path = std::getenv("HOLM_UI_HELPER_LOG");
+    return path != nullptr && *path != '\0' ? std::fopen(path, "a") : nullptr;
+  }();
+  if (log == nullptr) return;
+  GtkWidget* w = widgets_[index];
+  std::string shown;
+  if (GTK_IS_LABEL(w)) shown = gtk_label_get_text(GTK_LABEL(w));
+  if (GTK_IS_PROGRESS_BAR(w)) shown = gtk_progress_bar_get_text(GTK_PROGRESS_BAR(w));
+  if (GTK_IS_RADIO_BUTTON(w))
+    shown = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(w)) ? "checked" : "unchecked";
+  if (GTK_IS_COMBO_BOX_TEXT(w)) {
+    gchar* t = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(w));
+    shown = t != nullptr ? t : "";
+    g_free(t);
+  }
+  std::fprintf(log, "%d %d %s %s\n", tmpl_.id, model_.Controls()[index].tmpl->id,
+               gtk_widget_get_visible(w) ? "shown" : "hidden", shown.c_str());
+  std::fflush(log);
 }
 
 void GtkDialogWindow::PushAll() {

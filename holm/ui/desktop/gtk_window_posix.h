@@ -62,6 +62,7 @@ class GtkDialogWindow {
   std::string Mnemonic(const std::string& text) const;
   void PushToWidget(size_t index);
   void PushAll();
+  void Log(size_t index) const;
   int IndexOfWidget(GtkWidget* w) const;
   bool HandleKey(const GdkEventKey* event);
   void Press(int id);
