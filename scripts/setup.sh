@@ -13,8 +13,8 @@ packages=(
   srecord binutils
   mingw-w64 wine64 wine32:i386
   tmux ccache
-  xvfb xdotool imagemagick
   nsis lintian help2man fakeroot dpkg-dev bash-completion zip
+  libgtk-3-dev libgtk-3-0 xvfb xdotool imagemagick x11-apps
 )
 if [ "${1:-}" = "--demo" ]; then
   packages=(g++ make cmake ninja-build libncurses-dev libcli11-dev)

@@ -22,6 +22,12 @@ Backend* PlatformBackend(const std::string& name);
 // The platform's default backend name.
 const char* PlatformDefaultBackendName();
 
+// POSIX: the terminal and desktop backends, and the default between them:
+// the desktop when there is a display but no controlling terminal.
+Backend* TerminalBackendInstance();
+Backend* DesktopBackendInstance();
+const char* ChoosePosixBackend(bool haveDisplay, bool haveTerminal);
+
 }  // namespace holm::ui
 
 #endif  // HOLM_UI_BACKENDS_H

@@ -63,6 +63,15 @@ void ModalNavigator::MoveTab(int step) {
   }
 }
 
+void ModalNavigator::SetFocused(int index) {
+  if (index < 0 || index >= static_cast<int>(dialog_.Controls().size())) return;
+  const ControlState& c = dialog_.Controls()[static_cast<size_t>(index)];
+  const ControlKind kind = c.tmpl->kind;
+  if (c.visible && (kind == ControlKind::DropDownList || kind == ControlKind::RadioButton ||
+                    kind == ControlKind::PushButton))
+    focused_ = index;
+}
+
 int ModalNavigator::DefaultButton() const {
   for (const ControlState& c : dialog_.Controls())
     if (c.tmpl->kind == ControlKind::PushButton && c.tmpl->defaultButton) return c.tmpl->id;

@@ -25,6 +25,10 @@ class ModalNavigator {
   // Index into Dialog::Controls() of the focused control, -1 if nothing can
   // take the focus.
   int Focused() const { return focused_; }
+  // The user put the focus on control index with the mouse or a mnemonic:
+  // taken when that control can have the focus (a visible list, radio
+  // button or push button), ignored otherwise.
+  void SetFocused(int index);
   // Handles one key: 0 while the dialog stays open, otherwise the pressed
   // button's identifier (kIdOk, kIdCancel or another button's id).
   int Handle(Key key);

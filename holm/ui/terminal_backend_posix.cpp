@@ -507,16 +507,9 @@ std::unique_ptr<WindowImpl> TerminalBackend::CreateWindowImpl(const ModelessWind
 
 }  // namespace
 
-Backend* PlatformBackend(const std::string& name) {
-  if (name == "terminal") {
-    static TerminalBackend terminal;
-    return &terminal;
-  }
-  return nullptr;
-}
-
-const char* PlatformDefaultBackendName() {
-  return "terminal";
+Backend* TerminalBackendInstance() {
+  static TerminalBackend terminal;
+  return &terminal;
 }
 
 }  // namespace holm::ui

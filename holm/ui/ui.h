@@ -6,12 +6,16 @@
 //     terminal (/dev/tty, never the client's stdout). Without a terminal a
 //     modal dialog fails to open (RunModal returns kCannotOpen) and modeless
 //     windows stay invisible but keep their state.
+//   - "desktop" (POSIX default of a process that has a display, WAYLAND_DISPLAY
+//     or DISPLAY, and no controlling terminal): windows on the desktop, drawn
+//     by a helper program of ours (holm/ui/desktop_backend_posix.cpp).
 //   - "win32" (Windows default): real dialogs built in memory from the template.
 //   - "headless": records everything; tests install it, script the modal
 //     user and read modeless windows' state (see holm/ui/headless.h).
 //   - "none": no display at all (like the terminal backend without a terminal).
-// The environment variable HOLM_UI (none | terminal | headless | win32)
-// forces the default backend of the process.
+// The environment variable HOLM_UI (none | terminal | desktop | headless |
+// win32) forces the default backend of the process; an unknown name or one
+// the platform lacks leaves the default.
 //
 // Usage by dialog logic (modal):
 //   holm::ui::Dialog dlg(kTemplate131);
@@ -193,14 +197,15 @@ class Backend {
 };
 
 // The process-wide current backend: the one installed with SetBackend, else
-// the default one (HOLM_UI, else terminal on POSIX and win32 on Windows).
+// the default one (HOLM_UI, else desktop or terminal on POSIX as above, and
+// win32 on Windows).
 Backend& CurrentBackend();
 // Installs backend (not owned; it must outlive its use); null restores the default.
 // Windows created earlier stay with the backend they were created on.
 void SetBackend(Backend* backend);
 // The backend installed with SetBackend, or null when the default is in use.
 Backend* InstalledBackend();
-// Backends by name: "none", "terminal", "headless", "win32"; null when unknown
+// Backends by name: "none", "terminal", "desktop", "headless", "win32"; null when unknown
 // or not available on this platform. The returned objects live for the process.
 Backend* BackendByName(const std::string& name);
 

@@ -173,3 +173,23 @@ TEST_F(TerminalTty, ClientWithItsOwnCursesScreenKeepsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A terminal program on a desktop (DISPLAY or WAYLAND_DISPLAY set, but a
+// controlling terminal) keeps the terminal backend; HOLM_UI overrides.
+TEST_F(TerminalTty, DisplayWithTerminalKeepsTheTerminalBackend) {
+  const std::string demo = std::string(UI_TTY_DEMO) + " backend -";
+  TmuxSession tmux("unset HOLM_UI; DISPLAY=:97 " + demo + "; WAYLAND_DISPLAY=wayland-7 " + demo +
+                   "; HOLM_UI=desktop DISPLAY=:97 " + demo + "; echo finished");
+  ASSERT_TRUE(tmux.Started());
+  std::string screen;
+  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "finished"); }, &screen))
+      << screen;
+  EXPECT_TRUE(Has(screen,
+                  "backend=terminal\nline before 1\nline before 2\nbackend=terminal\n"
+                  "line before 1\nline before 2\nbackend=desktop\nfinished"))
+      << screen;
+}
+
+}  // namespace

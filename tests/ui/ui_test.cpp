@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "holm/ui/desktop_protocol.h"
 #include "holm/ui/headless.h"
 #include "holm/ui/modal_keys.h"
 
@@ -277,10 +278,79 @@ TEST(HeadlessBackend, ModelessWindowsAreTrackedAndRepaintWhileVisible) {
   EXPECT_EQ(ui.WindowsDestroyed(), 1);
 }
 
+// What the desktop backend sends its window helper: the template and the
+// state come out of the lines as they went in, texts with blanks, '%',
+// line ends and empty list items included.
+TEST(DesktopProtocol, TemplateAndStateSurviveTheLines) {
+  DialogTemplate t = SettingsTemplate();
+  t.caption = "50% done\nnext = %41";
+  t.controls[0].text = "&Port: ";
+  t.controls.back().bordered = true;
+  DialogTemplate back;
+  std::string lines = desktop::TemplateMessages(t);
+  size_t at = 0, read = 0;
+  while (at < lines.size()) {
+    const size_t eol = lines.find('\n', at);
+    read += desktop::ReadTemplateLine(desktop::SplitLine(lines.substr(at, eol - at)), back);
+    at = eol + 1;
+  }
+  EXPECT_EQ(read, t.controls.size() + 1);  // everything but "build"
+  EXPECT_EQ(back.caption, t.caption);
+  EXPECT_EQ(back.style, t.style);
+  ASSERT_EQ(back.controls.size(), t.controls.size());
+  for (size_t i = 0; i < t.controls.size(); ++i) {
+    const ControlTemplate &a = t.controls[i], &b = back.controls[i];
+    EXPECT_EQ(b.id, a.id);
+    EXPECT_EQ(b.kind, a.kind);
+    EXPECT_EQ(b.text, a.text);
+    EXPECT_EQ(b.rect.left + b.rect.top * 1000, a.rect.left + a.rect.top * 1000);
+    EXPECT_EQ(b.firstOfGroup + 2 * b.defaultButton + 4 * b.hidden + 8 * b.bordered,
+              a.firstOfGroup + 2 * a.defaultButton + 4 * a.hidden + 8 * a.bordered);
+  }
+
+  Dialog sent(t), got(back);
+  FillLists(sent);
+  sent.AddItem(10, "");
+  sent.SetSelectedIndex(10, 3);
+  sent.CheckIndex(20, 2);
+  sent.SetRange(40, 5, 300);
+  sent.SetPos(40, 77);
+  sent.SetVisible(kIdCancel, false);
+  lines = desktop::AllStateMessages(sent);
+  for (at = 0; at < lines.size();) {
+    const size_t eol = lines.find('\n', at);
+    EXPECT_TRUE(desktop::ApplyState(desktop::SplitLine(lines.substr(at, eol - at)), got));
+    at = eol + 1;
+  }
+  EXPECT_EQ(got.Caption(), t.caption);
+  EXPECT_EQ(got.ItemCount(10), 4);
+  EXPECT_EQ(got.SelectedIndex(10), 3);
+  EXPECT_EQ(got.SelectedText(10), "");
+  EXPECT_EQ(got.CheckedIndex(20), 2);
+  EXPECT_EQ(got.RangeMin(40) * 1000 + got.RangeMax(40), 5 * 1000 + 300);
+  EXPECT_EQ(got.Pos(40), 77);
+  EXPECT_FALSE(got.Visible(kIdCancel));
+
+  // The choices a helper reports when the user closes a modal dialog.
+  Dialog client(t);
+  FillLists(client);
+  client.AddItem(10, "");
+  lines = desktop::ChoiceMessages(got);
+  for (at = 0; at < lines.size();) {
+    const size_t eol = lines.find('\n', at);
+    EXPECT_TRUE(desktop::ApplyChoice(desktop::SplitLine(lines.substr(at, eol - at)), client));
+    at = eol + 1;
+  }
+  EXPECT_EQ(client.SelectedIndex(10), 3);
+  EXPECT_EQ(client.CheckedIndex(20), 2);
+  EXPECT_EQ(client.CheckedIndex(30), -1);
+}
+
 TEST(BackendChoice, NamesInstallAndRestore) {
   ASSERT_NE(BackendByName("none"), nullptr);
   ASSERT_NE(BackendByName("headless"), nullptr);
   ASSERT_NE(BackendByName("terminal"), nullptr);
+  EXPECT_STREQ(BackendByName("desktop")->Name(), "desktop");
   EXPECT_EQ(BackendByName("win32"), nullptr);  // not on POSIX
   EXPECT_EQ(BackendByName("bogus"), nullptr);
   EXPECT_STREQ(BackendByName("terminal")->Name(), "terminal");
@@ -312,7 +382,9 @@ TEST(BackendChoice, NamesInstallAndRestore) {
 }
 
 std::string DefaultBackendWith(const char* env) {
-  std::string cmd = env ? std::string("HOLM_UI=") + env + " " : std::string("unset HOLM_UI; ");
+  // Without a display: a desktop session must not change the answers.
+  std::string cmd = "unset DISPLAY WAYLAND_DISPLAY; ";
+  cmd += env ? std::string("HOLM_UI=") + env + " " : std::string("unset HOLM_UI; ");
   cmd += std::string(UI_TTY_DEMO) + " backend - </dev/null 2>/dev/null";
   std::string out;
   if (FILE* p = popen(cmd.c_str(), "r")) {
@@ -332,6 +404,7 @@ TEST(BackendChoice, EnvironmentForcesTheDefault) {
   EXPECT_EQ(DefaultBackendWith("none"), "none");
   EXPECT_EQ(DefaultBackendWith("headless"), "headless");
   EXPECT_EQ(DefaultBackendWith("terminal"), "terminal");
+  EXPECT_EQ(DefaultBackendWith("desktop"), "desktop");
   EXPECT_EQ(DefaultBackendWith("bogus"), "terminal");  // unknown names are ignored
 }
 
