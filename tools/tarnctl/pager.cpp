@@ -90,6 +90,17 @@ bool ParseNumber(const std::string& text, unsigned long long max, unsigned long 
   return true;
 }
 
+// A progress indicator of the caller's, attached for one transfer.
+struct AttachedSink {
+  AttachedSink(IDownloadState* state, IProgressIndicator* sink) : state_(state) {
+    state_->AttachProgress(sink);
+  }
+  ~AttachedSink() { state_->AttachProgress(nullptr); }
+  AttachedSink(const AttachedSink&) = delete;
+  AttachedSink& operator=(const AttachedSink&) = delete;
+  IDownloadState* state_;
+};
+
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -193,6 +204,17 @@ void PagerSession::CheckPortBeforeUse() {
   }
 }
 
+LONG PagerSession::LastErrorCode(std::string* text) const {
+  LONG code = 0;
+  const char* t = nullptr;
+  if (error_) {
+    error_->GetErrorCode(&code);
+    error_->GetErrorText(&t);
+  }
+  if (text) *text = t ? t : "";
+  return code;
+}
+
 void PagerSession::Fail(const std::string& what) {
   LONG code = 0;
   const char* text = nullptr;
@@ -252,9 +274,17 @@ const PagerIdentity& PagerSession::LastIdentity() {
 void PagerSession::Transfer(const std::vector<Block>& blocks, const char* verb, BYTE* readInto,
                             const BYTE* writeFrom, uint32_t base) {
   if (blocks.empty()) return;
-  TransferProgress progress(state_.Get(), options_.output, verb, blocks);
+  std::optional<TransferProgress> progress;
+  std::optional<AttachedSink> sink;
+  if (options_.progress)
+    sink.emplace(state_.Get(), options_.progress);
+  else
+    progress.emplace(state_.Get(), options_.output, verb, blocks);
   for (size_t i = 0; i < blocks.size(); ++i) {
     const Block& b = blocks[i];
+    if (options_.stop && options_.stop->load())
+      throw Error(kExitInterrupted, std::string(verb) + " interrupted before " + Hex4(b.address),
+                  "blocks before it are done; run the job again to finish it");
     if (b.length == 0 || b.length > 65535 || b.address > 0xFFFF || b.address + b.length > 0x10000)
       throw Error(kExitUsage, "block " + Hex4(b.address) + " of " + std::to_string(b.length) +
                                   " bytes lies outside the pager's 64 KiB");
@@ -269,7 +299,8 @@ void PagerSession::Transfer(const std::vector<Block>& blocks, const char* verb, 
                                   writeFrom + (b.address - base), static_cast<WORD>(b.length));
     if (hr != S_OK || result != S_OK)
       Fail(std::string(verb) + " " + Hex4(b.address) + "-" + Hex4(b.address + b.length - 1));
-    progress.BlockDone(i, platform::NowMs() - start);
+    if (progress) progress->BlockDone(i, platform::NowMs() - start);
+    if (options_.blockDone) options_.blockDone(verb, b);
   }
 }
 
