@@ -184,7 +184,6 @@ JobRecord RunPagerJob(const JobSpec& spec, const SessionOptions& options, JobObs
     r.errorText = e.what();
   }
   if (session) FillIdentity(*session, &r);
-  if (r.writtenBlocks == 0 && r.result != "ok") r.partialWrite = false;
   r.totalS = Seconds(start);
   return r;
 }
