@@ -39,6 +39,7 @@ struct Run {
 
 // Runs tarnctl with the arguments, its output into a file.
 Run Tarnctl(const std::vector<std::string>& args) {
+  std::fflush(stdout);  // the child must not print the parent's buffer again
   auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
   if (pid == 0) {
