@@ -285,7 +285,9 @@ int RunOne(const CommonOptions& common, const FleetOptions& fleet, const JobSpec
   SessionOptions options = ResolveSession(common);
   if (fleet.json) options.output = OutputMode{true, false};  // the object alone on stdout
   std::atomic<bool> never{false};
-  JobRecord r = RunWithRetries(fleet.retries, never, [&] { return RunPagerJob(spec, options); });
+  JobSpec own = spec;
+  own.progressAttached = options.output.window && !options.output.quiet;
+  JobRecord r = RunWithRetries(fleet.retries, never, [&] { return RunPagerJob(own, options); });
   Emit(fleet, r);
   if (fleet.json) {
     std::printf("%s\n", ToJson(r).c_str());
@@ -299,7 +301,7 @@ int RunOne(const CommonOptions& common, const FleetOptions& fleet, const JobSpec
   return r.exitCode;
 }
 
-int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpec& spec,
+int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpec& fleetSpec,
             const std::vector<std::string>& ports) {
   CheckDistinctDevices(ports);
   CommonOptions first = common;
@@ -307,6 +309,8 @@ int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpe
   SessionOptions base = ResolveSession(first);  // the one password prompt
   base.traceFile.clear();
   bool live = !common.quiet && !common.noWindow && platform::Interactive();
+  JobSpec spec = fleetSpec;
+  spec.progressAttached = live;  // percents only for the live lines
   std::vector<std::unique_ptr<PagerLine>> lines;
   for (const std::string& p : ports) {
     lines.push_back(std::make_unique<PagerLine>());
@@ -327,7 +331,8 @@ int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpe
       SessionOptions options = base;
       options.settings = ports[i];
       options.output.quiet = true;
-      options.progress = &sink;
+      options.progress = live ? &sink : nullptr;
+      options.indicator = false;
       options.stop = &stop;
       {
         Runtime runtime;  // this thread's own runtime (COM) initialisation

@@ -278,7 +278,7 @@ void PagerSession::Transfer(const std::vector<Block>& blocks, const char* verb, 
   std::optional<AttachedSink> sink;
   if (options_.progress)
     sink.emplace(state_.Get(), options_.progress);
-  else
+  else if (options_.indicator)
     progress.emplace(state_.Get(), options_.output, verb, blocks);
   for (size_t i = 0; i < blocks.size(); ++i) {
     const Block& b = blocks[i];

@@ -44,6 +44,7 @@ struct SessionOptions {
   // set flag ends the transfer with an Error at that safe point); `blockDone`
   // is told of every block that ended successfully.
   IProgressIndicator* progress = nullptr;
+  bool indicator = true;  // false (and no `progress`): no indicator, no block lines
   const std::atomic<bool>* stop = nullptr;
   std::function<void(const char* verb, const Block& block)> blockDone;
 };

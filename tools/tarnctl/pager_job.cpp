@@ -110,6 +110,7 @@ class Job {
     unsigned long baud =
         std::strtoul(SettingsValue(settings_, "baud").value_or("9600").c_str(), nullptr, 10);
     costs.baud = baud ? static_cast<uint32_t>(baud) : 9600;
+    costs.progress = spec_.progressAttached;
     costs.passwordAsked = session_.LastIdentity().statusChar == 'Y';
     WritePlan plan =
         PlanWrites(image.bytes, pager, image.covered, spec_.block, spec_.verify, costs);

@@ -32,6 +32,7 @@ struct JobSpec {
   bool changedOnly = false;
   bool dryRun = false;
   uint32_t block = 65535;
+  bool progressAttached = false;  // for the plan's time model
 };
 
 // Told of the job's phases ("identify", "read", "write", "verify",

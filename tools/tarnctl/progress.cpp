@@ -46,16 +46,19 @@ TransferProgress::TransferProgress(IDownloadState* state, const OutputMode& mode
     // The indicator takes ownership of both strings.
     indicator_->AddStep(weights[i], ToBstr(text), ToBstr(caption));
   }
+  // Attached only while its window is shown: the download server pauses
+  // 200 ms after every progress report, which buys nothing when no one sees it.
   if (mode_.window && !mode_.quiet) {
     indicator_->Show();
     shown_ = true;
+    state_->AttachProgress(indicator_.Get());
   }
-  state_->AttachProgress(indicator_.Get());
 }
 
 TransferProgress::~TransferProgress() {
+  if (!shown_) return;
   state_->AttachProgress(nullptr);
-  if (shown_) indicator_->Hide();
+  indicator_->Hide();
 }
 
 void TransferProgress::BlockDone(size_t index, double ms) {

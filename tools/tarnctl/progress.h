@@ -1,8 +1,9 @@
 // The progress of a transfer: Holm's Progress object ("Brenlow.PROGRESSER")
 // with one step per block, weighted by the block's size, attached to
 // CDownload for the percentages inside a block. At a terminal its window is
-// shown for the length of the job; without one the window stays invisible
-// and one plain line per block goes to standard output (none with --quiet).
+// shown for the length of the job; without one it is not attached (so the
+// server makes no progress pauses) and one plain line per block goes to
+// standard output (none with --quiet).
 #ifndef TARNCTL_PROGRESS_H
 #define TARNCTL_PROGRESS_H
 
