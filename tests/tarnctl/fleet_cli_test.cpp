@@ -148,6 +148,20 @@ TEST_F(FleetCli, APagerThatDropsOffFailsAloneAndAFailedWriteIsRetried) {
   EXPECT_NE(dup.err.find("name the same device"), std::string::npos) << dup.err;
 }
 
+TEST_F(FleetCli, OnePasswordGoesToEveryPagerThatAsks) {
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0700, {0xFF, 0xFF}));  // blank memory
+  std::string asks = Sim({"--status", "Y", "--password", "shop-pw"}), plain = Sim({});
+  tarnctl_test::WriteFile(Path("pw"), "shop-pw\n");
+  RunResult r = Tarnctl(
+      {"verify", Path("in.s19"), "--port", asks, "--port", plain, "--password-file", Path("pw")});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  tarnctl_test::WriteFile(Path("pw"), "wrong\n");
+  r = Tarnctl(
+      {"verify", Path("in.s19"), "--port", plain, "--port", asks, "--password-file", Path("pw")});
+  EXPECT_EQ(r.exitCode, 7) << r.out << r.err;
+  EXPECT_NE(r.out.find("1 of 2 pager(s) ok"), std::string::npos) << r.out;
+}
+
 TEST_F(FleetCli, CtrlCStopsEveryPagerAfterItsBlockAndNamesThePartialWrites) {
   std::vector<unsigned char> data(24, 0x5A);
   tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0600, data));

@@ -125,6 +125,10 @@ class LineObserver : public JobObserver {
     line_.percent = 0;
     display_.Event(line_, phase);
   }
+  void Pager(const std::string& infoId) override {
+    std::lock_guard<std::mutex> guard(line_.lock);
+    line_.id = infoId;
+  }
 
  private:
   PagerLine& line_;

@@ -64,7 +64,10 @@ class Job {
 
  private:
   void Phase(const char* p) {
-    if (observer_) observer_->Phase(p);
+    if (!observer_) return;
+    const PagerIdentity& id = session_.LastIdentity();
+    if (id.pagerType != 0) observer_->Pager(PrintableBytes(id.infoId.data(), id.infoId.size()));
+    observer_->Phase(p);
   }
 
   void VerifyBlocks(const std::vector<Block>& blocks) {

@@ -41,6 +41,8 @@ class JobObserver {
  public:
   virtual ~JobObserver() = default;
   virtual void Phase(const char* phase) = 0;
+  // The pager's info id, once a transaction brought it.
+  virtual void Pager(const std::string& infoId) {}
 };
 
 // Runs the job once on a new session; never throws. The record's result,
