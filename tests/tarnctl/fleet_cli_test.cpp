@@ -182,7 +182,11 @@ TEST_F(FleetCli, CtrlCStopsEveryPagerAfterItsBlockAndNamesThePartialWrites) {
     execv(argv[0], argv.data());
     _exit(127);
   }
-  usleep(1500 * 1000);  // inside the first block's 3 s settle
+  // Once both pagers are writing (the plain lines say so), the first
+  // block's 3 s settle is under way.
+  for (int i = 0; i < 300 && Count(tarnctl_test::ReadFile(out), "] write") < 2; ++i)
+    usleep(50 * 1000);
+  usleep(500 * 1000);
   kill(pid, SIGINT);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
