@@ -292,7 +292,6 @@ int RunOne(const CommonOptions& common, const FleetOptions& fleet, const JobSpec
   JobSpec own = spec;
   own.progressAttached = options.output.window && !options.output.quiet;
   JobRecord r = RunWithRetries(fleet.retries, never, [&] { return RunPagerJob(own, options); });
-  Emit(fleet, r);
   if (fleet.json) {
     std::printf("%s\n", ToJson(r).c_str());
   } else if (r.result == "ok" || r.dryRun) {
@@ -302,6 +301,8 @@ int RunOne(const CommonOptions& common, const FleetOptions& fleet, const JobSpec
     if (r.changedOnly && !common.quiet) std::printf("%s\n", HumanReport(r).c_str());
     std::fprintf(stderr, "tarnctl: %s\n", r.errorText.c_str());
   }
+  std::fflush(stdout);
+  Emit(fleet, r);
   return r.exitCode;
 }
 
@@ -319,6 +320,7 @@ int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpe
   for (const std::string& p : ports) {
     lines.push_back(std::make_unique<PagerLine>());
     lines.back()->port = DeviceOf(p);
+    lines.back()->startMs = platform::NowMs();  // before the threads: read by the display
   }
   Display display(lines, live, common.quiet);
   std::vector<JobRecord> records(ports.size());
@@ -329,7 +331,6 @@ int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpe
   for (size_t i = 0; i < ports.size(); ++i)
     workers.emplace_back([&, i] {
       PagerLine& line = *lines[i];
-      line.startMs = platform::NowMs();
       PercentSink sink(line);
       LineObserver observer(line, display);
       SessionOptions options = base;
@@ -367,13 +368,13 @@ int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpe
   }
   for (std::thread& w : workers) w.join();
   display.Redraw();
-  for (const JobRecord& r : records) Emit(fleet, r);
   if (fleet.json) {
     for (const JobRecord& r : records) std::printf("%s\n", ToJson(r).c_str());
   } else {
     std::printf("%s", SummaryTable(records).c_str());
   }
   std::fflush(stdout);
+  for (const JobRecord& r : records) Emit(fleet, r);  // after the summary, which it may not stop
   return FleetExitCode(records);
 }
 
