@@ -2,8 +2,9 @@
 # Runs every test: the Linux build with warnings as errors and its test
 # suite, an installed-package client, the Windows cross-builds (both run
 # under Wine), the Debian package and the Windows installer (each
-# installed, used and removed), the tests again under ASan/UBSan, and the
-# fuzz targets for a bounded time. Exits non-zero on the first failure.
+# installed, used and removed), the tests again under ASan/UBSan, parallel
+# download objects under ThreadSanitizer, and the fuzz targets for a bounded
+# time. Exits non-zero on the first failure.
 #
 #   scripts/test.sh            everything
 #   scripts/test.sh --quick    the Linux build and its tests only
@@ -64,6 +65,13 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 ASAN_OPTIONS=detect_leaks=0 ctest --test-dir build/fuzz -j "$jobs" --timeout 300 \
   --output-on-failure
+
+# Eight download objects on eight threads under ThreadSanitizer: only the
+# targets that test needs are built (about two minutes on two cores).
+echo "== Parallel download objects under ThreadSanitizer (clang)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target download_parallel_tests
+ctest --test-dir build/tsan -R DownloadParallel --timeout 300 --output-on-failure
 
 if [ -x scripts/fuzz.sh ]; then
   echo "== Fuzzing (bounded)"

@@ -11,6 +11,8 @@
 //   4  file failure: an S19 file cannot be read or written, or is damaged
 //   5  verify mismatch: the pager's memory differs from the file
 //   6  the components cannot be found, registered or created
+//   7  several pagers: at least one of them failed (the summary names them)
+//   130  interrupted (Ctrl-C) at a safe point between blocks
 #ifndef TARNCTL_ERRORS_H
 #define TARNCTL_ERRORS_H
 
@@ -28,6 +30,8 @@ enum ExitCode : int {
   kExitFile = 4,
   kExitMismatch = 5,
   kExitComponents = 6,
+  kExitSomeFailed = 7,
+  kExitInterrupted = 130,
 };
 
 class Error : public std::runtime_error {

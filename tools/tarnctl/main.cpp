@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "fleet_options.h"
 #include "sim.h"
 #include "th_version.h"
 
@@ -17,7 +18,8 @@ using namespace tarnctl;
 
 const char* kExitCodes =
     "Exit codes: 0 ok, 1 usage, 2 pager or protocol failure, 3 port failure,\n"
-    "4 file failure, 5 verify mismatch, 6 components not found or not registered.";
+    "4 file failure, 5 verify mismatch, 6 components not found or not registered,\n"
+    "7 several pagers and at least one failed, 130 interrupted by Ctrl-C.";
 
 // "0x1000", "4096": a number of at most `max`.
 std::function<std::string(const std::string&)> NumberIn(unsigned long max) {
@@ -35,11 +37,14 @@ uint32_t ToNumber(const std::string& text) {
   return static_cast<uint32_t>(v);
 }
 
-void AddCommon(CLI::App* app, CommonOptions* common) {
-  app->add_option("--port", common->port,
-                  "Port settings for this run, e.g. \"device = /dev/ttyUSB0 baud = 9600\" "
-                  "(default: the saved settings, see `setup`)")
-      ->type_name("STRING");
+void AddCommon(CLI::App* app, CommonOptions* common, FleetOptions* fleet = nullptr) {
+  if (fleet)
+    AddFleetOptions(app, fleet);
+  else
+    app->add_option("--port", common->port,
+                    "Port settings for this run, e.g. \"device = /dev/ttyUSB0 baud = 9600\" "
+                    "(default: the saved settings, see `setup`)")
+        ->type_name("STRING");
   auto ask = app->add_flag("--ask-password", common->askPassword,
                            "Ask for the download password on the terminal (no echo)");
   app->add_option("--password-file", common->passwordFile,
@@ -69,8 +74,9 @@ int main(int argc, char** argv) {
   app.add_flag("--no-window", common.noWindow,
                "Never show the progress window; print one line per block instead");
 
+  FleetOptions fleet;
   CLI::App* identify = app.add_subcommand("identify", "Wake and identify the pager");
-  AddCommon(identify, &common);
+  AddCommon(identify, &common, &fleet);
 
   std::string address, length, file;
   uint32_t block = 65535;
@@ -100,17 +106,18 @@ int main(int argc, char** argv) {
       app.add_subcommand("write", "Write an S19 file to the pager, then read it back and compare");
   write->add_option("FILE", file, "The S19 file")->type_name("FILE")->required();
   write->add_flag("--no-verify", noVerify, "Do not read back and compare");
+  AddChangedOnlyOptions(write, &fleet);
   addBlock(write);
-  AddCommon(write, &common);
+  AddCommon(write, &common, &fleet);
 
   CLI::App* verify = app.add_subcommand("verify", "Compare the pager's memory with an S19 file");
   verify->add_option("FILE", file, "The S19 file")->type_name("FILE")->required();
   addBlock(verify);
-  AddCommon(verify, &common);
+  AddCommon(verify, &common, &fleet);
 
   CLI::App* activate = app.add_subcommand(
       "activate", "Tell the pager to activate what was written (waits up to 2 minutes)");
-  AddCommon(activate, &common);
+  AddCommon(activate, &common, &fleet);
 
   std::vector<std::string> tokens;
   CLI::App* cmd = app.add_subcommand(
@@ -191,11 +198,16 @@ int main(int argc, char** argv) {
 
   try {
     block = ToNumber(blockText);
-    if (*identify) return RunIdentify(common);
+    if (fleet.ports.size() == 1) common.port = fleet.ports.front();
+    auto job = [&](JobKind kind) {
+      return RunJobCommand(common, fleet, kind, file, !noVerify, block);
+    };
+    if (*identify) return UsesJobPath(fleet) ? job(JobKind::kIdentify) : RunIdentify(common);
     if (*read) return RunRead(common, ToNumber(address), ToNumber(length), file, block);
-    if (*write) return RunWrite(common, file, !noVerify, block);
-    if (*verify) return RunVerify(common, file, block);
-    if (*activate) return RunActivate(common);
+    if (*write)
+      return UsesJobPath(fleet) ? job(JobKind::kWrite) : RunWrite(common, file, !noVerify, block);
+    if (*verify) return UsesJobPath(fleet) ? job(JobKind::kVerify) : RunVerify(common, file, block);
+    if (*activate) return UsesJobPath(fleet) ? job(JobKind::kActivate) : RunActivate(common);
     if (*cmd) return RunCmd(common, tokens);
     if (*setup)
       return RunSetup(common, setup->count("--set") ? std::optional(setValue) : std::nullopt, show);

@@ -86,6 +86,17 @@ std::string BusyText(const std::string& device, const std::string& detail) {
   return "port busy: " + device + (detail.empty() ? "" : " (" + detail + ")");
 }
 
+// A progress indicator of the caller's, attached for one transfer.
+struct AttachedSink {
+  AttachedSink(IDownloadState* state, IProgressIndicator* sink) : state_(state) {
+    state_->AttachProgress(sink);
+  }
+  ~AttachedSink() { state_->AttachProgress(nullptr); }
+  AttachedSink(const AttachedSink&) = delete;
+  AttachedSink& operator=(const AttachedSink&) = delete;
+  IDownloadState* state_;
+};
+
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -213,6 +224,17 @@ void PagerSession::CheckPortBeforeUse() {
   }
 }
 
+LONG PagerSession::LastErrorCode(std::string* text) const {
+  LONG code = 0;
+  const char* t = nullptr;
+  if (error_) {
+    error_->GetErrorCode(&code);
+    error_->GetErrorText(&t);
+  }
+  if (text) *text = t ? t : "";
+  return code;
+}
+
 void PagerSession::Fail(const std::string& what) {
   LONG code = 0;
   const char* text = nullptr;
@@ -293,9 +315,17 @@ std::optional<uint32_t> PagerSession::Transfer(const std::vector<Block>& blocks,
                                                BYTE* readInto, const BYTE* writeFrom, uint32_t base,
                                                const BYTE* expected) {
   if (blocks.empty()) return std::nullopt;
-  TransferProgress progress(state_.Get(), options_.output, verb, blocks);
+  std::optional<TransferProgress> progress;
+  std::optional<AttachedSink> sink;
+  if (options_.progress)
+    sink.emplace(state_.Get(), options_.progress);
+  else if (options_.indicator)
+    progress.emplace(state_.Get(), options_.output, verb, blocks);
   for (size_t i = 0; i < blocks.size(); ++i) {
     const Block& b = blocks[i];
+    if (options_.stop && options_.stop->load())
+      throw Error(kExitInterrupted, std::string(verb) + " interrupted before " + Hex4(b.address),
+                  "blocks before it are done; run the job again to finish it");
     if (b.length == 0 || b.length > 65535 || b.address > 0xFFFF || b.address + b.length > 0x10000)
       throw Error(kExitUsage, "block " + Hex4(b.address) + " of " + std::to_string(b.length) +
                                   " bytes lies outside the pager's 64 KiB");
@@ -315,7 +345,8 @@ std::optional<uint32_t> PagerSession::Transfer(const std::vector<Block>& blocks,
     if (expected)
       for (uint32_t a = b.address; a < b.address + b.length && !differs; ++a)
         if (readInto[a - base] != expected[a]) differs = a;
-    progress.BlockDone(i, platform::NowMs() - start, !differs);
+    if (progress) progress->BlockDone(i, platform::NowMs() - start, !differs);
+    if (options_.blockDone) options_.blockDone(verb, b);
     if (differs) return differs;
   }
   return std::nullopt;

@@ -7,7 +7,9 @@
 #include <tarnholm/interfaces.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +21,12 @@
 namespace tarnctl {
 
 using Password = std::array<BYTE, 10>;
+
+// One block of a transfer: at most 65535 bytes at a 16-bit address.
+struct Block {
+  uint32_t address = 0;
+  uint32_t length = 0;
+};
 
 // How a job shows itself.
 struct OutputMode {
@@ -32,12 +40,14 @@ struct SessionOptions {
   std::optional<Password> password;
   std::string traceFile;  // empty: no trace
   OutputMode output;
-};
-
-// One block of a transfer: at most 65535 bytes at a 16-bit address.
-struct Block {
-  uint32_t address = 0;
-  uint32_t length = 0;
+  // Fleet and job hooks (all optional). `progress` replaces the progress
+  // window and the per-block lines; `stop` is checked before every block (a
+  // set flag ends the transfer with an Error at that safe point); `blockDone`
+  // is told of every block that ended successfully.
+  IProgressIndicator* progress = nullptr;
+  bool indicator = true;  // false (and no `progress`): no indicator, no block lines
+  const std::atomic<bool>* stop = nullptr;
+  std::function<void(const char* verb, const Block& block)> blockDone;
 };
 
 // A number written in decimal or as 0x-prefixed hex (no sign, no blanks; a
@@ -113,6 +123,9 @@ class PagerSession {
   // The probe: S_OK or S_FALSE (the pager's answer cannot be told apart).
   HRESULT Probe();
   bool InCommandMode() const { return inCommandMode_; }
+
+  // The component's last error code and text (0 and "" when unknown).
+  LONG LastErrorCode(std::string* text = nullptr) const;
 
   // Throws the Error for the component's last error.
   [[noreturn]] void Fail(const std::string& what);

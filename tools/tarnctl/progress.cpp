@@ -55,16 +55,19 @@ TransferProgress::TransferProgress(IDownloadState* state, const OutputMode& mode
   }
   interrupts_ = std::make_unique<InterruptGuard>(mode_.window && !mode_.quiet);
   interrupts_->SetPosition(Undone(verb, blocks, 0));
+  // Attached only while its window is shown: the download server pauses
+  // 200 ms after every progress report, which buys nothing when no one sees it.
   if (mode_.window && !mode_.quiet) {
     indicator_->Show();
     shown_ = true;
+    state_->AttachProgress(indicator_.Get());
   }
-  state_->AttachProgress(indicator_.Get());
 }
 
 TransferProgress::~TransferProgress() {
+  if (!shown_) return;
   state_->AttachProgress(nullptr);
-  if (shown_) indicator_->Hide();
+  indicator_->Hide();
 }
 
 std::string TransferProgress::Undone(const char* verb, const std::vector<Block>& blocks,

@@ -1,10 +1,10 @@
 // The progress of a transfer: Holm's Progress object ("Brenlow.PROGRESSER")
 // with one step per block, weighted by the block's size, attached to
 // CDownload for the percentages inside a block. At a terminal its window is
-// shown for the length of the job; without one the window stays invisible
-// and one plain line per block goes to standard output (none with --quiet).
-// While it lives, an interruption restores the terminal and says which
-// block was reached (interrupt.h).
+// shown for the length of the job; without one it is not attached (so the
+// server makes no progress pauses) and one plain line per block goes to
+// standard output (none with --quiet). While it lives, an interruption
+// restores the terminal and says which block was reached (interrupt.h).
 #ifndef TARNCTL_PROGRESS_H
 #define TARNCTL_PROGRESS_H
 

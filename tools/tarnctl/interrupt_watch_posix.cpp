@@ -1,0 +1,46 @@
+#include <pthread.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "interrupt_watch.h"
+
+namespace tarnctl {
+namespace {
+
+sigset_t g_old;
+
+sigset_t Watched() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+
+}  // namespace
+
+InterruptWatch::InterruptWatch() {
+  sigset_t set = Watched();
+  pthread_sigmask(SIG_BLOCK, &set, &g_old);
+}
+
+InterruptWatch::~InterruptWatch() {
+  sigset_t set = Watched();
+  timespec zero{0, 0};
+  while (sigtimedwait(&set, nullptr, &zero) > 0) {
+  }
+  pthread_sigmask(SIG_SETMASK, &g_old, nullptr);
+}
+
+bool InterruptWatch::WaitMs(int ms) {
+  sigset_t set = Watched();
+  timespec wait{ms / 1000, (ms % 1000) * 1000000L};
+  int rc;
+  do rc = sigtimedwait(&set, nullptr, &wait);
+  while (rc < 0 && errno == EINTR);
+  return rc > 0;
+}
+
+}  // namespace tarnctl

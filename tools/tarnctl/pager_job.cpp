@@ -1,0 +1,229 @@
+#include "pager_job.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <optional>
+
+#include "errors.h"
+#include "platform.h"
+#include "settings.h"
+#include "write_plan.h"
+
+namespace tarnctl {
+namespace {
+
+double Seconds(double fromMs) {
+  return (platform::NowMs() - fromMs) / 1000.0;
+}
+
+uint32_t Total(const std::vector<Block>& blocks) {
+  uint32_t n = 0;
+  for (const Block& b : blocks) n += b.length;
+  return n;
+}
+
+std::string MismatchText(uint32_t at, BYTE file, BYTE pager) {
+  char t[96];
+  std::snprintf(t, sizeof t, "verify mismatch at 0x%04X: file %02X, pager %02X", at, file, pager);
+  return t;
+}
+
+class Job {
+ public:
+  Job(const JobSpec& spec, PagerSession& session, JobRecord& record, JobObserver* observer,
+      const std::string& settings)
+      : spec_(spec), session_(session), r_(record), observer_(observer), settings_(settings) {}
+
+  void Run() {
+    switch (spec_.kind) {
+      case JobKind::kIdentify: {
+        Phase("identify");
+        PagerIdentity id;
+        if (session_.Identify(&id) != S_OK) session_.Fail("identify");
+        break;
+      }
+      case JobKind::kActivate: {
+        Phase("activate");
+        double t0 = platform::NowMs();
+        session_.Activate();
+        r_.activateS = Seconds(t0);
+        break;
+      }
+      case JobKind::kVerify:
+        VerifyBlocks(spec_.image->Blocks(spec_.block));
+        break;
+      case JobKind::kWrite:
+        if (spec_.changedOnly)
+          WriteChanged();
+        else
+          WriteAll();
+        break;
+    }
+  }
+
+ private:
+  void Phase(const char* p) {
+    if (!observer_) return;
+    const PagerIdentity& id = session_.LastIdentity();
+    if (id.pagerType != 0) observer_->Pager(PrintableBytes(id.infoId.data(), id.infoId.size()));
+    observer_->Phase(p);
+  }
+
+  void VerifyBlocks(const std::vector<Block>& blocks) {
+    Phase("verify");
+    double t0 = platform::NowMs();
+    BYTE actual = 0;
+    std::optional<uint32_t> bad = session_.Verify(blocks, spec_.image->bytes.data(), &actual);
+    r_.verifyS += Seconds(t0);
+    r_.readBytes += Total(blocks);
+    r_.readBlocks += static_cast<uint32_t>(blocks.size());
+    if (bad)
+      throw Error(kExitMismatch, MismatchText(*bad, spec_.image->bytes[*bad], actual),
+                  "write the file again; if it repeats, the pager's memory may be faulty there");
+  }
+
+  void WriteBlocks(const std::vector<Block>& blocks) {
+    Phase("write");
+    double t0 = platform::NowMs();
+    r_.partialWrite = !blocks.empty();
+    session_.Write(blocks, spec_.image->bytes.data());
+    r_.writeS += Seconds(t0);
+  }
+
+  void WriteAll() {
+    std::vector<Block> blocks = spec_.image->Blocks(spec_.block);
+    r_.plannedBlocks = static_cast<uint32_t>(blocks.size());
+    WriteBlocks(blocks);
+    if (spec_.verify) VerifyBlocks(blocks);
+    r_.partialWrite = false;
+  }
+
+  void WriteChanged() {
+    const MemoryImage& image = *spec_.image;
+    std::vector<Block> blocks = image.Blocks(spec_.block);
+    std::vector<BYTE> pager(0x10000, 0);
+    Phase("read");
+    double t0 = platform::NowMs();
+    if (!blocks.empty()) session_.Read(blocks, pager.data() + blocks.front().address);
+    r_.readS = Seconds(t0);
+    r_.readBytes += Total(blocks);
+    r_.readBlocks += static_cast<uint32_t>(blocks.size());
+    LineCosts costs;
+    unsigned long baud =
+        std::strtoul(SettingsValue(settings_, "baud").value_or("9600").c_str(), nullptr, 10);
+    costs.baud = baud ? static_cast<uint32_t>(baud) : 9600;
+    costs.progress = spec_.progressAttached;
+    costs.passwordAsked = session_.LastIdentity().statusChar == 'Y';
+    WritePlan plan =
+        PlanWrites(image.bytes, pager, image.covered, spec_.block, spec_.verify, costs);
+    r_.plannedBlocks = static_cast<uint32_t>(plan.writes.size());
+    r_.skippedBytes = plan.skippedBytes;
+    r_.estimateS = plan.estimateMs / 1000.0;
+    if (spec_.dryRun) return;
+    WriteBlocks(plan.writes);
+    if (spec_.verify) VerifyBlocks(plan.writes);
+    r_.partialWrite = false;
+  }
+
+  const JobSpec& spec_;
+  PagerSession& session_;
+  JobRecord& r_;
+  JobObserver* observer_;
+  std::string settings_;
+};
+
+void FillIdentity(PagerSession& session, JobRecord* r) {
+  const PagerIdentity& id = session.LastIdentity();
+  if (id.pagerType == 0 && id.statusChar == 0) return;  // never answered
+  r->pagerType = HexBytes(&id.pagerType, 1);
+  r->infoId = PrintableBytes(id.infoId.data(), id.infoId.size());
+  r->status = PrintableBytes(&id.statusChar, 1);
+}
+
+}  // namespace
+
+const char* JobName(JobKind kind) {
+  switch (kind) {
+    case JobKind::kIdentify:
+      return "identify";
+    case JobKind::kWrite:
+      return "write";
+    case JobKind::kVerify:
+      return "verify";
+    case JobKind::kActivate:
+      return "activate";
+  }
+  return "?";
+}
+
+JobRecord RunPagerJob(const JobSpec& spec, const SessionOptions& options, JobObserver* observer) {
+  JobRecord r;
+  r.time = UtcTimestamp();
+  r.command = JobName(spec.kind);
+  r.port = SettingsValue(options.settings, "device").value_or("");
+  r.file = spec.file;
+  r.sha256 = spec.sha256;
+  r.changedOnly = spec.changedOnly && spec.kind == JobKind::kWrite;
+  r.dryRun = spec.dryRun && r.changedOnly;
+  double start = platform::NowMs();
+  SessionOptions own = options;
+  own.blockDone = [&r](const char* verb, const Block& b) {
+    if (std::string(verb) != "write") return;
+    r.writtenBytes += b.length;
+    r.writtenBlocks += 1;
+  };
+  std::optional<PagerSession> session;
+  try {
+    session.emplace(own);
+    Job(spec, *session, r, observer, options.settings).Run();
+  } catch (const Error& e) {
+    r.result = e.ExitCodeValue() == kExitInterrupted ? "interrupted" : "failed";
+    r.exitCode = e.ExitCodeValue();
+    r.errorText = e.what();
+    if (session) r.errorCode = session->LastErrorCode();
+  } catch (const std::exception& e) {
+    r.result = "failed";
+    r.exitCode = kExitPager;
+    r.errorText = e.what();
+  }
+  if (session) FillIdentity(*session, &r);
+  r.totalS = Seconds(start);
+  return r;
+}
+
+std::string HumanReport(const JobRecord& r) {
+  char t[512];
+  std::string s;
+  if (r.changedOnly) {
+    std::snprintf(t, sizeof t,
+                  "plan: %u block(s) to write, %u bytes of the file skipped; estimate %.1f s\n",
+                  r.plannedBlocks, r.skippedBytes, r.estimateS);
+    s += t;
+  }
+  if (r.dryRun) return s + "dry run: nothing written";
+  if (r.result != "ok") return s + r.result + ": " + r.errorText;
+  if (r.command == "write") {
+    std::snprintf(t, sizeof t,
+                  "read %u bytes in %u block(s), wrote %u bytes in %u block(s); read %.1f s, "
+                  "write %.1f s, verify %.1f s",
+                  r.readBytes, r.readBlocks, r.writtenBytes, r.writtenBlocks, r.readS, r.writeS,
+                  r.verifyS);
+    s += t;
+    if (r.changedOnly) {
+      std::snprintf(t, sizeof t, " (write and verify %.1f s against the estimate %.1f s)",
+                    r.writeS + r.verifyS, r.estimateS);
+      s += t;
+    }
+    if (r.changedOnly && r.writtenBlocks == 0) s += "\nthe pager already holds the file";
+  } else if (r.command == "verify") {
+    std::snprintf(t, sizeof t, "verified %u bytes in %.1f s: the pager holds the file", r.readBytes,
+                  r.verifyS);
+    s += t;
+  } else {
+    s += r.command + " ok: pager " + r.infoId + ", type " + r.pagerType + ", status " + r.status;
+  }
+  return s;
+}
+
+}  // namespace tarnctl
