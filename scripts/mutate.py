@@ -185,6 +185,10 @@ class Runner:
 
     def baseline(self, regex):
         if regex not in self.baselines:
+            # The previous fault was put back in the source only: rebuild
+            # first, so the baseline runs the unmutated tree.
+            if self.build_tree()[0] != 0:
+                sys.exit(f"mutate: the unmutated tree does not build, see {self.log}")
             rc, out = self.test(regex)
             if rc != 0 or "No tests were found" in out:
                 sys.exit(f"mutate: without any fault the tests {regex or '(all)'!r} "
