@@ -29,6 +29,7 @@ fi
 
 work=$(mktemp -d)
 chmod 755 "$work"
+[ -f "$registry" ] && cp -p "$registry" "$work/registry.before"
 user="thcheck$$"
 installed=0
 registry_before=""
@@ -42,6 +43,12 @@ cleanup() {
       dpkg --purge "$name" >/dev/null 2>&1
   fi
   id "$user" >/dev/null 2>&1 && userdel "$user" 2>/dev/null
+  # A faulty package may leave its registry behind: put back what was here.
+  if [ "$etc_existed" = 0 ]; then
+    rm -rf /etc/comrt
+  elif [ -f "$work/registry.before" ]; then
+    cmp -s "$work/registry.before" "$registry" || cp -p "$work/registry.before" "$registry"
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
