@@ -185,7 +185,11 @@ class Runner:
 
     def baseline(self, regex):
         if regex not in self.baselines:
-            rc, out = self.test(regex)
+            # The tree holds no fault now, but the build may still hold the
+            # last one: build before judging the tests.
+            rc, out = self.build_tree()
+            if rc == 0:
+                rc, out = self.test(regex)
             if rc != 0 or "No tests were found" in out:
                 sys.exit(f"mutate: without any fault the tests {regex or '(all)'!r} "
                          f"do not pass or do not exist; see {self.log}")
