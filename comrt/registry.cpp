@@ -233,7 +233,8 @@ LONG Modify(F&& f) {
   LONG rc = reg::Load(path, tree);
   bool changed = false;
   if (rc == ERROR_SUCCESS) rc = f(tree, changed);
-  if (rc == ERROR_SUCCESS && changed) rc = reg::Save(path, tree);
+  if (rc == ERROR_SUCCESS && changed)
+    rc = reg::Save(path, tree, path == MachineFilePath() ? 0644 : 0600);
   close(lock);  // releases the lock
   return rc;
 }

@@ -167,9 +167,8 @@ std::string FinalTarget(const std::string& path) {
   return current;
 }
 
-// Permissions of a registry created here: the user's umask applies, and as
-// the file can hold settings, no one but the owner reads it (0600 at most).
-mode_t NewFileMode() {
+// Permissions of a registry created here: `most` less the user's umask.
+mode_t NewFileMode(mode_t most) {
   mode_t mask = 022;
   if (FILE* status = std::fopen("/proc/self/status", "re")) {
     char line[256];
@@ -178,7 +177,7 @@ mode_t NewFileMode() {
       if (std::sscanf(line, "Umask: %o", &value) == 1) mask = static_cast<mode_t>(value);
     std::fclose(status);
   }
-  return 0600 & ~mask;
+  return most & ~mask;
 }
 
 }  // namespace
@@ -329,7 +328,7 @@ LONG Load(const std::string& path, Tree& tree) {
   return ERROR_SUCCESS;
 }
 
-LONG Save(const std::string& path, const Tree& tree) {
+LONG Save(const std::string& path, const Tree& tree, mode_t newFileMode) {
   const std::string text = Serialize(tree);
   // A registry that is a symbolic link is written through the link: the
   // file it names is replaced, the link stays.
@@ -338,7 +337,8 @@ LONG Save(const std::string& path, const Tree& tree) {
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return ERROR_CANTWRITE;
   struct stat st {};
-  const mode_t mode = stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode();
+  const mode_t mode =
+      stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode(newFileMode);
   bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   if (ok) ok = rename(temp.c_str(), target.c_str()) == 0;

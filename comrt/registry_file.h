@@ -17,6 +17,7 @@
 #define COMRT_REGISTRY_FILE_H
 
 #include <comrt/comrt.h>
+#include <sys/types.h>
 
 #include <map>
 #include <memory>
@@ -75,8 +76,9 @@ LONG Load(const std::string& path, Tree& tree);
 // ERROR_SUCCESS or ERROR_CANTWRITE (the old file is then untouched).
 // A path that is a symbolic link is written through: the file it names is
 // replaced and the link stays. An existing file keeps its permissions; a
-// new one gets 0600 less the user's umask.
-LONG Save(const std::string& path, const Tree& tree);
+// new one gets `newFileMode` less the user's umask: 0600 for a user's file,
+// which can hold settings; 0644 for the machine's, which every user reads.
+LONG Save(const std::string& path, const Tree& tree, mode_t newFileMode);
 
 }  // namespace comrt::reg
 
