@@ -95,6 +95,10 @@ fi
 # windows are the same code in both widths.
 if [ "$cscript" = cscript ]; then
   cp "$win/tests/wine/wine_dialogs.exe" "$work/"
+  # The Wine session so far ran without a display, and a session keeps
+  # the display it started with: end it so the next one opens on Xvfb.
+  timeout 30 "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+  timeout 30 "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
   "$here/dialogs.sh" "$work" "$wine" "$win/wine-screens"
 fi
 echo "wine check: passed"
