@@ -1,6 +1,7 @@
 // Public interface declarations of Tarn and Holm: class and interface
 // identifiers, ProgIDs, the custom interfaces with their slots in order, and
-// the S-record image structures. A client includes this and nothing private.
+// the S-record image structures, and (through tarn_errors.h) Tarn's reported
+// error codes. A client includes this and nothing private.
 //
 // Every method returns HRESULT; integer arguments use the Windows widths
 // (LONG is 32-bit on every platform), so the vtables are the same for any
@@ -9,6 +10,7 @@
 #define TARNHOLM_INTERFACES_H
 
 #include <tarnholm/com.h>
+#include <tarnholm/tarn_errors.h>
 
 #define TH_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
   inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}

@@ -3,21 +3,22 @@
 namespace tarn {
 
 const ErrorEntry kErrorTable[kErrorCount] = {
-    {1, "OK"},
-    {2, "Unhandled exception"},
-    {3, "Unhandled timeout"},
-    {4, "Can't open serial port"},
-    {5, "Internal error"},
-    {6, "System error"},
-    {7, "Can't close serial port"},
-    {8, "Can't initialize download server"},
-    {9, "Undefined COM port error"},
-    {10, "Unsupported pager."},
-    {11, "There is no answer from pager"},
-    {12, "Pager disabled. Operation canceled."},
-    {13, "Wrong Download password!"},
-    {14, "Download password required"},
-    {16, "There was an error while sending data to a pager. Operation canceled."},
+    {TARN_ERROR_OK, "OK"},
+    {TARN_ERROR_UNHANDLED_EXCEPTION, "Unhandled exception"},
+    {TARN_ERROR_UNHANDLED_TIMEOUT, "Unhandled timeout"},
+    {TARN_ERROR_CANT_OPEN_PORT, "Can't open serial port"},
+    {TARN_ERROR_INTERNAL, "Internal error"},
+    {TARN_ERROR_SYSTEM, "System error"},
+    {TARN_ERROR_CANT_CLOSE_PORT, "Can't close serial port"},
+    {TARN_ERROR_CANT_INITIALIZE, "Can't initialize download server"},
+    {TARN_ERROR_COM_PORT, "Undefined COM port error"},
+    {TARN_ERROR_UNSUPPORTED_PAGER, "Unsupported pager."},
+    {TARN_ERROR_NO_ANSWER, "There is no answer from pager"},
+    {TARN_ERROR_PAGER_DISABLED, "Pager disabled. Operation canceled."},
+    {TARN_ERROR_WRONG_PASSWORD, "Wrong Download password!"},
+    {TARN_ERROR_PASSWORD_REQUIRED, "Download password required"},
+    {TARN_ERROR_SENDING_DATA,
+     "There was an error while sending data to a pager. Operation canceled."},
 };
 
 const ErrorEntry& LookupError(int32_t index) {

@@ -1,8 +1,12 @@
 // The download server's error table: an error index (the value kept in
 // `lastError`) names one entry, whose reported code and fixed English text
-// are what the client reads. The table is complete and never changes.
+// are what the client reads. The table is complete and never changes. The
+// reported codes are the public ones of <tarnholm/tarn_errors.h>; the indexes
+// stay inside the library.
 #ifndef TARN_PROTOCOL_ERROR_TABLE_H
 #define TARN_PROTOCOL_ERROR_TABLE_H
+
+#include <tarnholm/tarn_errors.h>
 
 #include <cstdint>
 

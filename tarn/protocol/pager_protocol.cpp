@@ -3,18 +3,20 @@
 #include <chrono>
 #include <cstring>
 
+#include "tarn/protocol/frame_steps.h"
+
 namespace tarn {
+
+using namespace wire;
 
 namespace {
 
 // 100 ns intervals between 1 January 1601 and 1 January 1970.
 constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;
 
-// A caught channel failure must never read as success, even from a channel
-// that raises code 0.
-int32_t FailureCode(const GeneralException& e) {
-  int32_t code = e.GetCode();
-  return code != 0 ? code : kChannelControlFailed;
+// The four bytes of a number, least significant first.
+void PutLittleEndian(uint8_t* out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 }  // namespace
@@ -36,6 +38,11 @@ CPagerProtocol::~CPagerProtocol() = default;
 CSerialChannel& CPagerProtocol::Channel() {
   if (channel == nullptr) throw NoChannelError();
   return *channel;
+}
+
+int32_t CPagerProtocol::Record(StepResult outcome) {
+  if (!outcome.Ok()) lastError = outcome.error;
+  return outcome.result;
 }
 
 // ---------------------------------------------------------------- deadline
@@ -74,340 +81,58 @@ void CPagerProtocol::CopyInfoId(uint8_t* out6) const {
   std::memcpy(out6, infoBlock + 9, 6);
 }
 
-// ---------------------------------------------------------------- primitives
-
-int32_t CPagerProtocol::OpenPort() {
-  CSerialChannel& ch = Channel();
-  try {
-    ch.Open();
-  } catch (const GeneralException& e) {
-    return FailureCode(e);
-  }
-  return 0;
-}
-
-int32_t CPagerProtocol::ClosePort() {
-  CSerialChannel& ch = Channel();
-  try {
-    ch.Close();
-  } catch (const GeneralException& e) {
-    return FailureCode(e);
-  }
-  return 0;
-}
-
-int32_t CPagerProtocol::SendByte(uint8_t byte) {
-  CSerialChannel& ch = Channel();
-  int32_t rc = 0;
-  try {
-    ch.WriteByte(byte);
-  } catch (const GeneralException& e) {
-    rc = FailureCode(e);
-  }
-  CheckDeadline();
-  return rc;
-}
-
-int32_t CPagerProtocol::ReceiveByte(uint8_t& byte) {
-  CSerialChannel& ch = Channel();
-  int32_t rc = 0;
-  try {
-    byte = ch.ReadByte();
-  } catch (const GeneralException& e) {
-    rc = FailureCode(e);
-  }
-  CheckDeadline();
-  return rc;
-}
-
-void CPagerProtocol::AddToChecksum(const uint8_t* data, uint32_t n) {
-  for (uint32_t i = 0; i < n; ++i) checksum = static_cast<uint8_t>(checksum + data[i]);
-}
-
-// ---------------------------------------------------------------- transaction steps
-
-int32_t CPagerProtocol::WakeUp() {
-  CSerialChannel& ch = Channel();
-  ch.PurgeInput();
-  ch.PurgeOutput();
-  ch.SetTimeout(kWakeTimeoutMs);
-  // Echo cancelling stays off from here on: the protocol skips the line's
-  // echo of the wake byte itself.
-  ch.SetEchoCancel(false);
-  bool answered = false;
-  for (uint32_t attempt = 0; attempt < kWakeAttempts && !answered; ++attempt) {
-    int32_t sent = SendByte(kWakeByte);
-    ch.Delay(kWakePauseMs);
-    if (sent != 0) {
-      lastError = kErrorComPort;
-      return kResultFail;
-    }
-    uint8_t answer = 0;
-    int32_t received = ReceiveByte(answer);
-    if (received == kChannelReadTimeout) continue;  // silence: next attempt
-    if (received != 0) {
-      lastError = kErrorComPort;
-      return kResultFail;
-    }
-    if (answer == kWakeByte) continue;  // the line's echo of our own byte
-    if (answer != kSupportedPagerType) {
-      pagerType = 0;
-      lastError = kErrorUnsupportedPager;
-      return kResultFail;
-    }
-    pagerType = answer;
-    answered = true;
-  }
-  ch.Delay(kWakePauseMs);
-  ch.SetTimeout(kTransactionTimeoutMs);
-  if (!answered) {
-    lastError = kErrorNoAnswer;
-    return kResultFail;
-  }
-  return kResultOk;
-}
-
-int32_t CPagerProtocol::SendHeader() {
-  stream.Clear();
-  stream.Append(&frameFlags, 1);
-  stream.Append(&frameCommand, 1);
-  for (uint16_t word : {frameParam1, frameParam2, frameLength}) {
-    const uint8_t little_endian[2] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8)};
-    stream.AppendReversed(little_endian, 2);
-  }
-  const uint32_t n = stream.Position();
-  for (uint32_t i = 0; i < n; ++i) {
-    if (SendByte(stream.Data()[i]) != 0) {
-      lastError = kErrorPagerDisabled;
-      return kResultFail;
-    }
-  }
-  return kResultOk;
-}
-
-int32_t CPagerProtocol::ReceiveAnswer(uint8_t* out, uint32_t n) {
-  stream.Clear();
-  for (uint32_t i = 0; i < n; ++i) {
-    uint8_t byte = 0;
-    if (ReceiveByte(byte) != 0) {
-      lastError = kErrorComPort;
-      return kResultFail;
-    }
-    stream.Append(&byte, 1);
-  }
-  stream.Seek(0);
-  stream.Read(out, n);
-  return kResultOk;
-}
-
-int32_t CPagerProtocol::ReceiveOptionByte() {
-  if (!(frameFlags & kFlagOptionByte)) return kResultOk;
-  return ReceiveAnswer(&optionByte, 1);
-}
-
-int32_t CPagerProtocol::ReceiveInfoBlock() {
-  if (!(frameFlags & kFlagInfoBlock)) return kResultOk;
-  int32_t result = ReceiveAnswer(infoBlock, kInfoBlockLength);
-  if (result == kResultOk) infoLastByte = infoBlock[kInfoBlockLength - 1];
-  return result;
-}
-
-int32_t CPagerProtocol::ReceiveRecords() {
-  if (!(frameFlags & kFlagRecords)) return kResultOk;
-  uint8_t both[2 * kRecordLength];
-  int32_t result = ReceiveAnswer(both, sizeof both);
-  if (result != kResultOk) return result;
-  std::memcpy(firstRecord, both, kRecordLength);
-  std::memcpy(secondRecord, both + kRecordLength, kRecordLength);
-  return kResultOk;
-}
-
-int32_t CPagerProtocol::ReceiveStatus() {
-  int32_t result = ReceiveAnswer(&statusChar, 1);
-  if (result != kResultOk) return result;
-  if (statusChar == kStatusDisabled) {
-    lastError = kErrorPagerDisabled;
-    return kResultFalse;
-  }
-  statusOk = statusChar == kStatusOk ? 1 : 0;
-  return kResultOk;
-}
-
-int32_t CPagerProtocol::SendPassword() {
-  if ((frameFlags & kFlagNoPassword) || statusChar != kStatusPassword) return kResultOk;
-  // The bytes go out as they stand, set by the client or not.
-  for (uint32_t i = 0; i < kRecordLength; ++i) {
-    if (SendByte(password[i]) != 0) {
-      lastError = kErrorComPort;
-      return kResultFail;
-    }
-  }
-  return kResultOk;
-}
-
-int32_t CPagerProtocol::ReceiveVerdict() {
-  if ((frameFlags & kFlagNoPassword) || frameCommand == kCommandEnterCommands) {
-    passwordReply = kNoReply;
-    return kResultOk;
-  }
-  // Read even when no password was asked for: under a transfer header the
-  // pager always sends one verdict.
-  uint8_t verdict = 0;
-  if (ReceiveByte(verdict) != 0) {
-    lastError = kErrorComPort;
-    return kResultFail;
-  }
-  if (verdict == kVerdictAccepted) {
-    passwordReply = kNoReply;
-    return kResultOk;
-  }
-  passwordReply = verdict;
-  lastError = kErrorWrongPassword;
-  return kResultFalse;
-}
-
-int32_t CPagerProtocol::RunTransaction() {
-  // The eight steps in order; a pause of 5 ms follows the header and the
-  // password step. Steps return only the three results, so every step runs
-  // once: a result other than kResultOk ends the transaction with it.
-  int32_t result = kResultOk;
-  for (int step = 0; step < 8; ++step) {
-    switch (step) {
-      case 0:
-        result = WakeUp();
-        break;
-      case 1:
-        result = SendHeader();
-        break;
-      case 2:
-        result = ReceiveOptionByte();
-        break;
-      case 3:
-        result = ReceiveInfoBlock();
-        break;
-      case 4:
-        result = ReceiveRecords();
-        break;
-      case 5:
-        result = ReceiveStatus();
-        break;
-      case 6:
-        result = SendPassword();
-        break;
-      default:
-        result = ReceiveVerdict();
-        break;
-    }
-    if (result != kResultOk) return result;
-    if (step == 1 || step == 6) Channel().Delay(kStepPauseMs);
-  }
-  return result;
-}
-
-int32_t CPagerProtocol::SendDataBlock() {
-  const uint32_t n = frameLength;
-  if (n > 0 && transferBuffer == nullptr) throw std::invalid_argument("null transfer buffer");
-  stream.Clear();
-  ResetChecksum();
-  stream.Append(transferBuffer, n);
-  AddToChecksum(transferBuffer, n);
-  stream.Append(&checksum, 1);
-  for (uint32_t i = 0; i <= n; ++i) {
-    if (SendByte(stream.Data()[i]) != 0) {
-      lastError = kErrorComPort;
-      return kResultFail;
-    }
-    if (i % kProgressInterval == 0 && progressSink != nullptr) {
-      // The data fills the first quarter of the write's progress. An empty
-      // block (just its checksum byte) reports 0 rather than divide by zero.
-      int32_t percent = n > 0 ? static_cast<int32_t>((i * 100 / n) / 4) : 0;
-      progressSink->SetProgressPercent(percent);
-      Channel().Delay(kProgressPauseMs);
-    }
-  }
-  return kResultOk;
-}
-
-int32_t CPagerProtocol::ReceiveDataBlock() {
-  const uint32_t n = frameLength;
-  if (n > 0 && transferBuffer == nullptr) throw std::invalid_argument("null transfer buffer");
-  stream.Clear();
-  for (uint32_t i = 0; i < n; ++i) {
-    uint8_t byte = 0;
-    if (ReceiveByte(byte) != 0) {
-      lastError = kErrorComPort;
-      return kResultFail;
-    }
-    if (i % kProgressInterval == 0 && progressSink != nullptr) {
-      progressSink->SetProgressPercent(static_cast<int32_t>(i * 100 / n));
-      Channel().Delay(kProgressPauseMs);
-    }
-    stream.Append(&byte, 1);
-  }
-  // The client buffer is written only once the whole block has arrived.
-  stream.Seek(0);
-  stream.Read(transferBuffer, n);
-  return kResultOk;
-}
-
 // ---------------------------------------------------------------- memory operations
 
-void CPagerProtocol::SetFrame(uint8_t flags, uint8_t command, uint16_t param1, uint16_t length) {
+StepResult CPagerProtocol::RunFramed(uint8_t flags, uint8_t command, uint16_t param1,
+                                     uint16_t length, const AfterTransaction& after) {
   frameFlags = flags;
   frameCommand = command;
   frameParam1 = param1;
   frameParam2 = 0;
   frameLength = length;
-}
-
-int32_t CPagerProtocol::RunFramed(Step first_after, Step second_after) {
-  if (OpenPort() != 0) {
-    lastError = kErrorCantOpenPort;
-    return kResultFail;
-  }
-  int32_t result = RunTransaction();
-  if (result == kResultOk && first_after != nullptr) result = (this->*first_after)();
-  if (result == kResultOk && second_after != nullptr) result = (this->*second_after)();
-  if (ClosePort() != 0) {
-    lastError = kErrorCantClosePort;
-    return kResultFail;
-  }
-  return result;
+  FrameSteps steps(*this);
+  if (steps.OpenPort() != 0) return Failed(kErrorCantOpenPort);
+  StepResult outcome = steps.RunTransaction();
+  if (outcome.Ok() && after) outcome = after(steps);
+  if (steps.ClosePort() != 0) return Failed(kErrorCantClosePort);
+  return outcome;
 }
 
 int32_t CPagerProtocol::DoIdentify() {
-  SetFrame(kFlagsIdentify, kCommandRead, 0, 0);
-  return RunFramed(nullptr, nullptr);
+  return Record(RunFramed(kFlagsIdentify, kCommandRead, 0, 0, nullptr));
 }
 
 int32_t CPagerProtocol::DoReadMemory(uint16_t address, uint8_t* buffer, uint16_t length) {
   // A missing buffer is refused before anything goes on the wire.
   if (length > 0 && buffer == nullptr) throw std::invalid_argument("null read buffer");
-  SetFrame(kFlagsTransfer, kCommandRead, address, length);
   transferBuffer = buffer;
-  return RunFramed(&CPagerProtocol::ReceiveDataBlock, nullptr);
+  return Record(RunFramed(kFlagsTransfer, kCommandRead, address, length,
+                          [](FrameSteps& steps) { return steps.ReceiveDataBlock(); }));
 }
 
 int32_t CPagerProtocol::DoWriteMemory(uint16_t address, const uint8_t* data, uint16_t length) {
   if (length > 0 && data == nullptr) throw std::invalid_argument("null write data");
-  SetFrame(kFlagsTransfer, kCommandWrite, address, length);
   transferBuffer = const_cast<uint8_t*>(data);  // only read from by a write
-  return RunFramed(&CPagerProtocol::SendDataBlock, &CPagerProtocol::WaitWriteDone);
+  return Record(
+      RunFramed(kFlagsTransfer, kCommandWrite, address, length, [this](FrameSteps& steps) {
+        StepResult block = steps.SendDataBlock();
+        if (!block.Ok()) return block;
+        return WaitWriteDone(steps);
+      }));
 }
 
 int32_t CPagerProtocol::DoActivate() {
-  SetFrame(kFlagsTransfer, kCommandActivate, 0, 0);
-  return RunFramed(&CPagerProtocol::WaitActivateDone, nullptr);
+  return Record(RunFramed(kFlagsTransfer, kCommandActivate, 0, 0,
+                          [this](FrameSteps& steps) { return WaitActivateDone(steps); }));
 }
 
-int32_t CPagerProtocol::WaitWriteDone() {
+StepResult CPagerProtocol::WaitWriteDone(FrameSteps& steps) {
   CSerialChannel& ch = Channel();
   const uint32_t saved = ch.SetTimeout(kWriteAckTimeoutMs);
   uint8_t ack = 0;
-  if (ReceiveByte(ack) != 0 || ack != kAcknowledge) {
+  if (steps.ReceiveByte(ack) != 0 || ack != kAcknowledge) {
     ch.SetTimeout(saved);
-    lastError = kErrorSendingData;
-    return kResultFail;
+    return Failed(kErrorSendingData);
   }
   // The pager stores the block meanwhile: about 4.9 ms per byte in all,
   // spread over 50 steps that carry progress from 45 to 94 percent.
@@ -416,113 +141,96 @@ int32_t CPagerProtocol::WaitWriteDone() {
     if (progressSink != nullptr) progressSink->SetProgressPercent(percent);
     ch.Delay(pause);
   }
-  ack = 0;
-  if (ReceiveByte(ack) != 0 || ack != kAcknowledge) {
+  uint8_t second_ack = 0;
+  if (steps.ReceiveByte(second_ack) != 0 || second_ack != kAcknowledge) {
     ch.SetTimeout(saved);
-    lastError = kErrorSendingData;
-    return kResultFail;
+    return Failed(kErrorSendingData);
   }
   ch.SetTimeout(saved);
   ch.Delay(kWriteSettleMs);
-  return kResultOk;
+  return kStepOk;
 }
 
-int32_t CPagerProtocol::WaitActivateDone() {
+StepResult CPagerProtocol::WaitActivateDone(FrameSteps& steps) {
   CSerialChannel& ch = Channel();
   const uint32_t saved = ch.SetTimeout(kActivateTimeoutMs);
-  uint8_t ack = 0;
-  if (ReceiveByte(ack) != 0 || ack != kAcknowledge) {
+  uint8_t activated = 0;
+  if (steps.ReceiveByte(activated) != 0 || activated != kAcknowledge) {
     ch.SetTimeout(saved);
-    lastError = kErrorSendingData;
-    return kResultFail;
+    return Failed(kErrorSendingData);
   }
   ch.SetTimeout(saved);
-  return Reidentify();
-}
-
-int32_t CPagerProtocol::Reidentify() {
-  // A complete operation of its own inside the activation: its OpenPort finds
-  // the port open (a no-op) and its ClosePort closes it, so the activation's
-  // own ClosePort then finds it closed.
-  SetFrame(kFlagsReidentify, kCommandRead, 0, 0);
-  return RunFramed(nullptr, nullptr);
+  // The re-identification is a complete operation of its own inside the
+  // activation: its OpenPort finds the port open (a no-op) and its ClosePort
+  // closes it, so the activation's own ClosePort then finds it closed.
+  return RunFramed(kFlagsReidentify, kCommandRead, 0, 0, nullptr);
 }
 
 // ---------------------------------------------------------------- command mode
 
-int32_t CPagerProtocol::WaitCommandAck() {
-  CSerialChannel& ch = Channel();
-  const uint32_t saved = ch.SetTimeout(kCommandAckTimeoutMs);
-  uint8_t ack = 0;
-  int32_t received = ReceiveByte(ack);
-  ch.SetTimeout(saved);
-  if (received == 0 && ack == kCommandAcknowledge) return kResultOk;
-  lastError = kErrorSendingData;
-  return kResultFail;
+StepResult CPagerProtocol::BeginCommands() {
+  frameFlags = kFlagsCommandMode;
+  frameCommand = kCommandEnterCommands;
+  frameParam1 = 0;
+  frameParam2 = 0;
+  frameLength = 0;
+  FrameSteps steps(*this);
+  if (steps.OpenPort() != 0) return Failed(kErrorCantOpenPort);
+  // No pause after the header and no answer but the '.'. The port stays open
+  // whatever the outcome, for the commands that follow.
+  if (StepResult wake = steps.WakeUp(); !wake.Ok()) return wake;
+  if (StepResult header = steps.SendHeader(); !header.Ok()) return header;
+  return steps.WaitCommandAck();
 }
 
 int32_t CPagerProtocol::DoBeginCommands() {
-  SetFrame(kFlagsCommandMode, kCommandEnterCommands, 0, 0);
-  if (OpenPort() != 0) {
-    lastError = kErrorCantOpenPort;
-    return kResultFail;
-  }
-  // No pause after the header and no answer but the '.'. The port stays open
-  // whatever the outcome, for the commands that follow.
-  int32_t result = WakeUp();
-  if (result == kResultOk) result = SendHeader();
-  if (result == kResultOk) result = WaitCommandAck();
-  return result;
+  return Record(BeginCommands());
 }
 
-int32_t CPagerProtocol::SendSingleCommand(uint8_t code) {
-  if (SendByte(code) != 0) {
-    lastError = kErrorComPort;
-    return kResultFail;
-  }
-  return WaitCommandAck();
+StepResult CPagerProtocol::SendSingleCommand(uint8_t code) {
+  FrameSteps steps(*this);
+  if (steps.SendByte(code) != 0) return Failed(kErrorComPort);
+  return steps.WaitCommandAck();
 }
 
 int32_t CPagerProtocol::DoSendCommand13() {
-  return SendSingleCommand(kCommand13);
+  return Record(SendSingleCommand(kCommand13));
 }
 
 int32_t CPagerProtocol::DoSendCommandFF() {
-  return SendSingleCommand(kCommandFF);
+  return Record(SendSingleCommand(kCommandFF));
 }
 
 int32_t CPagerProtocol::DoSendCommandFFRepeat() {
-  return SendSingleCommand(kCommandFF);
+  return Record(SendSingleCommand(kCommandFF));
 }
 
 int32_t CPagerProtocol::DoSendBytePair(int32_t first, int32_t second) {
-  int32_t result = SendSingleCommand(static_cast<uint8_t>(first));
-  if (result != kResultOk) return result;
-  return SendSingleCommand(static_cast<uint8_t>(second));
+  StepResult first_answer = SendSingleCommand(static_cast<uint8_t>(first));
+  if (!first_answer.Ok()) return Record(first_answer);
+  return Record(SendSingleCommand(static_cast<uint8_t>(second)));
 }
 
-int32_t CPagerProtocol::SendParameterCommand(uint8_t code, const uint8_t* block, uint16_t length) {
-  if (SendByte(code) != 0) {
-    lastError = kErrorComPort;
-    return kResultFail;
-  }
+StepResult CPagerProtocol::SendParameterCommand(uint8_t code, const uint8_t* block,
+                                                uint16_t length) {
+  FrameSteps steps(*this);
+  if (steps.SendByte(code) != 0) return Failed(kErrorComPort);
   // The block and its checksum follow the command byte at once.
   std::memcpy(paramBlock, block, length);
   frameLength = length;
   transferBuffer = paramBlock;
-  int32_t result = SendDataBlock();
-  if (result != kResultOk) return result;
-  return WaitCommandAck();
+  StepResult sent = steps.SendDataBlock();
+  if (!sent.Ok()) return sent;
+  return steps.WaitCommandAck();
 }
 
 // Parameter blocks: 0x42, 0x40 and 0x46 carry little-endian numbers; 0xAE
 // carries the address as two big-endian halves, low half first, then a
 // big-endian value.
 int32_t CPagerProtocol::DoSendCommand42(int32_t value) {
-  const uint32_t a = static_cast<uint32_t>(value);
-  const uint8_t block[4] = {static_cast<uint8_t>(a), static_cast<uint8_t>(a >> 8),
-                            static_cast<uint8_t>(a >> 16), static_cast<uint8_t>(a >> 24)};
-  return SendParameterCommand(kCommand42, block, 4);
+  uint8_t block[4];
+  PutLittleEndian(block, static_cast<uint32_t>(value));
+  return Record(SendParameterCommand(kCommand42, block, 4));
 }
 
 int32_t CPagerProtocol::DoSendCommandAE(int32_t address, uint16_t value) {
@@ -530,73 +238,48 @@ int32_t CPagerProtocol::DoSendCommandAE(int32_t address, uint16_t value) {
   const uint8_t block[6] = {static_cast<uint8_t>(a >> 8),     static_cast<uint8_t>(a),
                             static_cast<uint8_t>(a >> 24),    static_cast<uint8_t>(a >> 16),
                             static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
-  return SendParameterCommand(kCommandAE, block, 6);
+  return Record(SendParameterCommand(kCommandAE, block, 6));
 }
 
 int32_t CPagerProtocol::DoSendCommand40(int32_t address, uint16_t value) {
-  const uint32_t a = static_cast<uint32_t>(address);
-  const uint8_t block[6] = {static_cast<uint8_t>(a),       static_cast<uint8_t>(a >> 8),
-                            static_cast<uint8_t>(a >> 16), static_cast<uint8_t>(a >> 24),
-                            static_cast<uint8_t>(value),   static_cast<uint8_t>(value >> 8)};
-  return SendParameterCommand(kCommand40, block, 6);
+  uint8_t block[6];
+  PutLittleEndian(block, static_cast<uint32_t>(address));
+  block[4] = static_cast<uint8_t>(value);
+  block[5] = static_cast<uint8_t>(value >> 8);
+  return Record(SendParameterCommand(kCommand40, block, 6));
 }
 
 int32_t CPagerProtocol::DoSendCommand46(int32_t address, int32_t count) {
-  const uint32_t a = static_cast<uint32_t>(address);
-  const uint32_t b = static_cast<uint32_t>(count);
-  const uint8_t block[8] = {static_cast<uint8_t>(a),       static_cast<uint8_t>(a >> 8),
-                            static_cast<uint8_t>(a >> 16), static_cast<uint8_t>(a >> 24),
-                            static_cast<uint8_t>(b),       static_cast<uint8_t>(b >> 8),
-                            static_cast<uint8_t>(b >> 16), static_cast<uint8_t>(b >> 24)};
-  return SendParameterCommand(kCommand46, block, 8);
+  uint8_t block[8];
+  PutLittleEndian(block, static_cast<uint32_t>(address));
+  PutLittleEndian(block + 4, static_cast<uint32_t>(count));
+  return Record(SendParameterCommand(kCommand46, block, 8));
+}
+
+StepResult CPagerProtocol::EndCommands() {
+  FrameSteps steps(*this);
+  if (steps.SendByte(kCommandLeave) != 0) return Failed(kErrorComPort);  // the port stays open
+  StepResult left = steps.WaitCommandAck();
+  (void)steps.ClosePort();  // closed whatever the answer; a close failure is not reported here
+  return left;
 }
 
 int32_t CPagerProtocol::DoEndCommands() {
-  if (SendByte(kCommandLeave) != 0) {
-    lastError = kErrorComPort;
-    return kResultFail;  // the port stays open
-  }
-  int32_t result = WaitCommandAck();
-  (void)ClosePort();  // closed whatever the answer; a close failure is not reported here
-  return result;
+  return Record(EndCommands());
 }
 
-int32_t CPagerProtocol::SendProbe() {
-  CSerialChannel& ch = Channel();
-  stream.Clear();
-  stream.Append(&kProbeByte, 1);
-  if (SendByte(kProbeByte) != 0) {
-    lastError = kErrorSendingData;
-    return kResultFalse;
-  }
-  ch.Delay(kProbePauseMs);
-  uint8_t answer = 0;
-  if (ReceiveByte(answer) != 0) {
-    lastError = kErrorSendingData;
-    return kResultFalse;
-  }
-  // A '.' back is the pager acknowledging the probe, as it acknowledges every
-  // command: that is success (kResultOk, `lastError` untouched). Any other
-  // byte is a failed probe: error 14 and kResultFalse, which callers that only
-  // test for failure still take as success, as they always have.
-  if (answer == kCommandAcknowledge) return kResultOk;
-  lastError = kErrorSendingData;
-  return kResultFalse;
+StepResult CPagerProtocol::ProbeAndClose() {
+  // A port left open by command mode counts as opened; closing it below ends
+  // command mode.
+  FrameSteps steps(*this);
+  if (steps.OpenPort() != 0) return Failed(kErrorCantOpenPort);
+  StepResult probe = steps.SendProbe();
+  if (steps.ClosePort() != 0) return Failed(kErrorCantClosePort);
+  return probe;
 }
 
 int32_t CPagerProtocol::DoSendCommand0B() {
-  // A port left open by command mode counts as opened; closing it below ends
-  // command mode.
-  if (OpenPort() != 0) {
-    lastError = kErrorCantOpenPort;
-    return kResultFail;
-  }
-  int32_t result = SendProbe();
-  if (ClosePort() != 0) {
-    lastError = kErrorCantClosePort;
-    return kResultFail;
-  }
-  return result;
+  return Record(ProbeAndClose());
 }
 
 }  // namespace tarn

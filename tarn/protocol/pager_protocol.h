@@ -10,14 +10,24 @@
 //
 // All protocol state lives in plain public fields so that the component
 // object built on this class (which derives from it) reads and writes them
-// directly. The class includes no COM header: results are the plain 32-bit
-// values kResultOk / kResultFalse / kResultFail.
+// directly. The fields come in groups, each a small struct the class derives
+// from, so the names stay those of the object: the next header (FrameFields),
+// what the pager answered (PagerAnswers), the download password
+// (PasswordFields) and the data phase (DataPhaseFields). The class includes
+// no COM header: results are the plain 32-bit values kResultOk / kResultFalse
+// / kResultFail.
 //
-// Results and errors. Every step and operation returns kResultOk,
-// kResultFalse (the pager answered but refused, or the command-mode probe
-// failed) or kResultFail, and unless it returns kResultOk it leaves an error
-// index (tarn/protocol/error_table.h) in `lastError`. Indexes are never reset
-// by success.
+// The steps of an exchange (wake-up, header, answers, password, verdict,
+// data blocks, byte primitives) are FrameSteps (frame_steps.h), which works
+// on this object's fields; this class holds the state and the operations.
+//
+// Results and errors. A step ends with a StepResult: kResultOk, kResultFalse
+// (the pager answered but refused, or the command-mode probe failed) or
+// kResultFail, together with the error index (tarn/protocol/error_table.h)
+// that goes with anything but kResultOk. Steps never touch `lastError`: each
+// operation hands its outcome to Record, the one place that stores an index
+// in `lastError` and turns the outcome into the operation's plain result.
+// Indexes are never reset by success.
 //
 // Exceptions. GeneralException from the channel is caught in OpenPort,
 // ClosePort, SendByte and ReceiveByte only, and turned into a channel code.
@@ -39,11 +49,13 @@
 #define TARN_PROTOCOL_PAGER_PROTOCOL_H
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 
 #include "tarn/channel/serial_channel.h"
 #include "tarn/protocol/byte_stream.h"
 #include "tarn/protocol/error_table.h"
+#include "tarn/protocol/wire.h"
 
 namespace tarn {
 
@@ -51,6 +63,23 @@ namespace tarn {
 inline constexpr int32_t kResultOk = 0;
 inline constexpr int32_t kResultFalse = 1;
 inline constexpr int32_t kResultFail = static_cast<int32_t>(0x80004005u);
+
+// How a step or an operation ended: its result and, unless that is
+// kResultOk, the error index that `lastError` takes.
+struct StepResult {
+  int32_t result = kResultOk;
+  int32_t error = kErrorOk;
+  bool Ok() const { return result == kResultOk; }
+};
+inline constexpr StepResult kStepOk{};
+// The exchange failed (no answer, unexpected answer, port failure).
+constexpr StepResult Failed(int32_t error) {
+  return {kResultFail, error};
+}
+// The pager answered but refused, or the command-mode probe failed.
+constexpr StepResult Refused(int32_t error) {
+  return {kResultFalse, error};
+}
 
 // Receives progress percentages during data blocks and write pacing. The
 // server adapts the client's progress indicator to it; null means no progress
@@ -69,7 +98,51 @@ class NoChannelError : public std::logic_error {
   NoChannelError() : std::logic_error("no serial channel") {}
 };
 
-class CPagerProtocol {
+// The next header; the operation that runs a transaction fills it first.
+struct FrameFields {
+  uint8_t frameFlags = 0;
+  uint8_t frameCommand = 0;
+  uint16_t frameParam1 = 0;  // the memory address of a read or write
+  uint16_t frameParam2 = 0;  // always 0 here
+  uint16_t frameLength = 0;  // bytes in the data phase
+};
+
+// What the pager told about itself in its answers.
+struct PagerAnswers {
+  uint8_t pagerType = 0;  // the last wake-up's answer, 0 after an unsupported one
+  uint8_t optionByte = 0;
+  uint8_t infoBlock[wire::kInfoBlockLength] = {};
+  uint8_t infoLastByte = 0;  // infoBlock byte 15, copied each time the block arrives
+  uint8_t firstRecord[wire::kRecordLength] = {};
+  uint8_t secondRecord[wire::kRecordLength] = {};
+  uint8_t statusChar = 0;
+  int32_t statusOk = 0;  // 1 if the last status that was not 'D' was 'O'
+};
+
+// The download password and the pager's verdict on it.
+struct PasswordFields {
+  uint8_t password[wire::kRecordLength] = {};  // sent as it stands, set or not
+  int32_t passwordGiven = 0;                   // no operation reads it
+  uint8_t passwordReply = wire::kNoReply;
+};
+
+// The data phase of a transaction and of a command-mode parameter block.
+struct DataPhaseFields {
+  // Destination of a read or source of a write; client memory, not owned.
+  // A write never stores through it (its const is dropped only to share the
+  // one field).
+  uint8_t* transferBuffer = nullptr;
+  uint8_t checksum = 0;
+  uint8_t paramBlock[8] = {};
+  ProgressSink* progressSink = nullptr;
+};
+
+class FrameSteps;
+
+class CPagerProtocol : public FrameFields,
+                       public PagerAnswers,
+                       public PasswordFields,
+                       public DataPhaseFields {
  public:
   // The operation deadline has passed. Nothing in the protocol catches it.
   class CTarnTimeout {};
@@ -77,58 +150,6 @@ class CPagerProtocol {
   // Current UTC time in 100 ns units since 1 January 1601.
   using UtcClock = uint64_t (*)(void* context);
   static uint64_t SystemUtcTicks(void* context);
-
-  // ---- constants
-  static constexpr uint8_t kWakeByte = 0xAA;
-  static constexpr uint8_t kSupportedPagerType = 0x8B;
-  static constexpr uint32_t kRecordLength = 10;  // also the password length
-  static constexpr uint32_t kInfoBlockLength = 16;
-  static constexpr uint8_t kStatusDisabled = 0x44;  // 'D'
-  static constexpr uint8_t kStatusOk = 0x4F;        // 'O'
-  static constexpr uint8_t kStatusPassword = 0x59;  // 'Y'
-  static constexpr uint8_t kVerdictAccepted = 0xBB;
-  static constexpr uint8_t kAcknowledge = 0x06;
-  static constexpr uint8_t kCommandAcknowledge = 0x2E;  // '.'
-  static constexpr uint8_t kProbeByte = 0x0B;
-  static constexpr uint8_t kNoReply = 0xFF;  // `passwordReply` after an accepted or skipped verdict
-
-  static constexpr uint8_t kCommandRead = 1;  // also identify
-  static constexpr uint8_t kCommandWrite = 2;
-  static constexpr uint8_t kCommandEnterCommands = 9;
-  static constexpr uint8_t kCommandActivate = 12;
-
-  static constexpr uint8_t kFlagAlways = 0x80;
-  static constexpr uint8_t kFlagOptionByte = 0x20;
-  static constexpr uint8_t kFlagInfoBlock = 0x04;
-  static constexpr uint8_t kFlagRecords = 0x02;
-  static constexpr uint8_t kFlagNoPassword = 0x01;
-  static constexpr uint8_t kFlagsIdentify = 0x87;
-  static constexpr uint8_t kFlagsTransfer = 0x86;  // read, write, activate
-  static constexpr uint8_t kFlagsReidentify = 0x9F;
-  static constexpr uint8_t kFlagsCommandMode = 0x80;
-
-  // Command-mode bytes.
-  static constexpr uint8_t kCommand13 = 0x13;
-  static constexpr uint8_t kCommandFF = 0xFF;
-  static constexpr uint8_t kCommand42 = 0x42;
-  static constexpr uint8_t kCommandAE = 0xAE;
-  static constexpr uint8_t kCommand40 = 0x40;
-  static constexpr uint8_t kCommand46 = 0x46;
-  static constexpr uint8_t kCommandLeave = 0x12;
-
-  // Timeouts and pauses, milliseconds.
-  static constexpr uint32_t kWakeTimeoutMs = 100;
-  static constexpr uint32_t kWakeAttempts = 10;
-  static constexpr uint32_t kWakePauseMs = 100;
-  static constexpr uint32_t kTransactionTimeoutMs = 2000;
-  static constexpr uint32_t kStepPauseMs = 5;
-  static constexpr uint32_t kProgressPauseMs = 200;
-  static constexpr uint32_t kProgressInterval = 512;  // bytes between progress reports
-  static constexpr uint32_t kWriteAckTimeoutMs = 60000;
-  static constexpr uint32_t kWriteSettleMs = 3000;
-  static constexpr uint32_t kActivateTimeoutMs = 120000;
-  static constexpr uint32_t kCommandAckTimeoutMs = 5000;
-  static constexpr uint32_t kProbePauseMs = 2000;
 
   static constexpr uint32_t kNoDeadlineMs = 0xFFFFFFFF;
   static constexpr uint64_t kNoDeadline = 0x7FFFFFFFFFFFFFFFull;  // high 0x7FFFFFFF, low 0xFFFFFFFF
@@ -158,40 +179,13 @@ class CPagerProtocol {
   void ClearPassword();                         // passwordGiven = 0; the bytes stay
   void CopyInfoId(uint8_t* out6) const;         // infoBlock bytes 9 to 14
 
-  // ---- byte primitives: 0 or the caught channel code (never 0 on failure)
-  int32_t OpenPort();
-  int32_t ClosePort();
-  int32_t SendByte(uint8_t byte);
-  int32_t ReceiveByte(uint8_t& byte);  // byte untouched on failure
-  void ResetChecksum() { checksum = 0; }
-  void AddToChecksum(const uint8_t* data, uint32_t n);
-
-  // ---- transaction steps
-  int32_t WakeUp();
-  int32_t SendHeader();
-  int32_t ReceiveOptionByte();
-  int32_t ReceiveInfoBlock();
-  int32_t ReceiveRecords();
-  int32_t ReceiveStatus();
-  int32_t SendPassword();
-  int32_t ReceiveVerdict();
-  // Wake-up, header and answers; neither opens nor closes the port.
-  int32_t RunTransaction();
-  // The data phase for `frameLength` bytes at `transferBuffer`.
-  int32_t SendDataBlock();
-  int32_t ReceiveDataBlock();
-
   // ---- memory operations (open the port, transaction, data phase, close)
   int32_t DoIdentify();
   int32_t DoReadMemory(uint16_t address, uint8_t* buffer, uint16_t length);
   int32_t DoWriteMemory(uint16_t address, const uint8_t* data, uint16_t length);
   int32_t DoActivate();
-  int32_t WaitWriteDone();
-  int32_t WaitActivateDone();
-  int32_t Reidentify();
 
   // ---- command mode
-  int32_t WaitCommandAck();
   int32_t DoBeginCommands();
   int32_t DoSendCommand13();
   int32_t DoSendCommandFF();
@@ -203,52 +197,39 @@ class CPagerProtocol {
   int32_t DoSendCommand46(int32_t address, int32_t count);
   int32_t DoEndCommands();
   int32_t DoSendCommand0B();
-  int32_t SendProbe();
 
-  // ---- state (names shared with the component object)
+  // ---- the line and the outcome (names shared with the component object)
   CSerialChannel* channel = nullptr;
   uint64_t deadline = kNoDeadline;
-  CByteStream stream;
+  CByteStream stream;  // the one work buffer, cleared by every step that uses it
   int32_t lastError = kErrorOk;
-  uint8_t checksum = 0;
-  uint8_t pagerType = 0;
-  uint8_t frameFlags = 0;
-  uint8_t frameCommand = 0;
-  uint16_t frameParam1 = 0;
-  uint16_t frameParam2 = 0;
-  uint16_t frameLength = 0;
-  uint8_t optionByte = 0;
-  uint8_t infoBlock[kInfoBlockLength] = {};
-  uint8_t firstRecord[kRecordLength] = {};
-  uint8_t secondRecord[kRecordLength] = {};
-  uint8_t statusChar = 0;
-  uint8_t password[kRecordLength] = {};
-  int32_t passwordGiven = 0;  // no operation reads it
-  ProgressSink* progressSink = nullptr;
-  int32_t statusOk = 0;
-  // Destination of a read or source of a write; client memory, not owned.
-  // A write never stores through it (its const is dropped only to share the
-  // one field).
-  uint8_t* transferBuffer = nullptr;
-  uint8_t paramBlock[8] = {};
-  uint8_t passwordReply = kNoReply;
-  uint8_t infoLastByte = 0;
 
  protected:
   // The channel, or NoChannelError.
   CSerialChannel& Channel();
+  // The one place that stores an error index: `lastError` takes the
+  // outcome's index unless it succeeded; returns the outcome's result.
+  int32_t Record(StepResult outcome);
 
  private:
-  using Step = int32_t (CPagerProtocol::*)();
-  // Fills the header fields.
-  void SetFrame(uint8_t flags, uint8_t command, uint16_t param1, uint16_t length);
-  // Opens the port, runs the transaction and then `after` (up to two steps)
-  // while everything succeeds, closes the port.
-  int32_t RunFramed(Step first_after, Step second_after);
-  // Receives n answer bytes through the stream into `out` (untouched on failure).
-  int32_t ReceiveAnswer(uint8_t* out, uint32_t n);
-  int32_t SendSingleCommand(uint8_t code);
-  int32_t SendParameterCommand(uint8_t code, const uint8_t* block, uint16_t length);
+  friend class FrameSteps;
+  // What follows the transaction of a framed operation, run only after it
+  // succeeded.
+  using AfterTransaction = std::function<StepResult(FrameSteps&)>;
+
+  // Fills the header fields, opens the port, runs the transaction and then
+  // `after` (if any) while everything succeeds, closes the port.
+  StepResult RunFramed(uint8_t flags, uint8_t command, uint16_t param1, uint16_t length,
+                       const AfterTransaction& after);
+  StepResult WaitWriteDone(FrameSteps& steps);
+  StepResult WaitActivateDone(FrameSteps& steps);
+  StepResult BeginCommands();
+  StepResult SendSingleCommand(uint8_t code);
+  StepResult SendParameterCommand(uint8_t code, const uint8_t* block, uint16_t length);
+  StepResult EndCommands();
+  // Opens the port (a no-op when command mode left it open), probes, closes.
+  StepResult ProbeAndClose();
+
   UtcClock clock_ = &SystemUtcTicks;
   void* clockContext_ = nullptr;
 };

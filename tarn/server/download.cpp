@@ -45,7 +45,7 @@ fw::CCmdTarget* CDownload::Create() {
 CDownload::CDownload() : moduleState_(fw::ThisModuleState()) {
   SetDeadline(kNoDeadlineMs);
   channel = CreateChannel();
-  if (channel == nullptr) lastError = kErrorCantInitialize;
+  if (channel == nullptr) Record(Failed(kErrorCantInitialize));
 }
 
 CDownload::~CDownload() {
@@ -76,15 +76,15 @@ HRESULT CDownload::Guarded(Body&& body) {
   try {
     return body();
   } catch (const CTarnTimeout&) {
-    lastError = kErrorUnhandledTimeout;
+    Record(Failed(kErrorUnhandledTimeout));
   } catch (const ThreadCancelUnwind&) {
     // The calling thread is being cancelled: the unwind must go on to the
     // thread's end, and the port must not stay held by a thread that is gone.
-    lastError = kErrorUnhandledException;
+    Record(Failed(kErrorUnhandledException));
     ReleasePortQuietly();
     throw;
   } catch (...) {
-    lastError = kErrorUnhandledException;
+    Record(Failed(kErrorUnhandledException));
   }
   return E_FAIL;
 }
@@ -194,8 +194,7 @@ HRESULT CDownload::SetPortSettings(LONG* result, const char* settings) {
     try {
       Channel().SetSettings(settings);
     } catch (const GeneralException&) {
-      lastError = kErrorComPort;
-      r = E_FAIL;
+      r = Record(Failed(kErrorComPort));
     }
     *result = r;
     return S_OK;
@@ -234,7 +233,7 @@ HRESULT CDownload::GetInfoByte1(BYTE* byte1) {
 
 HRESULT CDownload::ResetPasswordReply() {
   return Guarded([&]() -> HRESULT {
-    passwordReply = kNoReply;
+    passwordReply = wire::kNoReply;
     return S_OK;
   });
 }

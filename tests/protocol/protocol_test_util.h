@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tarn/protocol/frame_steps.h"
 #include "tarn/protocol/pager_protocol.h"
 #include "tools/pagersim/sim_link.h"
 
@@ -77,6 +78,7 @@ struct Bench {
   }
   pagersim::SimLink link;
   CPagerProtocol proto{&link};
+  tarn::FrameSteps steps{proto};  // single steps on proto's fields
   RecordingSink sink;
 };
 

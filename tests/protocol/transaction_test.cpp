@@ -14,7 +14,7 @@ TEST(WakeUp, AnsweredAtTheFirstAttempt) {
   b.link.Open();
   b.link.ClearCalls();
   ASSERT_TRUE(b.link.IsEchoCancel());
-  EXPECT_EQ(b.proto.WakeUp(), kResultOk);
+  EXPECT_EQ(b.steps.WakeUp().result, kResultOk);
   EXPECT_EQ(b.link.Trace(), kWake);
   EXPECT_EQ(b.proto.pagerType, 0x8B);
   EXPECT_FALSE(b.link.IsEchoCancel());
@@ -26,7 +26,7 @@ TEST(WakeUp, EchoedWakeByteIsSkippedAndTheAnswerTakenLater) {
   config.faults.push_back({Step::WakeAnswer, FaultKind::Echo, 0, 1});
   Bench b(config);
   b.OpenForSteps();
-  EXPECT_EQ(b.proto.WakeUp(), kResultOk);
+  EXPECT_EQ(b.steps.WakeUp().result, kResultOk);
   EXPECT_EQ(b.link.Trace(),
             "PurgeInput PurgeOutput SetTimeout(100) SetEchoCancel(0) "
             "W:AA Delay(100) R:AA W:AA Delay(100) R:8B Delay(100) SetTimeout(2000)");
@@ -38,7 +38,7 @@ TEST(WakeUp, PagerThatSleepsThroughSomeWakeBytes) {
   config.ignoreWakes = 3;
   Bench b(config);
   b.OpenForSteps();
-  EXPECT_EQ(b.proto.WakeUp(), kResultOk);
+  EXPECT_EQ(b.steps.WakeUp().result, kResultOk);
   EXPECT_EQ(b.link.Trace(), Join({"PurgeInput PurgeOutput SetTimeout(100) SetEchoCancel(0)",
                                   Repeat("W:AA Delay(100) R!7", 3),
                                   "W:AA Delay(100) R:8B Delay(100)", "SetTimeout(2000)"}));
@@ -105,12 +105,12 @@ TEST(Header, FieldsGoOutMostSignificantByteFirst) {
   b.proto.frameParam1 = 0x1234;
   b.proto.frameParam2 = 0;
   b.proto.frameLength = 0x0100;
-  EXPECT_EQ(b.proto.SendHeader(), kResultOk);
+  EXPECT_EQ(b.steps.SendHeader().result, kResultOk);
   EXPECT_EQ(b.link.Written(), (Bytes{0x86, 0x01, 0x12, 0x34, 0x00, 0x00, 0x01, 0x00}));
   b.link.ClearCalls();
   b.proto.frameParam2 = 0xA1B2;
   b.proto.frameLength = 0xFFEE;
-  EXPECT_EQ(b.proto.SendHeader(), kResultOk);
+  EXPECT_EQ(b.steps.SendHeader().result, kResultOk);
   EXPECT_EQ(b.link.Written(), (Bytes{0x86, 0x01, 0x12, 0x34, 0xA1, 0xB2, 0xFF, 0xEE}));
 }
 
@@ -142,15 +142,15 @@ TEST(Answers, OptionByteOnlyUnderItsFlag) {
   config.optionByte = 0x5A;
   Bench b(config);
   b.link.Open();
-  ASSERT_EQ(b.proto.WakeUp(), kResultOk);
+  ASSERT_EQ(b.steps.WakeUp().result, kResultOk);
   b.proto.frameFlags = 0xA1;  // option byte, status, no password exchange
   b.proto.frameCommand = 1;
-  ASSERT_EQ(b.proto.SendHeader(), kResultOk);
+  ASSERT_EQ(b.steps.SendHeader().result, kResultOk);
   b.link.ClearCalls();
-  EXPECT_EQ(b.proto.ReceiveOptionByte(), kResultOk);
-  EXPECT_EQ(b.proto.ReceiveInfoBlock(), kResultOk);
-  EXPECT_EQ(b.proto.ReceiveRecords(), kResultOk);
-  EXPECT_EQ(b.proto.ReceiveStatus(), kResultOk);
+  EXPECT_EQ(b.steps.ReceiveOptionByte().result, kResultOk);
+  EXPECT_EQ(b.steps.ReceiveInfoBlock().result, kResultOk);
+  EXPECT_EQ(b.steps.ReceiveRecords().result, kResultOk);
+  EXPECT_EQ(b.steps.ReceiveStatus().result, kResultOk);
   EXPECT_EQ(b.link.Trace(), "R:5A R:4F");
   EXPECT_EQ(b.proto.optionByte, 0x5A);
   EXPECT_EQ(b.proto.statusChar, 'O');
@@ -260,7 +260,7 @@ TEST(Verdict, NoneReadUnderNoPasswordFlagOrCommandNine) {
     b.proto.frameFlags = flags;
     b.proto.frameCommand = command;
     b.proto.passwordReply = 0x15;
-    EXPECT_EQ(b.proto.ReceiveVerdict(), kResultOk);
+    EXPECT_EQ(b.steps.ReceiveVerdict().result, kResultOk);
     EXPECT_EQ(b.proto.passwordReply, 0xFF);
   }
   EXPECT_TRUE(b.link.Calls().empty());
@@ -274,12 +274,12 @@ TEST(DataBlock, ChecksumIsTheSumModulo256) {
   uint8_t data[] = {0x10, 0x20, 0x30};
   b.proto.transferBuffer = data;
   b.proto.frameLength = 3;
-  EXPECT_EQ(b.proto.SendDataBlock(), kResultOk);
+  EXPECT_EQ(b.steps.SendDataBlock().result, kResultOk);
   EXPECT_EQ(b.link.Written(), (Bytes{0x10, 0x20, 0x30, 0x60}));
   b.link.ClearCalls();
   uint8_t wraps[] = {0xFF, 0xFF, 0xF6};  // sum 0x1F4
   b.proto.transferBuffer = wraps;
-  EXPECT_EQ(b.proto.SendDataBlock(), kResultOk);
+  EXPECT_EQ(b.steps.SendDataBlock().result, kResultOk);
   EXPECT_EQ(b.link.Written(), (Bytes{0xFF, 0xFF, 0xF6, 0xF4}));
   EXPECT_EQ(b.proto.checksum, 0xF4);
 }
@@ -290,7 +290,7 @@ TEST(DataBlock, EmptyBlockWithProgressReportsZeroPercent) {
   b.proto.progressSink = &b.sink;
   b.proto.transferBuffer = nullptr;
   b.proto.frameLength = 0;
-  EXPECT_EQ(b.proto.SendDataBlock(), kResultOk);
+  EXPECT_EQ(b.steps.SendDataBlock().result, kResultOk);
   EXPECT_EQ(b.link.Trace(), "W:00 Delay(200)");
   EXPECT_EQ(b.sink.percents, std::vector<int32_t>{0});
 }
@@ -302,7 +302,7 @@ TEST(DataBlock, SendProgressFillsTheFirstQuarter) {
   b.proto.progressSink = &b.sink;
   b.proto.transferBuffer = data.data();
   b.proto.frameLength = 1024;
-  EXPECT_EQ(b.proto.SendDataBlock(), kResultOk);
+  EXPECT_EQ(b.steps.SendDataBlock().result, kResultOk);
   // After bytes 0 and 512, and after the checksum byte (index 1024).
   EXPECT_EQ(b.sink.percents, (std::vector<int32_t>{0, 12, 25}));
   const auto& calls = b.link.Calls();
@@ -364,8 +364,10 @@ TEST(DataBlock, FailedSendIsErrorEightAndStopsAtOnce) {
   b.proto.transferBuffer = data;
   b.proto.frameLength = 3;
   b.link.FailOn(CallKind::Write, tarn::kChannelWriteTimeout, 2);
-  EXPECT_EQ(b.proto.SendDataBlock(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 8);
+  const tarn::StepResult sent = b.steps.SendDataBlock();
+  EXPECT_EQ(sent.result, kResultFail);
+  EXPECT_EQ(sent.error, 8);
+  EXPECT_EQ(b.proto.lastError, 0);  // stored by the operation, not by the step
   EXPECT_EQ(b.link.Trace(), "W:01 W:02!8");
 }
 
