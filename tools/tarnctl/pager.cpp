@@ -15,23 +15,6 @@
 namespace tarnctl {
 namespace {
 
-// The reported codes of CDownload's error table.
-enum TarnCode : LONG {
-  kOk = 1,
-  kUnhandledException = 2,
-  kUnhandledTimeout = 3,
-  kCantOpen = 4,
-  kCantClose = 7,
-  kCantInitialize = 8,
-  kComPortError = 9,
-  kUnsupportedPager = 10,
-  kNoAnswer = 11,
-  kPagerDisabled = 12,
-  kWrongPassword = 13,
-  kPasswordRequired = 14,
-  kSendError = 16,
-};
-
 struct CodeAdvice {
   int exitCode;
   const char* hint;
@@ -39,33 +22,33 @@ struct CodeAdvice {
 
 CodeAdvice AdviceFor(LONG code) {
   switch (code) {
-    case kCantOpen:
+    case TARN_ERROR_CANT_OPEN_PORT:
       return {kExitPort, "check the port name (`tarnctl ports`) and that no other program uses it"};
-    case kCantClose:
+    case TARN_ERROR_CANT_CLOSE_PORT:
       return {kExitPort, "check the cable and the port driver (USB adapters unplugged?)"};
-    case kCantInitialize:
+    case TARN_ERROR_CANT_INITIALIZE:
       return {kExitComponents, "the download server could not prepare its serial channel"};
-    case kComPortError:
+    case TARN_ERROR_COM_PORT:
       return {kExitPort,
               "check the cable, the line settings (baud rate) and that the pager is "
               "switched on"};
-    case kUnsupportedPager:
+    case TARN_ERROR_UNSUPPORTED_PAGER:
       return {kExitPager, "the device on this port answered, but it is not a supported pager"};
-    case kNoAnswer:
+    case TARN_ERROR_NO_ANSWER:
       return {kExitPager, "check the cable, the port name and that the pager is switched on"};
-    case kPagerDisabled:
+    case TARN_ERROR_PAGER_DISABLED:
       return {kExitPager,
               "the pager reports itself disabled; it must be enabled before it "
               "takes downloads"};
-    case kWrongPassword:
-    case kPasswordRequired:
+    case TARN_ERROR_WRONG_PASSWORD:
+    case TARN_ERROR_PASSWORD_REQUIRED:
       return {kExitPager, "check the download password (--ask-password or --password-file)"};
-    case kSendError:
+    case TARN_ERROR_SENDING_DATA:
       return {kExitPager,
               "the pager stopped acknowledging: check the cable, its power and "
               "battery, then retry"};
-    case kUnhandledTimeout:
-    case kUnhandledException:
+    case TARN_ERROR_UNHANDLED_TIMEOUT:
+    case TARN_ERROR_UNHANDLED_EXCEPTION:
     default:
       return {kExitPager,
               "retry; if it repeats, run with --trace FILE and keep the file for "
@@ -175,7 +158,7 @@ PagerSession::PagerSession(const SessionOptions& options) : options_(options) {
     throw Error(kExitComponents, "\"BRENTAR.TARN\" lacks one of its interfaces",
                 "the registered library is not a download server of this version");
   LONG code = 0;
-  if (SUCCEEDED(error_->GetErrorCode(&code)) && code == kCantInitialize)
+  if (SUCCEEDED(error_->GetErrorCode(&code)) && code == TARN_ERROR_CANT_INITIALIZE)
     Fail("starting the download server");
 
   LONG result = E_FAIL;
@@ -246,11 +229,12 @@ void PagerSession::Fail(const std::string& what) {
       what + " failed: error " + std::to_string(code) + ": " + (text ? text : "(no text)");
   CodeAdvice advice = AdviceFor(code);
   std::string hint = advice.hint;
-  if ((code == kWrongPassword || code == kPasswordRequired) && !options_.password)
+  if ((code == TARN_ERROR_WRONG_PASSWORD || code == TARN_ERROR_PASSWORD_REQUIRED) &&
+      !options_.password)
     hint =
         "the pager asks for a download password: give it with --ask-password or "
         "--password-file FILE";
-  if (code == kCantOpen) {
+  if (code == TARN_ERROR_CANT_OPEN_PORT) {
     // The download server only knows that the port did not open: tell why.
     std::string detail;
     switch (platform::ProbePort(device_, &detail)) {
@@ -281,12 +265,12 @@ void PagerSession::FailTransfer(const std::string& what) {
   // error 16 in a write: one fault, one message, as long as the port itself
   // is still there.
   std::string detail;
-  if ((code == kComPortError || code == kSendError) &&
+  if ((code == TARN_ERROR_COM_PORT || code == TARN_ERROR_SENDING_DATA) &&
       platform::ProbePort(device_, &detail) != platform::PortState::kMissing)
     throw Error(kExitPager,
                 what + " failed: the pager stopped answering (error " + std::to_string(code) +
                     ": " + (text ? text : "(no text)") + ")",
-                AdviceFor(kSendError).hint);
+                AdviceFor(TARN_ERROR_SENDING_DATA).hint);
   Fail(what);
 }
 
