@@ -9,39 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "tarn/server/download.h"
-#include "tools/pagersim/sim_link.h"
+#include "simulated_download.h"
 
 namespace tarn {
 namespace {
 
 constexpr LONG kUntouched = 0x5EED;
-
-// A CDownload whose channel is the simulator's link; released at the end.
-struct Simulated {
-  Simulated() {
-    object = static_cast<CDownload*>(CDownload::Create());
-    delete object->channel;
-    link = new pagersim::SimLink;
-    object->channel = link;
-    object->SetClock(
-        [](void* context) -> uint64_t {
-          return 130000000000000000ull + static_cast<pagersim::SimLink*>(context)->NowUs() * 10;
-        },
-        link);
-    object->channel->SetSettings("device = sim");
-  }
-  ~Simulated() { static_cast<IDownloadError*>(object)->Release(); }
-  // A deadline that passed long ago.
-  void PassDeadline() { object->deadline = 0; }
-  LONG Code() {
-    LONG code = 0;
-    EXPECT_EQ(object->GetErrorCode(&code), S_OK);
-    return code;
-  }
-  CDownload* object;
-  pagersim::SimLink* link;
-};
 
 // The methods that keep the deadline in force, with their out-parameter
 // (null for those without one).

@@ -5,37 +5,10 @@
 
 #include <cstring>
 
-#include "tarn/server/download.h"
-#include "tools/pagersim/sim_link.h"
+#include "simulated_download.h"
 
 namespace tarn {
 namespace {
-
-// A CDownload whose channel is a SimLink; released at the end.
-struct Simulated {
-  Simulated() {
-    object = static_cast<CDownload*>(CDownload::Create());
-    delete object->channel;
-    link = new pagersim::SimLink;
-    object->channel = link;
-    object->SetClock(
-        [](void* context) -> uint64_t {
-          // 100 ns ticks of the link's virtual time, from some fixed start.
-          return 130000000000000000ull + static_cast<pagersim::SimLink*>(context)->NowUs() * 10;
-        },
-        link);
-    object->channel->SetSettings("device = sim");
-  }
-  ~Simulated() { static_cast<IDownloadError*>(object)->Release(); }
-  CDownload* object;
-  pagersim::SimLink* link;
-};
-
-LONG Code(CDownload* d) {
-  LONG code = 0;
-  EXPECT_EQ(d->GetErrorCode(&code), S_OK);
-  return code;
-}
 
 TEST(DownloadInside, ReadAndWriteWorkInVirtualTime) {
   Simulated sim;
@@ -47,7 +20,7 @@ TEST(DownloadInside, ReadAndWriteWorkInVirtualTime) {
   ASSERT_EQ(sim.object->ReadMemory(&result, 0x0300, back, 3), S_OK);
   EXPECT_EQ(result, S_OK);
   EXPECT_EQ(std::memcmp(back, data, 3), 0);
-  EXPECT_EQ(Code(sim.object), 1);
+  EXPECT_EQ(sim.Code(), 1);
 }
 
 TEST(DownloadInside, PassedDeadlineEndsTheCallWithErrorTwo) {
@@ -58,23 +31,23 @@ TEST(DownloadInside, PassedDeadlineEndsTheCallWithErrorTwo) {
   EXPECT_EQ(sim.object->ReadMemory(&result, 0x0100, buffer, 4), E_FAIL);
   EXPECT_EQ(result, 12345);  // out-parameter untouched
   EXPECT_EQ(buffer[0], 9);
-  EXPECT_EQ(Code(sim.object), 3);
+  EXPECT_EQ(sim.Code(), 3);
   // Identify starts without a deadline and succeeds.
   EXPECT_EQ(sim.object->Identify(), S_OK);
-  EXPECT_EQ(Code(sim.object), 3);  // errors are sticky
+  EXPECT_EQ(sim.Code(), 3);  // errors are sticky
 }
 
 TEST(DownloadInside, ChannelFailureOutsideTheGuardedPlacesIsErrorOne) {
   Simulated sim;
   sim.link->FailOn(pagersim::CallKind::PurgeInput, 3);
   EXPECT_EQ(sim.object->Identify(), E_FAIL);
-  EXPECT_EQ(Code(sim.object), 2);
+  EXPECT_EQ(sim.Code(), 2);
   sim.link->FailOn(pagersim::CallKind::Delay, 3);
   LONG result = 777;
   BYTE buffer[2];
   EXPECT_EQ(sim.object->ReadMemory(&result, 0, buffer, 2), E_FAIL);
   EXPECT_EQ(result, 777);
-  EXPECT_EQ(Code(sim.object), 2);
+  EXPECT_EQ(sim.Code(), 2);
 }
 
 TEST(DownloadInside, ProgressReachesTheAttachedIndicatorOnly) {
@@ -122,7 +95,7 @@ TEST(DownloadInside, NullOutParametersAreRefused) {
   char settings[32] = {};
   sim.link->GetSettings(settings, sizeof settings);
   EXPECT_STREQ(settings, "device = sim");
-  EXPECT_EQ(Code(sim.object), 1);
+  EXPECT_EQ(sim.Code(), 1);
 }
 
 }  // namespace
