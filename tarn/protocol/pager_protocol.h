@@ -29,13 +29,15 @@
 // in `lastError` and turns the outcome into the operation's plain result.
 // Indexes are never reset by success.
 //
-// Exceptions. GeneralException from the channel is caught in OpenPort,
-// ClosePort, SendByte and ReceiveByte only, and turned into a channel code.
+// Exceptions. GeneralException from the channel is caught in the byte
+// primitives of FrameSteps (OpenPort, ClosePort, SendByte, ReceiveByte) only,
+// and turned into a channel code.
 // Everything else propagates to the caller: a GeneralException from any other
 // channel call (PurgeInput, PurgeOutput, SetTimeout, SetEchoCancel, Delay),
 // CTarnTimeout from CheckDeadline, NoChannelError when there is no channel,
 // std::invalid_argument for a null client buffer. The component boundary maps
-// CTarnTimeout to error 2 and anything else to error 1.
+// CTarnTimeout to error 2 and anything else to error 1, through Record too.
+// An operation ended by an exception records nothing itself.
 //
 // Deadline. SendByte and ReceiveByte call CheckDeadline after every byte. The
 // operations here never set the deadline themselves: the interface methods

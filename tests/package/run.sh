@@ -65,7 +65,8 @@ echo "-- installed files"
 for f in /usr/bin/tarnctl /usr/bin/pagersim /usr/bin/regsvr \
   /usr/share/man/man1/tarnctl.1.gz /usr/share/man/man1/pagersim.1.gz \
   /usr/share/man/man1/regsvr.1.gz /usr/share/bash-completion/completions/tarnctl \
-  /usr/include/tarnholm/interfaces.h /usr/include/comrt/comrt.h; do
+  /usr/include/tarnholm/interfaces.h /usr/include/tarnholm/tarn_errors.h \
+  /usr/include/comrt/comrt.h; do
   [ -e "$f" ] || fail "$f is missing"
 done
 grep -q '/pkgconfig/tarnholm.pc$' "$work/files" || fail "no pkg-config file"
