@@ -11,6 +11,7 @@
 #include "holm/dialogs/port_setup.h"
 
 #include <tarnholm/interfaces.h>
+#include <tarnholm/text.h>
 
 #include <memory>
 #include <new>
@@ -19,7 +20,6 @@
 #include "framework/dispatch.h"
 #include "framework/module.h"
 #include "holm/dialogs/port_dialogs.h"
-#include "holm/dialogs/text_convert.h"
 
 namespace holm {
 namespace {
@@ -41,7 +41,7 @@ HRESULT ChangeSettings(CSerialSetupDlg& dlg, BSTR* settings) {
     std::string text;
     // Text that cannot be converted reads as empty: the dialog opens with
     // its defaults, and Cancel still returns the caller's string.
-    dialogs::BstrToNarrow(*settings, text);
+    tarnholm::BstrToNarrow(*settings, text);
     bool ok = false;
     try {
       ok = dialogs::RunSetupDialog(dlg, text);
@@ -49,11 +49,11 @@ HRESULT ChangeSettings(CSerialSetupDlg& dlg, BSTR* settings) {
       ok = false;  // a dialog that fails to show counts as cancelled
     }
     if (ok) {
-      out = dialogs::NarrowToBstr(dlg.result);
+      out = tarnholm::NarrowToBstr(dlg.result);
     } else if (*settings != nullptr) {
       out = SysAllocStringLen(*settings, SysStringLen(*settings));
     } else {
-      out = dialogs::NarrowToBstr(std::string());
+      out = tarnholm::NarrowToBstr(std::string());
     }
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -1,24 +1,14 @@
-// The Holm library: its application object, the five class factories and
-// the three exports.
+// The Holm library: its application object CHolmApp, the five class
+// factories and the three exports.
 #include <tarnholm/interfaces.h>
 
 #include "framework/exports.h"
-#include "framework/module.h"
 #include "holm/module/holm_classes.h"
+
+FW_DEFINE_COMPONENT_LIBRARY(CHolmApp)
 
 namespace holm {
 namespace {
-
-class CHolmApp : public fw::CWinApp {
- public:
-  // Enables every factory of the table for creation.
-  BOOL InitInstance() override {
-    fw::ClassFactory::RegisterAll();
-    return TRUE;
-  }
-};
-
-CHolmApp theApp;
 
 // The class factory table, in registration order.
 fw::ClassFactory baudPortFactory(CLSID_HC_OnlyBaudPort, HOLM_PROGID_BAUDPORT,
@@ -31,5 +21,3 @@ fw::ClassFactory s19Factory(CLSID_S19Support, HOLM_PROGID_S19SUPPORT, &CreateS19
 
 }  // namespace
 }  // namespace holm
-
-FW_DEFINE_COMPONENT_EXPORTS()

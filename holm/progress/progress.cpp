@@ -1,5 +1,8 @@
 #include "holm/progress/progress.h"
 
+#include <tarnholm/text.h>
+
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -42,26 +45,26 @@ IUnknown* Progress::GetInterface(REFIID iid) {
   return nullptr;
 }
 
-std::string Progress::Narrow(BSTR text) {
-  if (text == nullptr) return std::string();
-  const int len = static_cast<int>(SysStringLen(text));
-  if (len == 0) return std::string();
-  const int bytes = WideCharToMultiByte(CP_ACP, 0, text, len, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return std::string();
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, len, out.data(), bytes, nullptr, nullptr);
-  // Text ends at an embedded NUL, as the window shows it.
-  out.resize(out.find('\0') == std::string::npos ? out.size() : out.find('\0'));
+namespace {
+
+// The narrow text of a step as the window shows it: text that cannot be
+// converted shows as empty, and it ends at an embedded NUL.
+std::string StepText(BSTR text) {
+  std::string out;
+  tarnholm::BstrToNarrow(text, out);
+  out.resize(std::min(out.size(), out.find('\0')));
   return out;
 }
+
+}  // namespace
 
 // Memory exhaustion while copying the strings or queuing the step leaves the
 // queue, counters and window as they were and is reported as E_OUTOFMEMORY:
 // a step that was half added would shift every later step.
 HRESULT Progress::AddStepCopy(LONG weight, BSTR text, BSTR caption) {
   try {
-    std::string t = Narrow(text);
-    std::string c = Narrow(caption);
+    std::string t = StepText(text);
+    std::string c = StepText(caption);
     queue_.AddStep(weight, std::move(t), std::move(c));
     return S_OK;
   } catch (const std::bad_alloc&) {

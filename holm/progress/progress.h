@@ -38,9 +38,6 @@ class Progress : public fw::CCmdTarget, public IProgressIndicator, public IDispa
 
   const CProgressQueue& Queue() const { return queue_; }
 
-  // Wide string to narrow text in the system code page (null: empty).
-  static std::string Narrow(BSTR text);
-
  protected:
   ~Progress() override;
   IUnknown* GetInterface(REFIID iid) override;

@@ -1,6 +1,7 @@
 #include "holm/srecord/s19_support.h"
 
-#include <climits>
+#include <tarnholm/text.h>
+
 #include <new>
 #include <string>
 
@@ -32,112 +33,22 @@ class CBstrOwner {
   BSTR s_;
 };
 
-[[noreturn]] void ThrowConversionFailure(bool fileName) {
-  DWORD error = GetLastError();
-  if (error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY) throw std::bad_alloc();
-  throw S19FileError(fileName ? "file name cannot be converted" : "text cannot be converted");
-}
-
-// Wide to narrow in the system code page. With a file name, a report of
-// characters that had no narrow form is asked for; a code page that has a
-// form for every character (UTF-8) refuses that question, and is asked
-// instead to refuse what it cannot encode (a lone surrogate).
-int WideToCodePage(BSTR s, int srcLen, char* out, int room, bool fileName, BOOL* usedDefault) {
-  if (!fileName) return WideCharToMultiByte(CP_ACP, 0, s, srcLen, out, room, nullptr, nullptr);
-  *usedDefault = FALSE;
-  int n = WideCharToMultiByte(CP_ACP, 0, s, srcLen, out, room, nullptr, usedDefault);
-  if (n > 0 || GetLastError() != ERROR_INVALID_PARAMETER) return n;
-  return WideCharToMultiByte(CP_ACP, WC_ERR_INVALID_CHARS, s, srcLen, out, room, nullptr, nullptr);
-}
-
-// Wide to the narrow system code page. A file name with a character that
-// has no narrow form, or with an embedded NUL, would name another file:
-// that is a file failure rather than a quiet substitution.
-std::string ToNarrow(BSTR s, bool fileName) {
+// Wide to narrow text in the system code page. A file name that has no
+// exact narrow form would name another file: that is a file failure rather
+// than a quiet substitution.
+std::string ToNarrow(BSTR s, tarnholm::TextKind kind) {
   std::string out;
-  if (!s) return out;
-  UINT length = SysStringLen(s);
-  if (length == 0) return out;
-  if (length > static_cast<UINT>(INT_MAX)) throw std::bad_alloc();
-  const int srcLen = static_cast<int>(length);
-  BOOL usedDefault = FALSE;
-  int needed = WideToCodePage(s, srcLen, nullptr, 0, fileName, &usedDefault);
-  if (needed <= 0) ThrowConversionFailure(fileName);
-  out.resize(static_cast<size_t>(needed));
-  int written = WideToCodePage(s, srcLen, out.data(), needed, fileName, &usedDefault);
-  if (written <= 0) ThrowConversionFailure(fileName);
-  out.resize(static_cast<size_t>(written));
-  if (fileName && (usedDefault || out.find('\0') != std::string::npos))
-    throw S19FileError("file name has no narrow form");
+  if (!tarnholm::BstrToNarrow(s, out, kind))
+    throw S19FileError(kind == tarnholm::TextKind::kFileName ? "file name has no narrow form"
+                                                             : "text cannot be converted");
   return out;
 }
 
-using WideText = std::basic_string<OLECHAR>;
-
-[[noreturn]] void ThrowIfOutOfMemoryElseFail() {
-  DWORD error = GetLastError();
-  if (error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY) throw std::bad_alloc();
-  throw S19FileError("text cannot be converted");
-}
-
-// Appends the wide form of piece; false (nothing appended) when the piece
-// holds a byte sequence the code page does not define.
-bool AppendStrict(std::string_view piece, WideText& wide) {
-  const int srcLen = static_cast<int>(piece.size());
-  int needed = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, piece.data(), srcLen, nullptr, 0);
-  if (needed <= 0) {
-    if (GetLastError() == ERROR_NO_UNICODE_TRANSLATION) return false;
-    ThrowIfOutOfMemoryElseFail();
-  }
-  const size_t old = wide.size();
-  wide.resize(old + static_cast<size_t>(needed));
-  int written = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, piece.data(), srcLen,
-                                    wide.data() + old, needed);
-  if (written != needed) {
-    wide.resize(old);
-    return false;
-  }
-  return true;
-}
-
-// A line with an invalid byte, character by character: the shortest piece
-// of up to four bytes that forms a character is taken, and a byte that
-// starts none becomes U+FFFD.
-void AppendReplacingInvalid(std::string_view line, WideText& wide) {
-  size_t i = 0;
-  while (i < line.size()) {
-    size_t taken = 0;
-    for (size_t k = 1; k <= 4 && i + k <= line.size() && taken == 0; ++k)
-      if (AppendStrict(line.substr(i, k), wide)) taken = k;
-    if (taken == 0) {
-      wide.push_back(static_cast<OLECHAR>(0xFFFD));
-      taken = 1;
-    }
-    i += taken;
-  }
-}
-
-// Narrow text read from a file to a new wide string. Text is decoded line
-// by line; in a line with a byte sequence the system code page does not
-// define, only those bytes are replaced (by U+FFFD) and every other
-// character comes back as it was.
+// Narrow text read from a file to a new wide string; a byte sequence the
+// code page does not define costs only its bytes (each becomes U+FFFD).
 BSTR ToWide(std::string_view text) {
-  if (text.size() > static_cast<size_t>(INT_MAX / 2)) throw std::bad_alloc();
-  WideText wide;
-  wide.reserve(text.size());
-  if (!text.empty() && !AppendStrict(text, wide)) {
-    wide.clear();
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      end = end == std::string_view::npos ? text.size() : end + 1;
-      std::string_view line = text.substr(start, end - start);
-      if (!AppendStrict(line, wide)) AppendReplacingInvalid(line, wide);
-      start = end;
-    }
-  }
-  BSTR out = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-  if (!out) throw std::bad_alloc();
+  BSTR out = tarnholm::NarrowToBstr(text);
+  if (!out) throw S19FileError("text cannot be converted");
   return out;
 }
 
@@ -197,8 +108,8 @@ HRESULT S19Support::WriteImageFile(BSTR fileName, BSTR text, LONG baseAddress, B
   CBstrOwner name(fileName);
   CBstrOwner body(text);
   return Run(false, [&] {
-    std::string narrowName = ToNarrow(name.Get(), true);
-    std::string narrowText = ToNarrow(body.Get(), false);
+    std::string narrowName = ToNarrow(name.Get(), tarnholm::TextKind::kFileName);
+    std::string narrowText = ToNarrow(body.Get(), tarnholm::TextKind::kText);
     name.Release();
     body.Release();
     holm::WriteImageFile(narrowName, narrowText, baseAddress, header, headerLength, data,
@@ -211,7 +122,7 @@ HRESULT S19Support::ReadImageFile(BSTR fileName, BSTR* text, LONG baseAddress, B
   CBstrOwner name(fileName);
   return Run(true, [&] {
     if (!text) throw S19BadArgument("null text variable");
-    std::string narrowName = ToNarrow(name.Get(), true);
+    std::string narrowName = ToNarrow(name.Get(), tarnholm::TextKind::kFileName);
     name.Release();
     holm::ReadImageFile(
         narrowName, [text](std::string_view collected) { StoreText(text, collected); }, baseAddress,
@@ -230,9 +141,9 @@ HRESULT S19Support::WriteImageFileEx(BSTR fileName, S19ImageDesc* desc, S19FileI
   }
   return Run(false, [&] {
     if (!desc || !options) throw S19BadArgument("null descriptor or options");
-    std::string narrowName = ToNarrow(name.Get(), true);
+    std::string narrowName = ToNarrow(name.Get(), tarnholm::TextKind::kFileName);
     name.Release();
-    std::string narrowText = ToNarrow(body.Get(), false);
+    std::string narrowText = ToNarrow(body.Get(), tarnholm::TextKind::kText);
     body.Release();
     ImageDesc image{desc->BaseAddress, desc->Header, desc->HeaderSize, desc->Data, desc->DataSize};
     FileInfo what;
@@ -272,7 +183,7 @@ HRESULT S19Support::ReadImageFileEx(BSTR fileName, S19ImageDesc* desc, S19FileIn
   CBstrOwner name(fileName);
   return Run(true, [&] {
     if (!desc || !info || !desc->Text) throw S19BadArgument("null descriptor, report or text");
-    std::string narrowName = ToNarrow(name.Get(), true);
+    std::string narrowName = ToNarrow(name.Get(), tarnholm::TextKind::kFileName);
     name.Release();
     ImageDesc image{desc->BaseAddress, desc->Header, desc->HeaderSize, desc->Data, desc->DataSize};
     // The codec clears the report only once the file is open, and fills it

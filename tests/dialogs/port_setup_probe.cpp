@@ -4,6 +4,7 @@
 //
 //   port_setup_probe settings|baudport|port "<settings string>" [out-file]
 #include <tarnholm/interfaces.h>
+#include <tarnholm/text.h>
 
 #include <clocale>
 #include <cstdio>
@@ -11,7 +12,6 @@
 #include <string>
 
 #include "holm/dialogs/port_setup.h"
-#include "holm/dialogs/text_convert.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
@@ -33,11 +33,11 @@ int main(int argc, char** argv) {
   object->InternalRelease();
   if (FAILED(hr)) return 1;
 
-  BSTR text = holm::dialogs::NarrowToBstr(argv[2]);
+  BSTR text = tarnholm::NarrowToBstr(argv[2]);
   hr = setup->Change(&text);
   setup->Release();
   std::string out;
-  holm::dialogs::BstrToNarrow(text, out);
+  tarnholm::BstrToNarrow(text, out);
   SysFreeString(text);
   if (FAILED(hr)) return 1;
 

@@ -356,6 +356,20 @@ TEST_F(ProgressObject, NullAndSharedStringsOnTheCustomPath) {
   pi->Release();
 }
 
+// A step's text ends at an embedded NUL, as the window shows it: a text
+// that starts with NUL leaves what is shown, and the rest of it is dropped.
+TEST_F(ProgressObject, StepTextEndsAtAnEmbeddedNul) {
+  fw::CCmdTarget* object = holm::CreateProgress();
+  auto* p = static_cast<holm::Progress*>(object);
+  IProgressIndicator* pi = p;
+  EXPECT_EQ(pi->AddStep(5, SysAllocStringLen(u"\0hidden", 7), SysAllocStringLen(u"Cap\0x", 5)),
+            S_OK);
+  EXPECT_EQ(p->Queue().Steps().back().Text, "");
+  EXPECT_EQ(p->Queue().Steps().back().Caption, "Cap");
+  EXPECT_EQ(p->Queue().Dialog().Window().Model().Text(kProgressTextId), "Performing operation");
+  pi->Release();
+}
+
 // The window every backend builds: 250 x 70 units, centred, a caption and
 // a frame but no system menu (the user cannot close it under the caller),
 // the text line and the bordered bar where the layout puts them.

@@ -283,6 +283,21 @@ TEST_F(S19SupportTest, WriteExTakesTheTextAlsoWhenItFails) {
   EXPECT_EQ(dir_.Count(), 0u);
 }
 
+// A name with a lone surrogate has no exact narrow form, even under a
+// UTF-8 code page: it is a file failure, and no file with a look-alike
+// name appears. The reader refuses it the same way.
+TEST_F(S19SupportTest, NameWithALoneSurrogateIsRefused) {
+  const std::string name = dir_.File("x.s19");
+  std::u16string wide(name.begin(), name.end());
+  wide.insert(wide.size() - 4, 1, static_cast<char16_t>(0xD800));
+  auto bad = [&] { return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())); };
+  EXPECT_EQ(file_->WriteImageFile(bad(), nullptr, 0, nullptr, 0, nullptr, 0), S19_E_FILE);
+  EXPECT_EQ(dir_.Count(), 0u);
+  BSTR text = nullptr;
+  EXPECT_EQ(file_->ReadImageFile(bad(), &text, 0, nullptr, 0, nullptr, 0), S19_E_FILE);
+  EXPECT_EQ(text, nullptr);
+}
+
 // GetErrorText hands out the library's own text, the same pointer each time.
 TEST_F(S19SupportTest, ErrorTextIsTheSameStaticTextEachTime) {
   const char* first = nullptr;

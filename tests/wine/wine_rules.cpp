@@ -5,6 +5,7 @@
 //   wine_rules FOLDER ACP   (FOLDER: an empty scratch folder, Windows path;
 //                            ACP: the ANSI code page the run expects)
 #include <tarnholm/interfaces.h>
+#include <tarnholm/text.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -128,6 +129,33 @@ void Text(IS19File* s19, IS19FileEx* ex, UINT acp) {
         "input ends at a 0x1A byte");
 }
 
+// The public conversion as a Windows client uses it. Under 1252 a name
+// with a character that would be taken as its look-alike ("A" for U+0100)
+// is refused, and the writer makes no file of the look-alike name; under
+// 65001 the same name converts. A lone surrogate is refused under both.
+void PublicConversion(IS19File* s19, UINT acp) {
+  using tarnholm::TextKind;
+  std::string narrow;
+  BSTR name = Bstr(std::wstring(L"Gr\u00FC\u00DFe\0x", 7));
+  bool ok = tarnholm::BstrToNarrow(name, narrow);
+  BSTR back = ok ? tarnholm::NarrowToBstr(narrow) : nullptr;
+  Check(back != nullptr && std::wstring(back, SysStringLen(back)) ==
+                               L"Gr\u00FC\u00DFe" + std::wstring(1, L'\0') + L"x",
+        "text with a NUL there and back");
+  SysFreeString(back);
+  SysFreeString(name);
+  name = Bstr(L"\u0100.s19");
+  ok = tarnholm::BstrToNarrow(name, narrow, TextKind::kFileName);
+  SysFreeString(name);
+  Check(ok == (acp == CP_UTF8), "a name with U+0100: refused unless the code page is UTF-8");
+  name = Bstr(std::wstring(L"a") + wchar_t(0xD800) + L".s19");
+  Check(!tarnholm::BstrToNarrow(name, narrow, TextKind::kFileName), "lone surrogate refused");
+  SysFreeString(name);
+  if (acp == CP_UTF8) return;
+  Check(WriteEmpty(s19, Path(L"\u0100lt.s19")) == S19_E_FILE, "the writer refuses it");
+  Check(Get(Path(L"Alt.s19")) == "<missing>", "and writes no look-alike file");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,6 +182,7 @@ int main(int argc, char** argv) {
   }
   FileRules(s19);
   Text(s19, ex, acp);
+  PublicConversion(s19, acp);
   ex->Release();
   s19->Release();
   CoUninitialize();

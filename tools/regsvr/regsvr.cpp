@@ -15,7 +15,6 @@
 // DllRegisterServer export, 4 DllRegisterServer or the unregistration
 // failed, 5 the registry cannot be read, or not be written by this user.
 #include <comrt/comrt.h>
-#include <dlfcn.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -27,6 +26,7 @@
 #include <string>
 
 #include "th_version.h"
+#include "tools/regsvr/register_server.h"
 #include "tools/regsvr/unregister.h"
 
 namespace {
@@ -118,25 +118,22 @@ bool MayWrite(const std::string& file) {
 }
 
 int Register(const char* absolute, const Options& o) {
-  void* handle = dlopen(absolute, RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    std::fprintf(stderr, "regsvr: cannot load %s: %s\n", absolute, dlerror());
-    return kNotLoaded;
-  }
-  auto entry = reinterpret_cast<LPFNREGISTERSERVER>(dlsym(handle, "DllRegisterServer"));
-  if (entry == nullptr) {
-    std::fprintf(stderr,
-                 "regsvr: %s has no DllRegisterServer export; it is not a component library\n",
-                 absolute);
-    dlclose(handle);
-    return kNoExport;
-  }
-  const HRESULT hr = entry();
-  dlclose(handle);
-  if (FAILED(hr)) {
-    std::fprintf(stderr, "regsvr: DllRegisterServer in %s failed (0x%08X)\n", absolute,
-                 static_cast<unsigned>(hr));
-    return kFailed;
+  const regsvr::Registration r = regsvr::CallRegisterServer(absolute);
+  switch (r.outcome) {
+    case regsvr::Registration::kNotLoaded:
+      std::fprintf(stderr, "regsvr: cannot load %s: %s\n", absolute, r.loaderError.c_str());
+      return kNotLoaded;
+    case regsvr::Registration::kNoExport:
+      std::fprintf(stderr,
+                   "regsvr: %s has no DllRegisterServer export; it is not a component library\n",
+                   absolute);
+      return kNoExport;
+    case regsvr::Registration::kFailed:
+      std::fprintf(stderr, "regsvr: DllRegisterServer in %s failed (0x%08X)\n", absolute,
+                   static_cast<unsigned>(r.result));
+      return kFailed;
+    case regsvr::Registration::kRegistered:
+      break;
   }
   if (!o.silent)
     std::printf("regsvr: DllRegisterServer in %s succeeded (registry %s)\n", absolute,

@@ -24,12 +24,6 @@
 namespace tarnctl {
 namespace {
 
-std::string Hex4(uint32_t v) {
-  char t[16];
-  std::snprintf(t, sizeof t, "0x%04X", static_cast<unsigned>(v));
-  return t;
-}
-
 std::string Seconds(double ms) {
   char t[32];
   std::snprintf(t, sizeof t, "%.1f s", ms / 1000.0);

@@ -6,6 +6,7 @@
 #include "errors.h"
 #include "platform.h"
 #include "tarnctl_paths.h"
+#include "tools/regsvr/register_server.h"
 
 namespace tarnctl {
 namespace {
@@ -38,8 +39,15 @@ std::string FindLibrary(const std::string& base) {
   return {};
 }
 
+// Loads the library and calls its DllRegisterServer. False with a reason
+// when the library or its export is missing or registration failed.
 bool RegisterOne(const std::string& path, std::string* why) {
-  return platform::CallRegisterServer(path, why);
+  const regsvr::Registration r = regsvr::CallRegisterServer(path);
+  if (r.outcome == regsvr::Registration::kNotLoaded) *why = r.loaderError;
+  if (r.outcome == regsvr::Registration::kNoExport) *why = "the library has no DllRegisterServer";
+  if (r.outcome == regsvr::Registration::kFailed)
+    *why = "DllRegisterServer returned " + HexResult(r.result);
+  return r.outcome == regsvr::Registration::kRegistered;
 }
 
 HRESULT TryCreate(const char* progId, REFIID iid, IUnknown** out) {

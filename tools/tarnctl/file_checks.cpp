@@ -34,12 +34,6 @@ int ByteAt(const std::string& s, size_t at) {
   return Hex(s[at]) * 16 + Hex(s[at + 1]);
 }
 
-std::string Hex4(unsigned v) {
-  char t[16];
-  std::snprintf(t, sizeof t, "0x%04X", v);
-  return t;
-}
-
 // The state of one pass over the lines.
 struct Scan {
   std::string fileName;

@@ -68,7 +68,7 @@ MemoryImage LoadImage(const std::string& fileName) {
     desc.HeaderSize = static_cast<LONG>(header.size());
     desc.Data = pass == 0 ? image.bytes.data() : second.data();
     desc.DataSize = 0x10000;
-    HRESULT hr = ex->ReadImageFileEx(ToBstr(fileName), &desc, &info[pass]);
+    HRESULT hr = ex->ReadImageFileEx(ToBstr(fileName, TextKind::kFileName), &desc, &info[pass]);
     if (pass == 0) image.text = FromBstr(text);
     SysFreeString(text);
     if (FAILED(hr)) FileFailure(s19, "read", fileName, hr);
@@ -115,7 +115,7 @@ void SaveImage(const std::string& fileName, const std::string& text, uint32_t ba
   options.HasHeader = 1;
   options.HasData = 1;
   options.HasEnd = 1;
-  HRESULT hr = ex->WriteImageFileEx(ToBstr(fileName), &desc, &options);
+  HRESULT hr = ex->WriteImageFileEx(ToBstr(fileName, TextKind::kFileName), &desc, &options);
   SysFreeString(textString);  // released by the writer; freeing null is harmless
   if (FAILED(hr)) FileFailure(s19, "write", fileName, hr);
 }

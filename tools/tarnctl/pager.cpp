@@ -56,12 +56,6 @@ CodeAdvice AdviceFor(LONG code) {
   }
 }
 
-std::string Hex4(uint32_t v) {
-  char t[16];
-  std::snprintf(t, sizeof t, "0x%04X", static_cast<unsigned>(v));
-  return t;
-}
-
 // "port busy: DEVICE held by PID 1234 (minicom)" when the holder is known,
 // else "port busy: DEVICE (why)".
 std::string BusyText(const std::string& device, const std::string& detail) {
@@ -86,6 +80,12 @@ std::string Lower(std::string s) {
 }
 
 }  // namespace
+
+std::string Hex4(uint32_t v) {
+  char t[16];
+  std::snprintf(t, sizeof t, "0x%04X", static_cast<unsigned>(v));
+  return t;
+}
 
 bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long* out) {
   // Decimal, or hex after "0x": a leading zero never makes a number octal.

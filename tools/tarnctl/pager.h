@@ -28,6 +28,10 @@ struct Block {
   uint32_t length = 0;
 };
 
+// An address as messages show it: "0x" and at least four upper-case hex
+// digits ("0x00FF", "0x12345").
+std::string Hex4(uint32_t v);
+
 // How a job shows itself.
 struct OutputMode {
   bool quiet = false;          // only results and errors

@@ -30,10 +30,6 @@ bool CanWrite(const std::string& path);
 // True when `path` names the file or device standard output already is.
 bool IsStandardOutput(const std::string& path);
 
-// Loads the library and calls its DllRegisterServer. False with a reason
-// when the library or its export is missing or registration failed.
-bool CallRegisterServer(const std::string& path, std::string* why);
-
 // True when a user sits at a terminal: the controlling terminal can be opened
 // and standard output is a terminal. Then the progress window and the
 // settings dialog are shown; otherwise tarnctl prints plain lines.

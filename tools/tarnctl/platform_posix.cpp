@@ -1,6 +1,5 @@
 // POSIX side of tarnctl's platform interface.
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <signal.h>
@@ -106,33 +105,6 @@ bool IsStandardOutput(const std::string& path) {
   }, named{};
   return fstat(1, &out) == 0 && stat(path.c_str(), &named) == 0 && out.st_dev == named.st_dev &&
          out.st_ino == named.st_ino;
-}
-
-bool CallRegisterServer(const std::string& path, std::string* why) {
-  char resolved[4096];
-  std::string full = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-  void* lib = dlopen(full.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!lib) {
-    const char* e = dlerror();
-    *why = e ? e : "cannot load the library";
-    return false;
-  }
-  // The export returns an HRESULT, 32 bits wide: calling it through a
-  // function type with a wider result would read undefined upper bits.
-  using RegisterFn = int32_t (*)();
-  auto fn = reinterpret_cast<RegisterFn>(dlsym(lib, "DllRegisterServer"));
-  if (!fn) {
-    *why = "the library has no DllRegisterServer";
-    dlclose(lib);
-    return false;
-  }
-  const int32_t hr = fn();
-  dlclose(lib);
-  if (hr < 0) {
-    *why = "DllRegisterServer returned " + HexResult(hr);
-    return false;
-  }
-  return true;
 }
 
 bool HaveTerminal() {

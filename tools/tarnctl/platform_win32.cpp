@@ -44,29 +44,6 @@ bool IsStandardOutput(const std::string&) {
   return false;
 }
 
-bool CallRegisterServer(const std::string& path, std::string* why) {
-  HMODULE lib = LoadLibraryA(path.c_str());
-  if (!lib) {
-    *why = "cannot load the library (error " + std::to_string(GetLastError()) + ")";
-    return false;
-  }
-  using RegisterFn = HRESULT(STDAPICALLTYPE*)();
-  auto fn = reinterpret_cast<RegisterFn>(
-      reinterpret_cast<void*>(GetProcAddress(lib, "DllRegisterServer")));
-  if (!fn) {
-    *why = "the library has no DllRegisterServer";
-    FreeLibrary(lib);
-    return false;
-  }
-  HRESULT hr = fn();
-  FreeLibrary(lib);
-  if (FAILED(hr)) {
-    *why = "DllRegisterServer returned " + HexResult(hr);
-    return false;
-  }
-  return true;
-}
-
 bool HaveTerminal() {
   DWORD mode;
   return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
