@@ -441,6 +441,25 @@ TEST(PagersimExe, StdinControlAndSignalsEndIt) {
   EXPECT_EQ(Wait(other), 0);
 }
 
+TEST(PagersimExe, DisconnectFaultEndsWithExitCode3AndTheTranscriptIsWritten) {
+  const std::string transcript = "/tmp/pagersim_test_transcript_" + std::to_string(::getpid());
+  Child child = Spawn({PAGERSIM_EXE, "--fault", "wake:disconnect", "--transcript", transcript});
+  ASSERT_GT(child.pid, 0);
+  const std::string line = FirstLine(child);
+  ASSERT_EQ(line.rfind("pagersim: serving on ", 0), 0u) << line;
+  {
+    Client client(line.substr(21, line.size() - 22));
+    ASSERT_TRUE(client.ok());
+    client.Write({0xAA});
+    EXPECT_EQ(client.Read(1, 200), Bytes{});  // the line is cut instead
+  }
+  EXPECT_EQ(Wait(child), 3);
+  std::ifstream in(transcript);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("host->pager  AA"), std::string::npos) << text;
+  ::unlink(transcript.c_str());
+}
+
 TEST(PagersimExe, BadOptionsGiveAClearErrorAndExitCode2) {
   const std::vector<std::vector<std::string>> cases = {
       {"--bogus"},
