@@ -329,6 +329,16 @@ std::string FirstLine(Child& child) {
   return line;
 }
 
+// The device named by the child's "pagersim: serving on DEVICE" line; empty
+// when the child did not start or the line says something else.
+std::string ServedDevice(Child& child) {
+  if (child.pid <= 0) return "";
+  const std::string line = FirstLine(child);
+  const std::string prefix = "pagersim: serving on ";
+  if (line.rfind(prefix, 0) != 0 || line.back() != '\n') return "";
+  return line.substr(prefix.size(), line.size() - prefix.size() - 1);
+}
+
 TEST(PagersimExe, ServesThroughTheSymlinkAndDumpsMemoryAfterTheHostCloses) {
   const std::string link = "/tmp/pagersim_test_link_" + std::to_string(::getpid());
   const std::string dump = "/tmp/pagersim_test_dump_" + std::to_string(::getpid());
@@ -386,11 +396,10 @@ TEST(PagersimExe, ServesAnSRecordImageAndDumpsOne) {
     out << "S0030000FC\n" << S1Record(0x0100, {0xC0, 0xC1, 0xC2, 0xC3}) << "S9030000FC\n";
   }
   Child child = Spawn({PAGERSIM_EXE, "--once", "--image", image, "--dump", dump});
-  ASSERT_GT(child.pid, 0);
-  const std::string line = FirstLine(child);
-  ASSERT_EQ(line.rfind("pagersim: serving on ", 0), 0u) << line;
+  const std::string device = ServedDevice(child);
+  ASSERT_FALSE(device.empty());
   {
-    Client client(line.substr(21, line.size() - 22));
+    Client client(device);
     ASSERT_TRUE(client.ok());
     client.Write({0xAA});
     EXPECT_EQ(client.Read(1), Bytes{0x8B});
@@ -444,11 +453,10 @@ TEST(PagersimExe, StdinControlAndSignalsEndIt) {
 TEST(PagersimExe, DisconnectFaultEndsWithExitCode3AndTheTranscriptIsWritten) {
   const std::string transcript = "/tmp/pagersim_test_transcript_" + std::to_string(::getpid());
   Child child = Spawn({PAGERSIM_EXE, "--fault", "wake:disconnect", "--transcript", transcript});
-  ASSERT_GT(child.pid, 0);
-  const std::string line = FirstLine(child);
-  ASSERT_EQ(line.rfind("pagersim: serving on ", 0), 0u) << line;
+  const std::string device = ServedDevice(child);
+  ASSERT_FALSE(device.empty());
   {
-    Client client(line.substr(21, line.size() - 22));
+    Client client(device);
     ASSERT_TRUE(client.ok());
     client.Write({0xAA});
     EXPECT_EQ(client.Read(1, 200), Bytes{});  // the line is cut instead

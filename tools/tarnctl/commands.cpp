@@ -23,6 +23,8 @@
 namespace tarnctl {
 namespace {
 
+namespace fs = std::filesystem;
+
 std::string Hex4(uint32_t v) {
   char t[16];
   std::snprintf(t, sizeof t, "0x%04X", static_cast<unsigned>(v));
@@ -121,6 +123,79 @@ double TimedVerify(PagerSession& session, const MemoryImage& image,
     throw Error(kExitMismatch, t, hint);
   }
   return Now() - t0;
+}
+
+// Removes the demo's folder on the way out unless the user keeps it.
+struct DemoFolder {
+  fs::path dir;
+  bool keep;
+  ~DemoFolder() {
+    std::error_code ignored;
+    if (!keep) fs::remove_all(dir, ignored);
+  }
+};
+
+// The sample image: a text line followed by a counting pattern, `size`
+// bytes at 0x1000. Returns the file's path.
+std::string SaveDemoImage(const fs::path& dir, uint32_t size, bool quiet) {
+  const uint32_t base = 0x1000;
+  std::vector<BYTE> sample(size);
+  const char* banner = "Tarn and Holm demo image. ";
+  for (uint32_t i = 0; i < size; ++i)
+    sample[i] = i < 26 ? static_cast<BYTE>(banner[i]) : static_cast<BYTE>(i * 7 + 3);
+  fs::path file = dir / "sample.s19";
+  SaveImage(file.string(), "Sample image of the tarnctl demo", base, sample.data(), size, "demo");
+  Say(quiet, "sample image: %u bytes at 0x%04X in %s\n", size, base, file.string().c_str());
+  return file.string();
+}
+
+// What the demo's four steps saw and how long each took.
+struct DemoSteps {
+  PagerIdentity before;
+  BYTE statusAfter = 0;
+  uint32_t bytes = 0;
+  size_t blocks = 0;
+  double identifyMs = 0, writeMs = 0, verifyMs = 0, activateMs = 0;
+};
+
+// Identify, write, verify and activate, each step announced as it starts.
+DemoSteps RunDemoSteps(PagerSession& session, const std::string& file, uint32_t size, bool quiet) {
+  DemoSteps r;
+  Say(quiet, "[1/4] identify\n");
+  double t0 = Now();
+  if (session.Identify(&r.before) != S_OK) session.Fail("identify");
+  r.identifyMs = Now() - t0;
+  if (!quiet) PrintIdentity(session.Device(), r.before);
+
+  MemoryImage image = LoadImage(file);
+  std::vector<Block> blocks = image.Blocks(size > 256 ? (size + 1) / 2 : size);
+  r.bytes = TotalBytes(blocks);
+  r.blocks = blocks.size();
+  Say(quiet, "[2/4] write %u bytes in %u blocks (the protocol pauses ~3 s after each block)\n",
+      r.bytes, static_cast<unsigned>(r.blocks));
+  r.writeMs = TimedWrite(session, image, blocks);
+  Say(quiet, "[3/4] verify\n");
+  r.verifyMs = TimedVerify(session, image, blocks, kWriteAgainHint);
+  Say(quiet, "[4/4] activate\n");
+  t0 = Now();
+  session.Activate();
+  r.activateMs = Now() - t0;
+  r.statusAfter = session.LastIdentity().statusChar;
+  return r;
+}
+
+void PrintDemoSummary(const DemoSteps& r, double totalMs) {
+  std::printf("\nsummary\n");
+  std::printf("  identify   %8s  pager %s, status %s\n", Seconds(r.identifyMs).c_str(),
+              InfoIdText(r.before).c_str(), StatusText(r.before.statusChar).c_str());
+  std::printf("  write      %8s  %u bytes in %zu blocks, %.0f bytes/s including the pauses\n",
+              Seconds(r.writeMs).c_str(), r.bytes, r.blocks,
+              r.writeMs > 0 ? r.bytes * 1000.0 / r.writeMs : 0.0);
+  std::printf("  verify     %8s  %u bytes read back, all equal\n", Seconds(r.verifyMs).c_str(),
+              r.bytes);
+  std::printf("  activate   %8s  status afterwards %s\n", Seconds(r.activateMs).c_str(),
+              StatusText(r.statusAfter).c_str());
+  std::printf("  total      %8s\n", Seconds(totalMs).c_str());
 }
 
 }  // namespace
@@ -386,85 +461,6 @@ int RunRegister(const std::vector<std::string>& libraries, bool quiet) {
     if (!quiet) std::printf("registered %s\n", p.c_str());
   return kExitOk;
 }
-
-namespace {
-
-namespace fs = std::filesystem;
-
-// Removes the demo's folder on the way out unless the user keeps it.
-struct DemoFolder {
-  fs::path dir;
-  bool keep;
-  ~DemoFolder() {
-    std::error_code ignored;
-    if (!keep) fs::remove_all(dir, ignored);
-  }
-};
-
-// The sample image: a text line followed by a counting pattern, `size`
-// bytes at 0x1000. Returns the file's path.
-std::string SaveDemoImage(const fs::path& dir, uint32_t size, bool quiet) {
-  const uint32_t base = 0x1000;
-  std::vector<BYTE> sample(size);
-  const char* banner = "Tarn and Holm demo image. ";
-  for (uint32_t i = 0; i < size; ++i)
-    sample[i] = i < 26 ? static_cast<BYTE>(banner[i]) : static_cast<BYTE>(i * 7 + 3);
-  fs::path file = dir / "sample.s19";
-  SaveImage(file.string(), "Sample image of the tarnctl demo", base, sample.data(), size, "demo");
-  Say(quiet, "sample image: %u bytes at 0x%04X in %s\n", size, base, file.string().c_str());
-  return file.string();
-}
-
-// What the demo's four steps saw and how long each took.
-struct DemoSteps {
-  PagerIdentity before;
-  BYTE statusAfter = 0;
-  uint32_t bytes = 0;
-  size_t blocks = 0;
-  double identifyMs = 0, writeMs = 0, verifyMs = 0, activateMs = 0;
-};
-
-// Identify, write, verify and activate, each step announced as it starts.
-DemoSteps RunDemoSteps(PagerSession& session, const std::string& file, uint32_t size, bool quiet) {
-  DemoSteps r;
-  Say(quiet, "[1/4] identify\n");
-  double t0 = Now();
-  if (session.Identify(&r.before) != S_OK) session.Fail("identify");
-  r.identifyMs = Now() - t0;
-  if (!quiet) PrintIdentity(session.Device(), r.before);
-
-  MemoryImage image = LoadImage(file);
-  std::vector<Block> blocks = image.Blocks(size > 256 ? (size + 1) / 2 : size);
-  r.bytes = TotalBytes(blocks);
-  r.blocks = blocks.size();
-  Say(quiet, "[2/4] write %u bytes in %u blocks (the protocol pauses ~3 s after each block)\n",
-      r.bytes, static_cast<unsigned>(r.blocks));
-  r.writeMs = TimedWrite(session, image, blocks);
-  Say(quiet, "[3/4] verify\n");
-  r.verifyMs = TimedVerify(session, image, blocks, kWriteAgainHint);
-  Say(quiet, "[4/4] activate\n");
-  t0 = Now();
-  session.Activate();
-  r.activateMs = Now() - t0;
-  r.statusAfter = session.LastIdentity().statusChar;
-  return r;
-}
-
-void PrintDemoSummary(const DemoSteps& r, double totalMs) {
-  std::printf("\nsummary\n");
-  std::printf("  identify   %8s  pager %s, status %s\n", Seconds(r.identifyMs).c_str(),
-              InfoIdText(r.before).c_str(), StatusText(r.before.statusChar).c_str());
-  std::printf("  write      %8s  %u bytes in %zu blocks, %.0f bytes/s including the pauses\n",
-              Seconds(r.writeMs).c_str(), r.bytes, r.blocks,
-              r.writeMs > 0 ? r.bytes * 1000.0 / r.writeMs : 0.0);
-  std::printf("  verify     %8s  %u bytes read back, all equal\n", Seconds(r.verifyMs).c_str(),
-              r.bytes);
-  std::printf("  activate   %8s  status afterwards %s\n", Seconds(r.activateMs).c_str(),
-              StatusText(r.statusAfter).c_str());
-  std::printf("  total      %8s\n", Seconds(totalMs).c_str());
-}
-
-}  // namespace
 
 int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPacing) {
   if (size == 0 || size > 4096)
