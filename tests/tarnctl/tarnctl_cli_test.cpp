@@ -159,7 +159,12 @@ TEST_F(TarnctlCli, WriteStoresTheFileAndVerifiesIt) {
   RunResult r = Tarnctl({"write", Path("in.s19"), "--port", port_});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("wrote 20 bytes in 1 block(s)"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("verified"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(", verified in "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("verify block 1/1 0x0200-0x0213 (20 bytes) ok"), std::string::npos) << r.out;
+  RunResult unverified = Tarnctl({"write", Path("in.s19"), "--port", port_, "--no-verify"});
+  ASSERT_EQ(unverified.exitCode, 0) << unverified.out << unverified.err;
+  EXPECT_NE(unverified.out.find(", not verified"), std::string::npos) << unverified.out;
+  EXPECT_EQ(unverified.out.find("verify block"), std::string::npos) << unverified.out;
   StopSim();
   std::string memory = tarnctl_test::ReadFile(Path("dump.bin"));
   ASSERT_EQ(memory.size(), 0x10000u);
