@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -244,6 +245,35 @@ TEST(PtyServer, LineRateEmulationSpacesTheBytes) {
   EXPECT_EQ(client.Read(238).size(), 238u);
   // 1 + 9 + 238 bytes at 960 per second take at least 250 ms.
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(240));
+  // The header went out in one write; the pager hears it a frame time
+  // (1.04 ms) a byte.
+  client.Close();
+  served.Finish();
+  std::istringstream transcript(served.server.pager().TranscriptText());
+  std::vector<double> heard;
+  for (std::string line; std::getline(transcript, line);)
+    if (line.find("host->pager") != std::string::npos) heard.push_back(std::stod(line));
+  ASSERT_EQ(heard.size(), 9u) << served.server.pager().TranscriptText();
+  for (size_t i = 2; i < heard.size(); ++i) EXPECT_GE(heard[i] - heard[i - 1], 1.04) << i;
+}
+
+TEST(PtyServer, HostThatLeavesMidHeaderLeavesTheNextHostAFreshLine) {
+  Served served(Config());  // the host's silence ends a header only after 1 s
+  ASSERT_TRUE(served.started);
+  Client first(served.server.DevicePath());
+  first.Write({0xAA});
+  EXPECT_EQ(first.Read(1), Bytes{0x8B});
+  first.Write({0x86, 0x01, 0x00});
+  first.Close();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Client next(served.server.DevicePath());
+  next.Write({0xAA});
+  EXPECT_EQ(next.Read(1, 500), Bytes{0x8B});  // a wake byte, not the header's fourth
+  next.Close();
+  served.Finish();
+  ASSERT_FALSE(served.server.pager().Violations().empty());
+  EXPECT_EQ(served.server.pager().Violations().front().detail,
+            "line closed after 3 of 8 header bytes");
 }
 
 TEST(PtyServer, ServesAnExistingTty) {
