@@ -56,42 +56,43 @@ void ReportTool(const char* what, double bytes, double seconds) {
   failed = false;
 }
 
-}  // namespace
+// The scratch files every figure is taken on.
+struct Files {
+  fs::path dir;
+  std::string s19;  // S1 and S9 records only, written by WriteImageFileEx
+  std::string bin;  // the same data, raw
+  double textBytes = 0;
+};
 
-int main(int argc, char** argv) {
-  const double megabytes = argc > 1 ? std::atof(argv[1]) : 64.0;
-  fs::path dir = argc > 2
-                     ? fs::path(argv[2])
-                     : fs::temp_directory_path() / ("bench_srecord_" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  const std::string s19 = (dir / "image.s19").string();
-  const std::string bin = (dir / "image.bin").string();
-
-  // A full record (16 data bytes) is 42 characters plus the line end; the
-  // addresses of a data buffer this large wrap around 64 KiB many times.
+// Random data of about `megabytes` of record text, written raw to `bin`
+// (false when it cannot be). A full record (16 data bytes) is 42 characters
+// plus the line end; the addresses of a data buffer this large wrap around
+// 64 KiB many times.
+bool MakeData(double megabytes, const std::string& bin, std::vector<uint8_t>* data) {
   const size_t dataBytes = static_cast<size_t>(megabytes * 1024 * 1024 / 43.0 * 16.0) & ~size_t{15};
-  std::vector<uint8_t> data(dataBytes);
+  data->resize(dataBytes);
   uint32_t x = 12345;
-  for (auto& b : data) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
-  {
-    FILE* f = std::fopen(bin.c_str(), "wb");
-    if (!f || std::fwrite(data.data(), 1, data.size(), f) != data.size()) return 1;
-    std::fclose(f);
-  }
-  const int32_t length = static_cast<int32_t>(dataBytes);
+  for (auto& b : *data) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+  FILE* f = std::fopen(bin.c_str(), "wb");
+  if (!f || std::fwrite(data->data(), 1, data->size(), f) != data->size()) return false;
+  std::fclose(f);
+  return true;
+}
 
-  // The file every reader and tool reads holds the S1 records and the S9
-  // record only: objcopy refuses the address-less S0 record this codec
-  // writes for an empty header ("byte count 1 too small").
+// The codec's writers and readers. The file every reader and tool reads holds
+// the S1 records and the S9 record only: objcopy refuses the address-less S0
+// record this codec writes for an empty header ("byte count 1 too small").
+void BenchCodec(Files& files, std::vector<uint8_t>& data) {
+  const int32_t length = static_cast<int32_t>(data.size());
   holm::FileInfo dataAndEnd;
   dataAndEnd.HasData = dataAndEnd.HasEnd = 1;
   const holm::ImageDesc source{0, nullptr, 0, data.data(), length};
-  double writeEx = Best(3, [&] { holm::WriteImageFileEx(s19, "", source, dataAndEnd); });
-  const double textBytes = static_cast<double>(fs::file_size(s19));
-  std::printf("record text: %.1f MiB, %zu data bytes, %zu records\n\n", textBytes / 1048576.0,
-              dataBytes, dataBytes / 16);
-  Report("WriteImageFileEx (S1 + S9)", textBytes, writeEx);
-  const std::string full = (dir / "full.s19").string();
+  double writeEx = Best(3, [&] { holm::WriteImageFileEx(files.s19, "", source, dataAndEnd); });
+  files.textBytes = static_cast<double>(fs::file_size(files.s19));
+  std::printf("record text: %.1f MiB, %zu data bytes, %zu records\n\n", files.textBytes / 1048576.0,
+              data.size(), data.size() / 16);
+  Report("WriteImageFileEx (S1 + S9)", files.textBytes, writeEx);
+  const std::string full = (files.dir / "full.s19").string();
   double write =
       Best(3, [&] { holm::WriteImageFile(full, "bench", 0, nullptr, 0, data.data(), length); });
   const double fullBytes = static_cast<double>(fs::file_size(full));
@@ -101,8 +102,8 @@ int main(int argc, char** argv) {
   holm::ImageDesc desc{0, nullptr, 0, image.data(), 65536};
   holm::FileInfo info;
   double tolerant =
-      Best(3, [&] { holm::ReadImageFileEx(s19, desc, info, [](std::string_view) {}); });
-  Report("ReadImageFileEx (tolerant)", textBytes, tolerant);
+      Best(3, [&] { holm::ReadImageFileEx(files.s19, desc, info, [](std::string_view) {}); });
+  Report("ReadImageFileEx (tolerant)", files.textBytes, tolerant);
   if (info.ChecksumErrors || info.FormatErrors || !info.HasData)
     std::printf("  unexpected report: %d checksum, %d format errors\n", info.ChecksumErrors,
                 info.FormatErrors);
@@ -112,35 +113,56 @@ int main(int argc, char** argv) {
   });
   Report("ReadImageFile (strict, WriteImageFile's file)", fullBytes, strict);
   fs::remove(full);
+}
 
-  if (HaveTool("objcopy")) {
-    const std::string out = (dir / "objcopy.s19").string();
-    double w = Best(3, [&] { Shell("objcopy -I binary -O srec " + bin + " " + out); });
-    ReportTool("objcopy binary -> srec (its own text)", static_cast<double>(fs::file_size(out)), w);
-    fs::remove(out);
-    const std::string back = (dir / "objcopy.bin").string();
-    double r = Best(3, [&] { Shell("objcopy -I srec -O binary " + s19 + " " + back); });
-    ReportTool("objcopy srec -> binary", textBytes, r);
-    fs::remove(back);
-  } else {
-    std::printf("objcopy not installed\n");
+// A tool's command line that converts the file `in` into the file `out`.
+using Command = std::function<std::string(const std::string& in, const std::string& out)>;
+
+// One tool converting the raw data to records and the codec's records back.
+void BenchTool(const char* tool, const Files& files, int runs, const Command& toRecords,
+               const Command& toBinary) {
+  if (!HaveTool(tool)) {
+    std::printf("%s not installed\n", tool);
+    return;
   }
-  if (HaveTool("srec_cat")) {
-    const std::string out = (dir / "srec_cat.s19").string();
-    double w = Best(1, [&] {
-      Shell("srec_cat " + bin + " -binary -o " + out + " -address-length=2 2>/dev/null");
-    });
-    ReportTool("srec_cat binary -> srec (its own text)", static_cast<double>(fs::file_size(out)),
-               w);
-    fs::remove(out);
-    const std::string back = (dir / "srec_cat.bin").string();
-    double r = Best(
-        1, [&] { Shell("srec_cat " + s19 + " -multiple -o " + back + " -binary 2>/dev/null"); });
-    ReportTool("srec_cat srec -> binary", textBytes, r);
-    fs::remove(back);
-  } else {
-    std::printf("srec_cat not installed\n");
-  }
-  fs::remove_all(dir);
+  const std::string name = tool;
+  const std::string out = (files.dir / (name + ".s19")).string();
+  double w = Best(runs, [&] { Shell(toRecords(files.bin, out)); });
+  ReportTool((name + " binary -> srec (its own text)").c_str(),
+             static_cast<double>(fs::file_size(out)), w);
+  fs::remove(out);
+  const std::string back = (files.dir / (name + ".bin")).string();
+  double r = Best(runs, [&] { Shell(toBinary(files.s19, back)); });
+  ReportTool((name + " srec -> binary").c_str(), files.textBytes, r);
+  fs::remove(back);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double megabytes = argc > 1 ? std::atof(argv[1]) : 64.0;
+  Files files;
+  files.dir = argc > 2 ? fs::path(argv[2])
+                       : fs::temp_directory_path() / ("bench_srecord_" + std::to_string(getpid()));
+  fs::create_directories(files.dir);
+  files.s19 = (files.dir / "image.s19").string();
+  files.bin = (files.dir / "image.bin").string();
+  std::vector<uint8_t> data;
+  if (!MakeData(megabytes, files.bin, &data)) return 1;
+  BenchCodec(files, data);
+  using S = const std::string&;
+  BenchTool(
+      "objcopy", files, 3,
+      [](S in, S out) { return "objcopy -I binary -O srec " + in + " " + out; },
+      [](S in, S out) { return "objcopy -I srec -O binary " + in + " " + out; });
+  BenchTool(
+      "srec_cat", files, 1,
+      [](S in, S out) {
+        return "srec_cat " + in + " -binary -o " + out + " -address-length=2 2>/dev/null";
+      },
+      [](S in, S out) {
+        return "srec_cat " + in + " -multiple -o " + out + " -binary 2>/dev/null";
+      });
+  fs::remove_all(files.dir);
   return 0;
 }

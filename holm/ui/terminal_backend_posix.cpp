@@ -108,7 +108,6 @@ class TerminalBackend : public Backend {
   void CloseOrPaint();  // ends the session when nothing is shown any more
   void Paint();         // draws everything shown, changes reach the terminal at once
   void DrawDialog(const Dialog& d, int focused);
-  void Put(int y, int x, int maxX, const std::string& text, attr_t attr, bool mnemonic);
 
   int fd_ = -1;
   FILE* stream_ = nullptr;
@@ -224,8 +223,9 @@ void TerminalBackend::CloseOrPaint() {
     Paint();
 }
 
-void TerminalBackend::Put(int y, int x, int maxX, const std::string& text, attr_t attr,
-                          bool mnemonic) {
+// Text from cell (y, x) up to column maxX (exclusive); with `mnemonic`, "&x"
+// underlines x and "&&" shows one "&".
+void Put(int y, int x, int maxX, const std::string& text, attr_t attr, bool mnemonic) {
   if (y < 0 || y >= LINES) return;
   std::wstring w = Widen(text);
   bool underline = false;
@@ -285,115 +285,156 @@ int TextLimit(const Dialog& d, size_t self, int ox, int oy, int y, int x, int fr
   return limit;
 }
 
-void TerminalBackend::DrawDialog(const Dialog& d, int focused) {
+// A box drawn with line characters from (y1, x1) to (y2, x2), corners
+// included.
+void DrawBox(int y1, int x1, int y2, int x2) {
+  mvhline(y1, x1 + 1, ACS_HLINE, x2 - x1 - 1);
+  mvhline(y2, x1 + 1, ACS_HLINE, x2 - x1 - 1);
+  mvvline(y1 + 1, x1, ACS_VLINE, y2 - y1 - 1);
+  mvvline(y1 + 1, x2, ACS_VLINE, y2 - y1 - 1);
+  mvaddch(y1, x1, ACS_ULCORNER);
+  mvaddch(y1, x2, ACS_URCORNER);
+  mvaddch(y2, x1, ACS_LLCORNER);
+  mvaddch(y2, x2, ACS_LRCORNER);
+}
+
+// Where a dialog stands on the terminal, in cells.
+struct Frame {
+  int top, left;
+  int right;   // one past the frame
+  int bottom;  // one past the frame
+  int ox, oy;  // the inside's top left corner
+};
+
+// Where one control stands and how it is drawn.
+struct Cell {
+  int x, y;
+  int cw;    // width in cells, at least 1
+  int maxX;  // one past its last cell inside the frame
+  attr_t focusAttr;
+};
+
+// The frame centred on the terminal, with the caption in the top border and
+// the inside cleared. A terminal smaller than the dialog gets the part that
+// fits, framed.
+Frame DrawFrame(const Dialog& d) {
   const DialogTemplate& t = d.Template();
-  const int innerW = CellX(t.width + 2);
-  const int innerH = CellY(t.height + 4);
-  // A terminal smaller than the dialog gets the part that fits, framed.
-  const int w = std::min(innerW + 2, COLS);
-  const int h = std::min(innerH + 2, LINES);
-  const int top = std::max(0, (LINES - h) / 2);
-  const int left = std::max(0, (COLS - w) / 2);
-  const int right = left + w;  // one past the frame
-
-  // Frame with the caption in the top border; the inside is cleared.
-  for (int y = top; y < top + h && y < LINES; ++y) {
-    move(y, left);
-    for (int x = left; x < right && x < COLS; ++x) addch(' ');
+  const int w = std::min(CellX(t.width + 2) + 2, COLS);
+  const int h = std::min(CellY(t.height + 4) + 2, LINES);
+  Frame f;
+  f.top = std::max(0, (LINES - h) / 2);
+  f.left = std::max(0, (COLS - w) / 2);
+  f.right = f.left + w;
+  f.bottom = f.top + h;
+  f.ox = f.left + 1;
+  f.oy = f.top + 1;
+  for (int y = f.top; y < f.bottom && y < LINES; ++y) {
+    move(y, f.left);
+    for (int x = f.left; x < f.right && x < COLS; ++x) addch(' ');
   }
-  mvhline(top, left + 1, ACS_HLINE, w - 2);
-  mvhline(top + h - 1, left + 1, ACS_HLINE, w - 2);
-  mvvline(top + 1, left, ACS_VLINE, h - 2);
-  mvvline(top + 1, right - 1, ACS_VLINE, h - 2);
-  mvaddch(top, left, ACS_ULCORNER);
-  mvaddch(top, right - 1, ACS_URCORNER);
-  mvaddch(top + h - 1, left, ACS_LLCORNER);
-  mvaddch(top + h - 1, right - 1, ACS_LRCORNER);
-  if (!d.Caption().empty()) Put(top, left + 2, right - 2, " " + d.Caption() + " ", A_BOLD, false);
+  DrawBox(f.top, f.left, f.bottom - 1, f.right - 1);
+  if (!d.Caption().empty())
+    Put(f.top, f.left + 2, f.right - 2, " " + d.Caption() + " ", A_BOLD, false);
+  return f;
+}
 
-  const int ox = left + 1;
-  const int oy = top + 1;
+void DrawGroupBox(const ControlState& c, const Frame& f, const Cell& at) {
+  const int ch = std::max(2, CellY(c.tmpl->rect.height));
+  const int gx2 = std::min(at.x + at.cw - 1, f.right - 2);
+  const int gy2 = std::min(at.y + ch - 1, f.bottom - 2);
+  if (gx2 > at.x && gy2 > at.y) DrawBox(at.y, at.x, gy2, gx2);
+  Put(at.y, at.x + 1, gx2, c.text, A_NORMAL, true);
+}
+
+// [  OK  ] or, for the default button, <  OK  >, the label centred.
+void DrawPushButton(const ControlState& c, const Cell& at) {
+  const bool isDefault = c.tmpl->defaultButton;
+  std::string label = StripMnemonic(c.text);
+  const int inner = std::max(0, at.cw - 2);
+  const int pad = std::max(0, (inner - static_cast<int>(label.size())) / 2);
+  std::string shown = isDefault ? "<" : "[";
+  shown += std::string(static_cast<size_t>(pad), ' ') + c.text;
+  int used = pad + static_cast<int>(label.size());
+  if (used < inner) shown += std::string(static_cast<size_t>(inner - used), ' ');
+  shown += isDefault ? ">" : "]";
+  Put(at.y, at.x, at.maxX, shown, at.focusAttr | (isDefault ? A_BOLD : A_NORMAL), true);
+}
+
+// [selected item   v]
+void DrawDropDownList(const ControlState& c, const Cell& at) {
+  std::string sel = c.selected >= 0 ? c.items[static_cast<size_t>(c.selected)] : "";
+  const int inner = std::max(0, at.cw - 4);
+  std::wstring ws = Widen(sel);
+  if (static_cast<int>(ws.size()) > inner) sel = sel.substr(0, static_cast<size_t>(inner));
+  std::string shown = "[" + sel;
+  int len = static_cast<int>(std::min<size_t>(ws.size(), static_cast<size_t>(inner)));
+  shown += std::string(static_cast<size_t>(std::max(0, inner - len)), ' ');
+  shown += " v]";
+  Put(at.y, at.x, at.maxX, shown, at.focusAttr, false);
+}
+
+// [#####.....] 45%  The percentage is the position within the range.
+void DrawProgressBar(const ControlState& c, const Frame& f, const Cell& at) {
+  const int span = c.rangeMax - c.rangeMin;
+  const int done = c.pos - c.rangeMin;
+  // The bar shrinks to leave room for the percentage on a narrow terminal.
+  const int barW = std::max(1, std::min(at.cw - 2, f.right - 1 - at.x - 7));
+  int filled = span > 0 ? static_cast<int>(static_cast<long long>(done) * barW / span) : 0;
+  int percent = span > 0 ? static_cast<int>(static_cast<long long>(done) * 100 / span) : 0;
+  filled = std::clamp(filled, 0, barW);
+  percent = std::clamp(percent, 0, 100);
+  std::string bar = "[" + std::string(static_cast<size_t>(filled), '#') +
+                    std::string(static_cast<size_t>(barW - filled), '.') + "]";
+  Put(at.y, at.x, f.right - 1, bar, A_NORMAL, false);
+  char pct[8];
+  std::snprintf(pct, sizeof pct, "%3d%%", percent);
+  Put(at.y, at.x + barW + 2, f.right - 1, pct, A_NORMAL, false);
+}
+
+// Control `i` of the dialog; a label's and a radio button's text may run on
+// past its rectangle (TextLimit).
+void DrawControl(const Dialog& d, size_t i, const Frame& f, const Cell& at) {
+  const ControlState& c = d.Controls()[i];
+  auto textLimit = [&] {
+    return std::max(at.maxX, TextLimit(d, i, f.ox, f.oy, at.y, at.x, f.right - 1));
+  };
+  switch (c.tmpl->kind) {
+    case ControlKind::Label:
+      Put(at.y, at.x, textLimit(), c.text, A_NORMAL, true);
+      break;
+    case ControlKind::GroupBox:
+      DrawGroupBox(c, f, at);
+      break;
+    case ControlKind::RadioButton:
+      Put(at.y, at.x, at.maxX, c.checked ? "(*)" : "( )", at.focusAttr, false);
+      Put(at.y, at.x + 4, textLimit(), c.text, A_NORMAL, true);
+      break;
+    case ControlKind::PushButton:
+      DrawPushButton(c, at);
+      break;
+    case ControlKind::DropDownList:
+      DrawDropDownList(c, at);
+      break;
+    case ControlKind::ProgressBar:
+      DrawProgressBar(c, f, at);
+      break;
+  }
+}
+
+void TerminalBackend::DrawDialog(const Dialog& d, int focused) {
+  const Frame f = DrawFrame(d);
   const auto& controls = d.Controls();
   for (size_t i = 0; i < controls.size(); ++i) {
-    const ControlState& c = controls[i];
-    if (!c.visible) continue;
-    const ControlTemplate& ct = *c.tmpl;
-    const int x = ox + CellX(ct.rect.left);
-    const int y = oy + CellY(ct.rect.top);
-    const int cw = std::max(1, CellX(ct.rect.width));
-    const int maxX = std::min(x + cw, right - 1);
-    if (y >= top + h - 1) continue;  // below a frame cut short by the terminal
-    const bool hasFocus = static_cast<int>(i) == focused;
-    const attr_t focusAttr = hasFocus ? A_REVERSE : A_NORMAL;
-    switch (ct.kind) {
-      case ControlKind::Label:
-        Put(y, x, std::max(maxX, TextLimit(d, i, ox, oy, y, x, right - 1)), c.text, A_NORMAL, true);
-        break;
-      case ControlKind::GroupBox: {
-        const int ch = std::max(2, CellY(ct.rect.height));
-        const int gx2 = std::min(x + cw - 1, right - 2);
-        const int gy2 = std::min(y + ch - 1, top + h - 2);
-        if (gx2 > x && gy2 > y) {
-          mvhline(y, x + 1, ACS_HLINE, gx2 - x - 1);
-          mvhline(gy2, x + 1, ACS_HLINE, gx2 - x - 1);
-          mvvline(y + 1, x, ACS_VLINE, gy2 - y - 1);
-          mvvline(y + 1, gx2, ACS_VLINE, gy2 - y - 1);
-          mvaddch(y, x, ACS_ULCORNER);
-          mvaddch(y, gx2, ACS_URCORNER);
-          mvaddch(gy2, x, ACS_LLCORNER);
-          mvaddch(gy2, gx2, ACS_LRCORNER);
-        }
-        Put(y, x + 1, gx2, c.text, A_NORMAL, true);
-        break;
-      }
-      case ControlKind::RadioButton:
-        Put(y, x, maxX, c.checked ? "(*)" : "( )", focusAttr, false);
-        Put(y, x + 4, std::max(maxX, TextLimit(d, i, ox, oy, y, x, right - 1)), c.text, A_NORMAL,
-            true);
-        break;
-      case ControlKind::PushButton: {
-        std::string label = StripMnemonic(c.text);
-        const int inner = std::max(0, cw - 2);
-        const int pad = std::max(0, (inner - static_cast<int>(label.size())) / 2);
-        std::string shown = ct.defaultButton ? "<" : "[";
-        shown += std::string(static_cast<size_t>(pad), ' ') + c.text;
-        int used = pad + static_cast<int>(label.size());
-        if (used < inner) shown += std::string(static_cast<size_t>(inner - used), ' ');
-        shown += ct.defaultButton ? ">" : "]";
-        Put(y, x, maxX, shown, focusAttr | (ct.defaultButton ? A_BOLD : A_NORMAL), true);
-        break;
-      }
-      case ControlKind::DropDownList: {
-        std::string sel = c.selected >= 0 ? c.items[static_cast<size_t>(c.selected)] : "";
-        const int inner = std::max(0, cw - 4);
-        std::wstring ws = Widen(sel);
-        if (static_cast<int>(ws.size()) > inner) sel = sel.substr(0, static_cast<size_t>(inner));
-        std::string shown = "[" + sel;
-        int len = static_cast<int>(std::min<size_t>(ws.size(), static_cast<size_t>(inner)));
-        shown += std::string(static_cast<size_t>(std::max(0, inner - len)), ' ');
-        shown += " v]";
-        Put(y, x, maxX, shown, focusAttr, false);
-        break;
-      }
-      case ControlKind::ProgressBar: {
-        // [#####.....] 45%  The percentage is the position within the range.
-        const int span = c.rangeMax - c.rangeMin;
-        const int done = c.pos - c.rangeMin;
-        // The bar shrinks to leave room for the percentage on a narrow terminal.
-        const int barW = std::max(1, std::min(cw - 2, right - 1 - x - 7));
-        int filled = span > 0 ? static_cast<int>(static_cast<long long>(done) * barW / span) : 0;
-        int percent = span > 0 ? static_cast<int>(static_cast<long long>(done) * 100 / span) : 0;
-        filled = std::clamp(filled, 0, barW);
-        percent = std::clamp(percent, 0, 100);
-        std::string bar = "[" + std::string(static_cast<size_t>(filled), '#') +
-                          std::string(static_cast<size_t>(barW - filled), '.') + "]";
-        Put(y, x, right - 1, bar, A_NORMAL, false);
-        char pct[8];
-        std::snprintf(pct, sizeof pct, "%3d%%", percent);
-        Put(y, x + barW + 2, right - 1, pct, A_NORMAL, false);
-        break;
-      }
-    }
+    if (!controls[i].visible) continue;
+    const DlgRect& r = controls[i].tmpl->rect;
+    Cell at;
+    at.x = f.ox + CellX(r.left);
+    at.y = f.oy + CellY(r.top);
+    if (at.y >= f.bottom - 1) continue;  // below a frame cut short by the terminal
+    at.cw = std::max(1, CellX(r.width));
+    at.maxX = std::min(at.x + at.cw, f.right - 1);
+    at.focusAttr = static_cast<int>(i) == focused ? A_REVERSE : A_NORMAL;
+    DrawControl(d, i, f, at);
   }
 }
 

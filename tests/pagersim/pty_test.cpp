@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -244,6 +245,35 @@ TEST(PtyServer, LineRateEmulationSpacesTheBytes) {
   EXPECT_EQ(client.Read(238).size(), 238u);
   // 1 + 9 + 238 bytes at 960 per second take at least 250 ms.
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(240));
+  // The header went out in one write; the pager hears it a frame time
+  // (1.04 ms) a byte.
+  client.Close();
+  served.Finish();
+  std::istringstream transcript(served.server.pager().TranscriptText());
+  std::vector<double> heard;
+  for (std::string line; std::getline(transcript, line);)
+    if (line.find("host->pager") != std::string::npos) heard.push_back(std::stod(line));
+  ASSERT_EQ(heard.size(), 9u) << served.server.pager().TranscriptText();
+  for (size_t i = 2; i < heard.size(); ++i) EXPECT_GE(heard[i] - heard[i - 1], 1.04) << i;
+}
+
+TEST(PtyServer, HostThatLeavesMidHeaderLeavesTheNextHostAFreshLine) {
+  Served served(Config());  // the host's silence ends a header only after 1 s
+  ASSERT_TRUE(served.started);
+  Client first(served.server.DevicePath());
+  first.Write({0xAA});
+  EXPECT_EQ(first.Read(1), Bytes{0x8B});
+  first.Write({0x86, 0x01, 0x00});
+  first.Close();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Client next(served.server.DevicePath());
+  next.Write({0xAA});
+  EXPECT_EQ(next.Read(1, 500), Bytes{0x8B});  // a wake byte, not the header's fourth
+  next.Close();
+  served.Finish();
+  ASSERT_FALSE(served.server.pager().Violations().empty());
+  EXPECT_EQ(served.server.pager().Violations().front().detail,
+            "line closed after 3 of 8 header bytes");
 }
 
 TEST(PtyServer, ServesAnExistingTty) {
@@ -329,6 +359,16 @@ std::string FirstLine(Child& child) {
   return line;
 }
 
+// The device named by the child's "pagersim: serving on DEVICE" line; empty
+// when the child did not start or the line says something else.
+std::string ServedDevice(Child& child) {
+  if (child.pid <= 0) return "";
+  const std::string line = FirstLine(child);
+  const std::string prefix = "pagersim: serving on ";
+  if (line.rfind(prefix, 0) != 0 || line.back() != '\n') return "";
+  return line.substr(prefix.size(), line.size() - prefix.size() - 1);
+}
+
 TEST(PagersimExe, ServesThroughTheSymlinkAndDumpsMemoryAfterTheHostCloses) {
   const std::string link = "/tmp/pagersim_test_link_" + std::to_string(::getpid());
   const std::string dump = "/tmp/pagersim_test_dump_" + std::to_string(::getpid());
@@ -386,11 +426,10 @@ TEST(PagersimExe, ServesAnSRecordImageAndDumpsOne) {
     out << "S0030000FC\n" << S1Record(0x0100, {0xC0, 0xC1, 0xC2, 0xC3}) << "S9030000FC\n";
   }
   Child child = Spawn({PAGERSIM_EXE, "--once", "--image", image, "--dump", dump});
-  ASSERT_GT(child.pid, 0);
-  const std::string line = FirstLine(child);
-  ASSERT_EQ(line.rfind("pagersim: serving on ", 0), 0u) << line;
+  const std::string device = ServedDevice(child);
+  ASSERT_FALSE(device.empty());
   {
-    Client client(line.substr(21, line.size() - 22));
+    Client client(device);
     ASSERT_TRUE(client.ok());
     client.Write({0xAA});
     EXPECT_EQ(client.Read(1), Bytes{0x8B});
@@ -439,6 +478,24 @@ TEST(PagersimExe, StdinControlAndSignalsEndIt) {
   EXPECT_FALSE(FirstLine(other).empty());
   ::kill(other.pid, SIGTERM);
   EXPECT_EQ(Wait(other), 0);
+}
+
+TEST(PagersimExe, DisconnectFaultEndsWithExitCode3AndTheTranscriptIsWritten) {
+  const std::string transcript = "/tmp/pagersim_test_transcript_" + std::to_string(::getpid());
+  Child child = Spawn({PAGERSIM_EXE, "--fault", "wake:disconnect", "--transcript", transcript});
+  const std::string device = ServedDevice(child);
+  ASSERT_FALSE(device.empty());
+  {
+    Client client(device);
+    ASSERT_TRUE(client.ok());
+    client.Write({0xAA});
+    EXPECT_EQ(client.Read(1, 200), Bytes{});  // the line is cut instead
+  }
+  EXPECT_EQ(Wait(child), 3);
+  std::ifstream in(transcript);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("host->pager  AA"), std::string::npos) << text;
+  ::unlink(transcript.c_str());
 }
 
 TEST(PagersimExe, BadOptionsGiveAClearErrorAndExitCode2) {

@@ -60,6 +60,21 @@ std::string HostBytes(const std::string& transcript) {
   return out;
 }
 
+// The bytes of a tarnctl trace each way, as " AA 87 01 ..". A line holds the
+// bytes of one burst; how the bytes of a header fall into bursts depends on
+// timing, so the bytes of each direction are joined.
+void TraceBytes(const std::string& trace, std::string* toPager, std::string* toHost) {
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line);
+    std::string time, direction, byte;
+    words >> time >> direction;
+    std::string* out = direction == ">" ? toPager : toHost;
+    while (words >> byte) *out += " " + byte;
+  }
+}
+
 class TarnctlCli : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -144,7 +159,12 @@ TEST_F(TarnctlCli, WriteStoresTheFileAndVerifiesIt) {
   RunResult r = Tarnctl({"write", Path("in.s19"), "--port", port_});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("wrote 20 bytes in 1 block(s)"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("verified"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(", verified in "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("verify block 1/1 0x0200-0x0213 (20 bytes) ok"), std::string::npos) << r.out;
+  RunResult unverified = Tarnctl({"write", Path("in.s19"), "--port", port_, "--no-verify"});
+  ASSERT_EQ(unverified.exitCode, 0) << unverified.out << unverified.err;
+  EXPECT_NE(unverified.out.find(", not verified"), std::string::npos) << unverified.out;
+  EXPECT_EQ(unverified.out.find("verify block"), std::string::npos) << unverified.out;
   StopSim();
   std::string memory = tarnctl_test::ReadFile(Path("dump.bin"));
   ASSERT_EQ(memory.size(), 0x10000u);
@@ -299,18 +319,8 @@ TEST_F(TarnctlCli, TraceRecordsTheWireBothWays) {
   RunResult r = Tarnctl({"identify", "--port", port_, "--trace", Path("trace.txt")});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   std::string trace = tarnctl_test::ReadFile(Path("trace.txt"));
-  // A line holds the bytes of one burst; how the bytes of a header fall into
-  // bursts depends on timing, so the bytes of each direction are joined.
   std::string toPager, toHost;
-  std::istringstream lines(trace);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream words(line);
-    std::string time, direction, byte;
-    words >> time >> direction;
-    std::string& out = direction == ">" ? toPager : toHost;
-    while (words >> byte) out += " " + byte;
-  }
+  TraceBytes(trace, &toPager, &toHost);
   EXPECT_EQ(toPager.rfind(" AA", 0), 0u) << trace;
   EXPECT_EQ(toHost.rfind(" 8B", 0), 0u) << trace;
   EXPECT_NE(toPager.find(" AA 87 01 00 00 00 00 00 00"), std::string::npos) << trace;
@@ -564,11 +574,20 @@ TEST_F(TarnctlTerminal, InterruptedWriteGivesTheTerminalBackAndSaysWhereItStoppe
 }
 
 TEST_F(TarnctlCli, DemoRunsTheWholeJobWellUnderAMinute) {
-  RunResult r = Tarnctl({"demo", "--size", "64"}, 60);
+  RunResult r = Tarnctl({"demo", "--size", "64", "--trace", Path("trace.txt")}, 60);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_LT(r.seconds, 60);
   EXPECT_NE(r.out.find("summary"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("64 bytes read back, all equal"), std::string::npos) << r.out;
+  // The pager is identified, written, read back and activated, in that order.
+  std::string trace = tarnctl_test::ReadFile(Path("trace.txt")), toPager, toHost;
+  TraceBytes(trace, &toPager, &toHost);
+  size_t at = 0;
+  for (const char* header : {" AA 87 01 00 00 00 00 00 00", " AA 86 02 10 00 00 00 00 40",
+                             " AA 86 01 10 00 00 00 00 40", " AA 86 0C 00"}) {
+    at = toPager.find(header, at);
+    ASSERT_NE(at, std::string::npos) << header << " is missing or out of order\n" << trace;
+  }
 }
 
 }  // namespace

@@ -84,6 +84,16 @@ TEST_F(TerminalTty, ModalDialogTakesKeysAndRestoresTheTerminal) {
   EXPECT_TRUE(Has(screen, "(*) No")) << screen;
   EXPECT_TRUE(Has(screen, "( ) Even")) << screen;
   EXPECT_TRUE(Has(screen, "Cancel")) << screen;
+  // The frame with the caption, the default button in <>, the label centred
+  // in each button, the list's arrow, the group's box around its buttons.
+  std::string line;
+  for (int i = 0; i < 52; ++i) line += "─";
+  for (const char* row :
+       {"┌─ Test Setup ───", "│  COM Port:    [COM2     v]           <    OK     > │",
+        "│                                      [  Cancel   ] │", "│  ┌Parity─────┐    ",
+        "│  │(*) No     │    ", "│  │           │    ", "│  └───────────┘    "})
+    EXPECT_TRUE(Has(screen, row)) << row << "\n" << screen;
+  EXPECT_TRUE(Has(screen, "└" + line + "┘")) << screen;
 
   // Down on the list: COM3; Tab to the parity group; Down twice: Even.
   tmux.Keys("Down Tab Down Down");

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <optional>
 #include <utility>
 
 namespace pagersim {
@@ -191,6 +192,146 @@ void PtyServer::Stop() {
   }
 }
 
+// The state of one Serve() run: the bytes on their way and the pacing.
+struct PtyServer::Line {
+  bool isPty = true;
+  uint64_t frameUs = 0;                               // 0: no rate emulation
+  std::deque<std::pair<uint8_t, uint64_t>> incoming;  // host bytes and when the pager hears them
+  std::deque<uint8_t> outgoing;
+  uint64_t lastInDue = 0;
+  uint64_t nextSendUs = 0;
+  bool connected = false;
+  bool wantWrite = false;
+};
+
+void PtyServer::Hangup(Line& line) {
+  pager_.LineDropped(NowUs());
+  line.incoming.clear();
+  line.outgoing.clear();
+  tcflush(fd_, TCIOFLUSH);
+  line.connected = false;
+  line.wantWrite = false;
+}
+
+bool PtyServer::RunPager(Line& line, uint64_t now) {
+  while (!line.incoming.empty() && line.incoming.front().second <= now) {
+    LogByte(options_.verbose, line.incoming.front().second, "host ->", line.incoming.front().first);
+    pager_.Receive(line.incoming.front().first, line.incoming.front().second);
+    line.incoming.pop_front();
+  }
+  for (uint8_t b : pager_.Pull(now)) {
+    LogByte(options_.verbose, now, "<- pager", b);
+    line.outgoing.push_back(b);
+  }
+  if (pager_.Disconnected()) return false;
+  if (!line.connected) line.outgoing.clear();  // nobody holds the line
+  return true;
+}
+
+std::optional<PtyServer::End> PtyServer::Send(Line& line, uint64_t now, std::string* error) {
+  line.wantWrite = false;
+  // An idle line starts sending at once; a busy one keeps its frame rhythm.
+  if (line.frameUs != 0 && !line.outgoing.empty() && line.nextSendUs + line.frameUs < now)
+    line.nextSendUs = now;
+  while (!line.outgoing.empty() && (line.frameUs == 0 || line.nextSendUs <= now)) {
+    uint8_t chunk[512];
+    size_t n = line.frameUs == 0 ? std::min(line.outgoing.size(), sizeof chunk) : 1;
+    std::copy_n(line.outgoing.begin(), n, chunk);
+    ssize_t written = ::write(fd_, chunk, n);
+    if (written > 0) {
+      line.outgoing.erase(line.outgoing.begin(), line.outgoing.begin() + written);
+      if (line.frameUs != 0) line.nextSendUs += line.frameUs;
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno == EAGAIN) {
+      line.wantWrite = true;
+    } else if (line.isPty) {
+      Hangup(line);
+      if (options_.once) return End::HostClosed;
+    } else {
+      *error = Errno("write to " + devicePath_);
+      return End::Failed;
+    }
+    break;
+  }
+  return std::nullopt;
+}
+
+uint64_t PtyServer::WaitUs(const Line& line, uint64_t now) {
+  constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
+  uint64_t wake = kNever;
+  if (!line.incoming.empty()) wake = std::min(wake, line.incoming.front().second);
+  if (auto t = pager_.NextOutputTime()) wake = std::min(wake, *t);
+  if (auto t = pager_.NextDeadline()) wake = std::min(wake, *t);
+  if (!line.outgoing.empty() && line.frameUs != 0 && !line.wantWrite)
+    wake = std::min(wake, line.nextSendUs);
+  uint64_t waitUs = kNever;
+  if (wake != kNever) waitUs = wake <= now ? 0 : wake - now;
+  // While no host holds the pty, its master reports a hang-up at once, so
+  // it is not polled; a short sleep notices the next host instead.
+  if (!line.connected) waitUs = std::min<uint64_t>(waitUs, 20000);
+  return std::min<uint64_t>(waitUs, 60'000'000);
+}
+
+std::optional<PtyServer::End> PtyServer::Wait(const Line& line, uint64_t waitUs, short* lineEvents,
+                                              std::string* error) {
+  timespec waitTime{static_cast<time_t>(waitUs / 1000000),
+                    static_cast<long>(waitUs % 1000000) * 1000};
+  pollfd fds[3];
+  nfds_t count = 0;
+  fds[count++] = {wakePipe_[0], POLLIN, 0};
+  int stopIndex = -1;
+  if (options_.stopFd >= 0) {
+    stopIndex = static_cast<int>(count);
+    fds[count++] = {options_.stopFd, POLLIN, 0};
+  }
+  int lineIndex = -1;
+  if (line.connected) {
+    lineIndex = static_cast<int>(count);
+    fds[count++] = {fd_, static_cast<short>(POLLIN | (line.wantWrite ? POLLOUT : 0)), 0};
+  }
+  *lineEvents = -1;
+  if (::ppoll(fds, count, &waitTime, nullptr) < 0) {
+    if (errno == EINTR) return std::nullopt;
+    *error = Errno("poll");
+    return End::Failed;
+  }
+  if (fds[0].revents != 0) {
+    char drain[64];
+    while (::read(wakePipe_[0], drain, sizeof drain) > 0) {
+    }
+    if (stopRequested_) return End::Stopped;
+  }
+  if (stopIndex >= 0 && fds[stopIndex].revents != 0) {
+    char buffer[256];
+    ssize_t n = ::read(options_.stopFd, buffer, sizeof buffer);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return End::Stopped;
+  }
+  *lineEvents = lineIndex >= 0 ? fds[lineIndex].revents : 0;
+  return std::nullopt;
+}
+
+std::optional<PtyServer::End> PtyServer::Receive(Line& line, uint64_t now, std::string* error) {
+  uint8_t buffer[512];
+  ssize_t n = ::read(fd_, buffer, sizeof buffer);
+  if (n > 0) {
+    for (ssize_t i = 0; i < n; ++i) {
+      const uint64_t due = line.frameUs == 0 ? now : std::max(line.lastInDue + line.frameUs, now);
+      line.lastInDue = due;
+      line.incoming.emplace_back(buffer[i], due);
+    }
+  } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+    if (!line.isPty) {
+      *error = n == 0 ? "end of file on " + devicePath_ : Errno("read from " + devicePath_);
+      return End::Failed;
+    }
+    Hangup(line);
+    if (options_.once) return End::HostClosed;
+  }
+  return std::nullopt;
+}
+
 PtyServer::End PtyServer::Serve(std::string* error) {
   std::string scratch;
   if (error == nullptr) error = &scratch;
@@ -198,136 +339,30 @@ PtyServer::End PtyServer::Serve(std::string* error) {
     *error = "not started";
     return End::Failed;
   }
-  const bool isPty = options_.ttyPath.empty();
+  Line line;
+  line.isPty = options_.ttyPath.empty();
   // A real tty is paced by its hardware; a pty only by the emulation.
-  const uint64_t frameUs = isPty && options_.baud != 0 ? 10'000'000ull / options_.baud : 0;
-  std::deque<std::pair<uint8_t, uint64_t>> incoming;  // host bytes and when the pager hears them
-  std::deque<uint8_t> outgoing;
-  uint64_t lastInDue = 0;
-  uint64_t nextSendUs = 0;
-  bool connected = !isPty;
-  bool wantWrite = false;
-
-  auto hangup = [&]() {
-    pager_.LineDropped(NowUs());
-    incoming.clear();
-    outgoing.clear();
-    tcflush(fd_, TCIOFLUSH);
-    connected = false;
-    wantWrite = false;
-  };
-
+  line.frameUs = line.isPty && options_.baud != 0 ? 10'000'000ull / options_.baud : 0;
+  line.connected = !line.isPty;
   for (;;) {
     if (stopRequested_) return End::Stopped;
     uint64_t now = NowUs();
-    while (!incoming.empty() && incoming.front().second <= now) {
-      LogByte(options_.verbose, incoming.front().second, "host ->", incoming.front().first);
-      pager_.Receive(incoming.front().first, incoming.front().second);
-      incoming.pop_front();
-    }
-    for (uint8_t b : pager_.Pull(now)) {
-      LogByte(options_.verbose, now, "<- pager", b);
-      outgoing.push_back(b);
-    }
-    if (pager_.Disconnected()) {
+    if (!RunPager(line, now)) {
       Close();
       return End::Disconnected;
     }
-    if (!connected) outgoing.clear();  // nobody holds the line
-    wantWrite = false;
-    // An idle line starts sending at once; a busy one keeps its frame rhythm.
-    if (frameUs != 0 && !outgoing.empty() && nextSendUs + frameUs < now) nextSendUs = now;
-    while (!outgoing.empty() && (frameUs == 0 || nextSendUs <= now)) {
-      uint8_t chunk[512];
-      size_t n = frameUs == 0 ? std::min(outgoing.size(), sizeof chunk) : 1;
-      std::copy_n(outgoing.begin(), n, chunk);
-      ssize_t written = ::write(fd_, chunk, n);
-      if (written > 0) {
-        outgoing.erase(outgoing.begin(), outgoing.begin() + written);
-        if (frameUs != 0) nextSendUs += frameUs;
-        continue;
-      }
-      if (written < 0 && errno == EINTR) continue;
-      if (written < 0 && errno == EAGAIN) {
-        wantWrite = true;
-      } else if (isPty) {
-        hangup();
-        if (options_.once) return End::HostClosed;
-      } else {
-        *error = Errno("write to " + devicePath_);
-        return End::Failed;
-      }
-      break;
-    }
-
-    uint64_t wake = std::numeric_limits<uint64_t>::max();
-    if (!incoming.empty()) wake = std::min(wake, incoming.front().second);
-    if (auto t = pager_.NextOutputTime()) wake = std::min(wake, *t);
-    if (auto t = pager_.NextDeadline()) wake = std::min(wake, *t);
-    if (!outgoing.empty() && frameUs != 0 && !wantWrite) wake = std::min(wake, nextSendUs);
-    uint64_t waitUs = std::numeric_limits<uint64_t>::max();
-    if (wake != std::numeric_limits<uint64_t>::max()) waitUs = wake <= now ? 0 : wake - now;
-    // While no host holds the pty, its master reports a hang-up at once, so
-    // it is not polled; a short sleep notices the next host instead.
-    if (!connected) waitUs = std::min<uint64_t>(waitUs, 20000);
-    waitUs = std::min<uint64_t>(waitUs, 60'000'000);
-    timespec waitTime{static_cast<time_t>(waitUs / 1000000),
-                      static_cast<long>(waitUs % 1000000) * 1000};
-
-    pollfd fds[3];
-    nfds_t count = 0;
-    fds[count++] = {wakePipe_[0], POLLIN, 0};
-    int stopIndex = -1;
-    if (options_.stopFd >= 0) {
-      stopIndex = static_cast<int>(count);
-      fds[count++] = {options_.stopFd, POLLIN, 0};
-    }
-    int lineIndex = -1;
-    if (connected) {
-      lineIndex = static_cast<int>(count);
-      fds[count++] = {fd_, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0};
-    }
-    if (::ppoll(fds, count, &waitTime, nullptr) < 0) {
-      if (errno == EINTR) continue;
-      *error = Errno("poll");
-      return End::Failed;
-    }
-    if (fds[0].revents != 0) {
-      char drain[64];
-      while (::read(wakePipe_[0], drain, sizeof drain) > 0) {
-      }
-      if (stopRequested_) return End::Stopped;
-    }
-    if (stopIndex >= 0 && fds[stopIndex].revents != 0) {
-      char buffer[256];
-      ssize_t n = ::read(options_.stopFd, buffer, sizeof buffer);
-      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return End::Stopped;
-    }
+    if (auto end = Send(line, now, error)) return *end;
+    short lineEvents = -1;
+    if (auto end = Wait(line, WaitUs(line, now), &lineEvents, error)) return *end;
+    if (lineEvents < 0) continue;  // a signal interrupted the wait
     now = NowUs();
-    if (!connected) {
+    if (!line.connected) {
       pollfd probe{fd_, POLLIN, 0};
-      if (::poll(&probe, 1, 0) >= 0 && (probe.revents & POLLHUP) == 0) connected = true;
+      if (::poll(&probe, 1, 0) >= 0 && (probe.revents & POLLHUP) == 0) line.connected = true;
       continue;
     }
-    const short revents = fds[lineIndex].revents;
-    if (revents & (POLLIN | POLLHUP | POLLERR)) {
-      uint8_t buffer[512];
-      ssize_t n = ::read(fd_, buffer, sizeof buffer);
-      if (n > 0) {
-        for (ssize_t i = 0; i < n; ++i) {
-          const uint64_t due = frameUs == 0 ? now : std::max(lastInDue + frameUs, now);
-          lastInDue = due;
-          incoming.emplace_back(buffer[i], due);
-        }
-      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-        if (!isPty) {
-          *error = n == 0 ? "end of file on " + devicePath_ : Errno("read from " + devicePath_);
-          return End::Failed;
-        }
-        hangup();
-        if (options_.once) return End::HostClosed;
-      }
-    }
+    if (lineEvents & (POLLIN | POLLHUP | POLLERR))
+      if (auto end = Receive(line, now, error)) return *end;
   }
 }
 

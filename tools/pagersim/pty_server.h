@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "tools/pagersim/pager.h"
@@ -57,6 +58,22 @@ class PtyServer {
  private:
   uint64_t NowUs() const;
   void Close();
+
+  // The steps of Serve(); those that return an End end the run with it.
+  struct Line;
+  void Hangup(Line& line);  // the host let go: pending bytes are dropped
+  // Hands the pager the host bytes that are due and queues its answer;
+  // false when a fault cut the line.
+  bool RunPager(Line& line, uint64_t now);
+  // Writes what may go out now (at the emulated rate).
+  std::optional<End> Send(Line& line, uint64_t now, std::string* error);
+  // Microseconds until something is due.
+  uint64_t WaitUs(const Line& line, uint64_t now);
+  // Waits for the line, Stop() or the stop descriptor. *lineEvents: the
+  // line's poll events, or -1 when a signal interrupted the wait.
+  std::optional<End> Wait(const Line& line, uint64_t waitUs, short* lineEvents, std::string* error);
+  // Reads the host's bytes and schedules when the pager hears them.
+  std::optional<End> Receive(Line& line, uint64_t now, std::string* error);
 
   Pager pager_;
   ServeOptions options_;

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <sstream>
 
 #include "bstr_text.h"
@@ -23,6 +22,8 @@
 
 namespace tarnctl {
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string Seconds(double ms) {
   char t[32];
@@ -89,26 +90,106 @@ void Say(bool quiet, const char* format, ...) {
   std::fflush(stdout);
 }
 
-// Write, then verify unless told not to; shared by `write` and `demo`.
-void WriteAndVerify(PagerSession& session, const MemoryImage& image,
-                    const std::vector<Block>& blocks, bool verify, double* writeMs,
-                    double* verifyMs) {
+// What a mismatch found by `write` (and the demo) tells the user to do.
+const char* kWriteAgainHint =
+    "write the file again; if it repeats, the pager's memory may be faulty or write-protected "
+    "there";
+
+// Writes the blocks; returns the milliseconds it took.
+double TimedWrite(PagerSession& session, const MemoryImage& image,
+                  const std::vector<Block>& blocks) {
   double t0 = Now();
   session.Write(blocks, image.bytes.data());
-  *writeMs = Now() - t0;
-  if (!verify) return;
-  t0 = Now();
+  return Now() - t0;
+}
+
+// Reads the blocks back and compares them with the image; returns the
+// milliseconds it took. A difference throws Error (exit 5) with `hint`.
+double TimedVerify(PagerSession& session, const MemoryImage& image,
+                   const std::vector<Block>& blocks, const char* hint) {
+  double t0 = Now();
   BYTE actual = 0;
   std::optional<uint32_t> bad = session.Verify(blocks, image.bytes.data(), &actual);
-  *verifyMs = Now() - t0;
   if (bad) {
     char t[160];
     std::snprintf(t, sizeof t, "verify mismatch at 0x%04X: file %02X, pager %02X", *bad,
                   image.bytes[*bad], actual);
-    throw Error(kExitMismatch, t,
-                "write the file again; if it repeats, the pager's memory may be faulty or "
-                "write-protected there");
+    throw Error(kExitMismatch, t, hint);
   }
+  return Now() - t0;
+}
+
+// Removes the demo's folder on the way out unless the user keeps it.
+struct DemoFolder {
+  fs::path dir;
+  bool keep;
+  ~DemoFolder() {
+    std::error_code ignored;
+    if (!keep) fs::remove_all(dir, ignored);
+  }
+};
+
+// The sample image: a text line followed by a counting pattern, `size`
+// bytes at 0x1000. Returns the file's path.
+std::string SaveDemoImage(const fs::path& dir, uint32_t size, bool quiet) {
+  const uint32_t base = 0x1000;
+  std::vector<BYTE> sample(size);
+  const char* banner = "Tarn and Holm demo image. ";
+  for (uint32_t i = 0; i < size; ++i)
+    sample[i] = i < 26 ? static_cast<BYTE>(banner[i]) : static_cast<BYTE>(i * 7 + 3);
+  fs::path file = dir / "sample.s19";
+  SaveImage(file.string(), "Sample image of the tarnctl demo", base, sample.data(), size, "demo");
+  Say(quiet, "sample image: %u bytes at 0x%04X in %s\n", size, base, file.string().c_str());
+  return file.string();
+}
+
+// What the demo's four steps saw and how long each took.
+struct DemoSteps {
+  PagerIdentity before;
+  BYTE statusAfter = 0;
+  uint32_t bytes = 0;
+  size_t blocks = 0;
+  double identifyMs = 0, writeMs = 0, verifyMs = 0, activateMs = 0;
+};
+
+// Identify, write, verify and activate, each step announced as it starts.
+DemoSteps RunDemoSteps(PagerSession& session, const std::string& file, uint32_t size, bool quiet) {
+  DemoSteps r;
+  Say(quiet, "[1/4] identify\n");
+  double t0 = Now();
+  if (session.Identify(&r.before) != S_OK) session.Fail("identify");
+  r.identifyMs = Now() - t0;
+  if (!quiet) PrintIdentity(session.Device(), r.before);
+
+  MemoryImage image = LoadImage(file);
+  std::vector<Block> blocks = image.Blocks(size > 256 ? (size + 1) / 2 : size);
+  r.bytes = TotalBytes(blocks);
+  r.blocks = blocks.size();
+  Say(quiet, "[2/4] write %u bytes in %u blocks (the protocol pauses ~3 s after each block)\n",
+      r.bytes, static_cast<unsigned>(r.blocks));
+  r.writeMs = TimedWrite(session, image, blocks);
+  Say(quiet, "[3/4] verify\n");
+  r.verifyMs = TimedVerify(session, image, blocks, kWriteAgainHint);
+  Say(quiet, "[4/4] activate\n");
+  t0 = Now();
+  session.Activate();
+  r.activateMs = Now() - t0;
+  r.statusAfter = session.LastIdentity().statusChar;
+  return r;
+}
+
+void PrintDemoSummary(const DemoSteps& r, double totalMs) {
+  std::printf("\nsummary\n");
+  std::printf("  identify   %8s  pager %s, status %s\n", Seconds(r.identifyMs).c_str(),
+              InfoIdText(r.before).c_str(), StatusText(r.before.statusChar).c_str());
+  std::printf("  write      %8s  %u bytes in %zu blocks, %.0f bytes/s including the pauses\n",
+              Seconds(r.writeMs).c_str(), r.bytes, r.blocks,
+              r.writeMs > 0 ? r.bytes * 1000.0 / r.writeMs : 0.0);
+  std::printf("  verify     %8s  %u bytes read back, all equal\n", Seconds(r.verifyMs).c_str(),
+              r.bytes);
+  std::printf("  activate   %8s  status afterwards %s\n", Seconds(r.activateMs).c_str(),
+              StatusText(r.statusAfter).c_str());
+  std::printf("  total      %8s\n", Seconds(totalMs).c_str());
 }
 
 }  // namespace
@@ -199,8 +280,8 @@ int RunWrite(const CommonOptions& common, const std::string& file, bool verify, 
   SessionOptions options = ResolveSession(common);
   std::vector<Block> blocks = image.Blocks(block);
   PagerSession session(options);
-  double writeMs = 0, verifyMs = 0;
-  WriteAndVerify(session, image, blocks, verify, &writeMs, &verifyMs);
+  double writeMs = TimedWrite(session, image, blocks);
+  double verifyMs = verify ? TimedVerify(session, image, blocks, kWriteAgainHint) : 0;
   if (!common.quiet) {
     std::printf("wrote %u bytes in %zu block(s) in %s", TotalBytes(blocks), blocks.size(),
                 Seconds(writeMs).c_str());
@@ -218,18 +299,10 @@ int RunVerify(const CommonOptions& common, const std::string& file, uint32_t blo
   SessionOptions options = ResolveSession(common);
   std::vector<Block> blocks = image.Blocks(block);
   PagerSession session(options);
-  double t0 = Now();
-  BYTE actual = 0;
-  std::optional<uint32_t> bad = session.Verify(blocks, image.bytes.data(), &actual);
-  if (bad) {
-    char t[160];
-    std::snprintf(t, sizeof t, "verify mismatch at 0x%04X: file %02X, pager %02X", *bad,
-                  image.bytes[*bad], actual);
-    throw Error(kExitMismatch, t, "write the file with `tarnctl write`");
-  }
+  double ms = TimedVerify(session, image, blocks, "write the file with `tarnctl write`");
   if (!common.quiet)
     std::printf("verified %u bytes in %zu block(s) in %s: the pager holds the file\n",
-                TotalBytes(blocks), blocks.size(), Seconds(Now() - t0).c_str());
+                TotalBytes(blocks), blocks.size(), Seconds(ms).c_str());
   return kExitOk;
 }
 
@@ -384,30 +457,17 @@ int RunRegister(const std::vector<std::string>& libraries, bool quiet) {
 }
 
 int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPacing) {
-  namespace fs = std::filesystem;
   if (size == 0 || size > 4096)
     throw Error(kExitUsage, "--size is 1..4096 bytes",
                 "the protocol's pauses are real time: keep the demo image small");
   // A private folder for the sample file and, unless the caller chose one, a
   // private registry, so the demo never touches the user's registrations.
   std::error_code ec;
-  fs::path dir;
-  std::random_device random;
-  for (int attempt = 0; attempt < 100 && dir.empty(); ++attempt) {
-    fs::path candidate = fs::temp_directory_path(ec) / ("tarnctl-demo-" + std::to_string(random()));
-    if (fs::create_directory(candidate, ec)) dir = candidate;
-  }
+  fs::path dir = MakePrivateFolder("tarnctl-demo-");
   if (dir.empty())
     throw Error(kExitFile,
                 "cannot create a folder for the demo in " + fs::temp_directory_path(ec).string());
-  struct RemoveDir {
-    fs::path dir;
-    bool keep;
-    ~RemoveDir() {
-      std::error_code ignored;
-      if (!keep) fs::remove_all(dir, ignored);
-    }
-  } cleanup{dir, keep};
+  DemoFolder cleanup{dir, keep};
   if (!std::getenv("COMRT_REGISTRY"))
     platform::SetEnv("COMRT_REGISTRY", (dir / "registry").string());
   bool quiet = common.quiet;
@@ -420,66 +480,15 @@ int RunDemo(const CommonOptions& common, uint32_t size, bool keep, bool realPaci
   if (!realPacing) simArgs.push_back("--fast");
   auto sim = SimulatedPager::Start(simArgs);
   Say(quiet, "tarnctl demo: simulated pager on %s\n", sim->Device().c_str());
-
-  // A small sample image: a text line followed by a counting pattern.
-  const uint32_t base = 0x1000;
-  std::vector<BYTE> sample(size);
-  const char* banner = "Tarn and Holm demo image. ";
-  for (uint32_t i = 0; i < size; ++i)
-    sample[i] = i < 26 ? static_cast<BYTE>(banner[i]) : static_cast<BYTE>(i * 7 + 3);
-  fs::path file = dir / "sample.s19";
-  SaveImage(file.string(), "Sample image of the tarnctl demo", base, sample.data(), size, "demo");
-  Say(quiet, "sample image: %u bytes at 0x%04X in %s\n", size, base, file.string().c_str());
+  std::string file = SaveDemoImage(dir, size, quiet);
 
   CommonOptions demoCommon = common;
   demoCommon.port = "device = " + sim->Device() + " baud = 9600";
   demoCommon.askPassword = false;
   demoCommon.passwordFile.clear();
-  SessionOptions options = ResolveSession(demoCommon);
-  PagerSession session(options);
-
-  Say(quiet, "[1/4] identify\n");
-  double t0 = Now();
-  PagerIdentity id;
-  if (session.Identify(&id) != S_OK) session.Fail("identify");
-  double identifyMs = Now() - t0;
-  if (!quiet) PrintIdentity(session.Device(), id);
-
-  MemoryImage image = LoadImage(file.string());
-  std::vector<Block> blocks = image.Blocks(size > 256 ? (size + 1) / 2 : size);
-  Say(quiet, "[2/4] write %u bytes in %u blocks (the protocol pauses ~3 s after each block)\n",
-      TotalBytes(blocks), static_cast<unsigned>(blocks.size()));
-  double writeMs = 0, verifyMs = 0;
-  WriteAndVerify(session, image, blocks, false, &writeMs, &verifyMs);
-  Say(quiet, "[3/4] verify\n");
-  t0 = Now();
-  BYTE actual = 0;
-  if (auto bad = session.Verify(blocks, image.bytes.data(), &actual)) {
-    char t[128];
-    std::snprintf(t, sizeof t, "verify mismatch at 0x%04X: file %02X, pager %02X", *bad,
-                  image.bytes[*bad], actual);
-    throw Error(kExitMismatch, t);
-  }
-  verifyMs = Now() - t0;
-  Say(quiet, "[4/4] activate\n");
-  t0 = Now();
-  session.Activate();
-  double activateMs = Now() - t0;
-  const PagerIdentity& after = session.LastIdentity();
-
-  if (!quiet) {
-    std::printf("\nsummary\n");
-    std::printf("  identify   %8s  pager %s, status %s\n", Seconds(identifyMs).c_str(),
-                InfoIdText(id).c_str(), StatusText(id.statusChar).c_str());
-    std::printf("  write      %8s  %u bytes in %zu blocks, %.0f bytes/s including the pauses\n",
-                Seconds(writeMs).c_str(), TotalBytes(blocks), blocks.size(),
-                writeMs > 0 ? TotalBytes(blocks) * 1000.0 / writeMs : 0.0);
-    std::printf("  verify     %8s  %u bytes read back, all equal\n", Seconds(verifyMs).c_str(),
-                TotalBytes(blocks));
-    std::printf("  activate   %8s  status afterwards %s\n", Seconds(activateMs).c_str(),
-                StatusText(after.statusChar).c_str());
-    std::printf("  total      %8s\n", Seconds(Now() - start).c_str());
-  }
+  PagerSession session(ResolveSession(demoCommon));
+  DemoSteps steps = RunDemoSteps(session, file, size, quiet);
+  if (!quiet) PrintDemoSummary(steps, Now() - start);
   if (keep) Say(quiet, "kept %s\n", dir.string().c_str());
   return kExitOk;
 }

@@ -87,6 +87,16 @@ OutputTarget CheckOutputTarget(const std::string& file) {
   return {OutputTarget::kReplace, file};
 }
 
+fs::path MakePrivateFolder(const std::string& prefix) {
+  std::error_code ec;
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path candidate = fs::temp_directory_path(ec) / (prefix + std::to_string(random()));
+    if (fs::create_directory(candidate, ec)) return candidate;
+  }
+  return {};
+}
+
 void WriteOutput(const OutputTarget& target, const std::string& text, uint32_t base,
                  const BYTE* data, uint32_t length, const std::string& header) {
   if (target.kind == OutputTarget::kReplace) {
@@ -95,12 +105,7 @@ void WriteOutput(const OutputTarget& target, const std::string& text, uint32_t b
   }
   // The writer makes the text in a private folder; it is copied from there.
   std::error_code ec;
-  fs::path dir;
-  std::random_device random;
-  for (int attempt = 0; attempt < 100 && dir.empty(); ++attempt) {
-    fs::path candidate = fs::temp_directory_path(ec) / ("tarnctl-out-" + std::to_string(random()));
-    if (fs::create_directory(candidate, ec)) dir = candidate;
-  }
+  fs::path dir = MakePrivateFolder("tarnctl-out-");
   if (dir.empty()) Refuse(target.path, "no temporary folder", "set TMPDIR to a writable folder");
   std::string s19;
   try {

@@ -20,6 +20,7 @@
 #include <tarnholm/interfaces.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace tarnctl {
@@ -32,6 +33,10 @@ struct OutputTarget {
 
 // Throws Error (exit 4) when the file cannot be written.
 OutputTarget CheckOutputTarget(const std::string& file);
+
+// A new folder only this process uses, named `prefix` and a random number,
+// in the temporary folder; empty when none could be made.
+std::filesystem::path MakePrivateFolder(const std::string& prefix);
 
 // Writes the S19 file (same arguments as SaveImage) where the target says.
 // Throws Error (exit 4).
