@@ -51,7 +51,10 @@ TEST(Settings, DevicesAreNamedAsTheChannelNamesThem) {
   EXPECT_EQ(ResolveDevice("com12"), "/dev/ttyS11");
   EXPECT_EQ(ResolveDevice("/dev/pts/3"), "/dev/pts/3");
   EXPECT_EQ(ResolveDevice("ttyUSB0"), "/dev/ttyUSB0");
-  EXPECT_EQ(ResolveDevice("COM0"), "/dev/COM0");
+  EXPECT_EQ(ResolveDevice("com5:"), "/dev/ttyS4");
+  // A port name with no such port is an error, never a file below /dev.
+  EXPECT_THROW(ResolveDevice("COM0"), Error);
+  EXPECT_THROW(ResolveDevice("COM300"), Error);
   unsetenv("COMRT_REGISTRY");
 }
 
