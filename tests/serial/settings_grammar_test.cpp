@@ -37,6 +37,8 @@ TEST(SerialSettingsGrammar, DialectsDifferInSeparatorsAndTheEqualsAfterAWord) {
   EXPECT_EQ(Tokens("a\tb=c\"d e\"", kChannel),
             (std::vector<std::string>{"a", "b", "=", "c", "Q:d e"}));
   EXPECT_EQ(Tokens("a\tb=c\"d e\"", kDialogs), (std::vector<std::string>{"a\tb", "c\"d", "e\""}));
+  EXPECT_EQ(Tokens("\ta =\nb", kChannel), (std::vector<std::string>{"a", "=", "b"}));
+  EXPECT_EQ(Tokens("\ta =\nb", kDialogs), (std::vector<std::string>{"\ta", "=", "\nb"}));
   EXPECT_EQ(Read("device=COM2 baud\t=\t300", kChannel),
             (Pairs{{"device", "COM2"}, {"baud", "300"}}));
   EXPECT_TRUE(Read("device=COM2 baud\t=\t300", kDialogs).empty());
