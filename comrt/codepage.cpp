@@ -4,7 +4,6 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "comrt/internal.h"
+#include "serial/ascii.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ int Fail(DWORD error) {
 }
 
 bool IsUtf8Name(const char* charset) {
-  return strcasecmp(charset, "UTF-8") == 0 || strcasecmp(charset, "UTF8") == 0;
+  return serial::EqualsNoCase(charset, "UTF-8") || serial::EqualsNoCase(charset, "UTF8");
 }
 
 // The charset of the environment's locale, looked up again only when the

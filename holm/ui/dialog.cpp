@@ -2,20 +2,10 @@
 #include <cstdint>
 
 #include "holm/ui/ui.h"
+#include "serial/ascii.h"
 
 namespace holm::ui {
 namespace {
-
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-  if (prefix.size() > text.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
-  return true;
-}
 
 // A progress bar bound as the control takes it: a 16-bit unsigned word.
 int Word(int v) {
@@ -121,7 +111,7 @@ int Dialog::SelectPrefix(int id, const std::string& prefix) {
   ControlState* c = ListOf(*this, id);
   if (!c) return -1;
   for (size_t i = 0; i < c->items.size(); ++i) {
-    if (StartsWithNoCase(c->items[i], prefix)) {
+    if (serial::StartsWithNoCase(c->items[i], prefix)) {
       c->selected = static_cast<int>(i);
       return c->selected;
     }

@@ -442,9 +442,11 @@ COMRT_API size_t comrt_MachineRegistryPath(char* out, size_t size);
 // or with a trailing ':') is looked up in the port map of the current user:
 //   HKEY_CURRENT_USER\Software\Tarn\Ports, value named "COMn" = device path
 // (a default value of the subkey Software\Tarn\Ports\COMn is honoured as
-// well). Without an entry, COMn is /dev/ttyS<n-1>. Any other name is copied
-// unchanged. Writes a NUL-terminated path to `out` and returns
-// ERROR_SUCCESS; ERROR_INVALID_PARAMETER for null arguments,
+// well). Without an entry, COMn is /dev/ttyS<n-1>. A name of that shape
+// with a number outside 1..256 or a leading zero (COM0, COM300) gives
+// ERROR_BAD_PATHNAME. Any other name is copied unchanged. Writes a
+// NUL-terminated path to `out` and returns ERROR_SUCCESS;
+// ERROR_INVALID_PARAMETER for null arguments,
 // ERROR_INSUFFICIENT_BUFFER when `size` is too small, ERROR_BADDB when the
 // registry file cannot be read (the port map is then unknown).
 COMRT_API LONG comrt_ResolvePortName(const char* name, char* out, size_t size);

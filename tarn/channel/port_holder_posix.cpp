@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 
+#include "serial/numbers.h"
 #include "tarn/channel/port_holder.h"
 
 namespace tarn {
@@ -18,9 +20,8 @@ namespace {
 
 // The process id named by a /proc entry, or 0 for anything else.
 int32_t PidOf(const char* entry) {
-  char* end = nullptr;
-  long pid = std::strtol(entry, &end, 10);
-  return (end != entry && *end == '\0' && pid > 0) ? static_cast<int32_t>(pid) : 0;
+  uint64_t pid = 0;
+  return serial::ParseDecimal(entry, INT32_MAX, &pid) ? static_cast<int32_t>(pid) : 0;
 }
 
 bool HasDescriptorOf(int32_t pid, dev_t device) {

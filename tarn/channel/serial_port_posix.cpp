@@ -7,20 +7,12 @@
 //   A second open of a held device fails with "port busy". So does an open
 //   of a device that another process already has open, lock or no lock
 //   (port_holder.h): two readers would share the line.
-// - CLOCAL and CREAD, no CRTSCTS, no IXON/IXOFF, no parity checking; DTR and
-//   RTS dropped. A terminal without modem lines (a pseudo-terminal answers
-//   ENOTTY) simply has none to drop.
-// - Standard rates through cfsetospeed, any other through the kernel's
-//   arbitrary-rate interface (custom_baud_posix.cpp).
-// - Stop-bits code 1 (one and a half) selects CSTOPB: a UART gives one and
-//   a half stop bits for 5-bit words that way (the channel asks for it with
-//   5-bit words only).
-// - The settings in force are read back after they are set: a driver that
-//   silently drops one (a pseudo-terminal forces 8 data bits and no parity,
-//   a UART may lack mark parity or a rate) fails Configure instead of
-//   running the line with other settings. A rate outside the standard
-//   table may differ by up to 2 % from the one asked for (the UART's
-//   divisor), as the kernel itself allows.
+// - The line set-up (raw mode, word, rate, and reading the settings back so
+//   that a driver dropping one fails Configure) is serial::ConfigureLine
+//   (serial/line_posix.h); the channel asks for one and a half stop bits
+//   with 5-bit words only. DTR and RTS are dropped after it. A terminal
+//   without modem lines (a pseudo-terminal answers ENOTTY) simply has none
+//   to drop.
 // - The line hanging up (POLLHUP, EIO) fails a read or write at once rather
 //   than letting it run into the timeout.
 // - Close restores the terminal settings found at open and releases the lock;
@@ -39,7 +31,7 @@
 #include <climits>
 #include <string>
 
-#include "tarn/channel/custom_baud.h"
+#include "serial/line_posix.h"
 #include "tarn/channel/port_holder.h"
 #include "tarn/channel/port_name.h"
 #include "tarn/channel/serial_port.h"
@@ -59,34 +51,6 @@ enum : uint32_t {
   kSetBreak = 8,
   kClrBreak = 9,
 };
-
-struct StandardRate {
-  uint32_t rate;
-  speed_t code;
-};
-
-constexpr StandardRate kStandardRates[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},
-#ifdef B460800
-    {460800, B460800},   {500000, B500000},   {576000, B576000},   {921600, B921600},
-    {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
-    {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
-#endif
-};
-
-bool LookupStandardRate(uint32_t rate, speed_t* code) {
-  for (const StandardRate& r : kStandardRates) {
-    if (r.rate == rate) {
-      *code = r.code;
-      return true;
-    }
-  }
-  return false;
-}
 
 // ENOTTY and EINVAL: the terminal has no such line or function.
 bool NotSupported(int error) {
@@ -111,6 +75,8 @@ const char* ReasonFor(int error) {
       return "line hung up";
     case EBADMSG:
       return "port map unreadable";
+    case ERANGE:
+      return "not a port name: the ports are COM1 to COM256";
     default:
       return "system error";
   }
@@ -152,63 +118,13 @@ class PosixSerialPort final : public ISerialPort {
 
   bool Configure(const PortLineConfig& config) override {
     if (fd < 0) return Fail(EBADF);
-    termios t{};
-    if (tcgetattr(fd, &t) != 0) return Fail(errno);
-    cfmakeraw(&t);
-    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | PARMRK | IGNPAR);
-    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-#ifdef CMSPAR
-    t.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
-#endif
-    t.c_cflag |= CLOCAL | CREAD;
-    switch (config.dataBits) {
-      case 5:
-        t.c_cflag |= CS5;
-        break;
-      case 6:
-        t.c_cflag |= CS6;
-        break;
-      case 7:
-        t.c_cflag |= CS7;
-        break;
-      case 8:
-        t.c_cflag |= CS8;
-        break;
-      default:
-        return Fail(EINVAL);
-    }
-    switch (config.parityCode) {
-      case 0:
-        break;
-      case 1:
-        t.c_cflag |= PARENB | PARODD;
-        break;
-      case 2:
-        t.c_cflag |= PARENB;
-        break;
-      case 3:
-#ifdef CMSPAR
-        t.c_cflag |= PARENB | PARODD | CMSPAR;
-        break;
-#else
-        return Fail(EINVAL);
-#endif
-      default:
-        return Fail(EINVAL);
-    }
-    if (config.stopBitsCode > 2) return Fail(EINVAL);
-    if (config.stopBitsCode != 0) t.c_cflag |= CSTOPB;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    speed_t code = B9600;
-    bool standard = LookupStandardRate(config.baudRate, &code);
-    if (standard && (cfsetispeed(&t, code) != 0 || cfsetospeed(&t, code) != 0)) return Fail(errno);
-    if (tcsetattr(fd, TCSANOW, &t) != 0) return Fail(errno);
-    if (!standard) {
-      int error = SetCustomBaudRate(fd, config.baudRate);
-      if (error != 0) return Fail(error);
-    }
-    if (!SettingsInForce(t, standard, config.baudRate)) return Fail(EINVAL);
+    if (config.baudRate == 0) return Fail(EINVAL);  // 0 would keep the old rate
+    serial::LineConfig line;
+    line.baudRate = config.baudRate;
+    line.dataBits = config.dataBits;
+    line.parityCode = config.parityCode;
+    line.stopBitsCode = config.stopBitsCode;
+    if (int error = serial::ConfigureLine(fd, line); error != 0) return Fail(error);
     int lines = TIOCM_DTR | TIOCM_RTS;
     if (ioctl(fd, TIOCMBIC, &lines) != 0 && !NotSupported(errno)) return Fail(errno);
     return true;
@@ -223,12 +139,8 @@ class PosixSerialPort final : public ISerialPort {
     if (fd >= 0) (void)tcflush(fd, TCIOFLUSH);
   }
   // On a hung-up line (EIO) there is nothing left to discard.
-  bool PurgeInput() override {
-    return Flush(TCIFLUSH);
-  }
-  bool PurgeOutput() override {
-    return Flush(TCOFLUSH);
-  }
+  bool PurgeInput() override { return Flush(TCIFLUSH); }
+  bool PurgeOutput() override { return Flush(TCOFLUSH); }
 
   bool SetBreak(bool on) override {
     if (fd < 0) return Fail(EBADF);
@@ -305,12 +217,8 @@ class PosixSerialPort final : public ISerialPort {
     return true;
   }
 
-  int32_t LastError() const override {
-    return lastError;
-  }
-  const char* LastErrorReason() const override {
-    return ReasonFor(lastError);
-  }
+  int32_t LastError() const override { return lastError; }
+  const char* LastErrorReason() const override { return ReasonFor(lastError); }
 
  private:
   class Deadline {
@@ -343,24 +251,6 @@ class PosixSerialPort final : public ISerialPort {
       if (p.revents & events) return PortIo::kDone;  // data first, even on a hung-up line
       if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return FailIo(EIO);
     }
-  }
-
-  // True when the terminal reports the line settings of `wanted` (word
-  // size, parity, stop bits, no hardware flow control) and the rate asked
-  // for.
-  bool SettingsInForce(const termios& wanted, bool standardRate, uint32_t rate) {
-    termios got{};
-    if (tcgetattr(fd, &got) != 0) return false;
-    tcflag_t line = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS;
-#ifdef CMSPAR
-    line |= CMSPAR;
-#endif
-    if ((got.c_cflag & line) != (wanted.c_cflag & line)) return false;
-    if (standardRate) return cfgetospeed(&got) == cfgetospeed(&wanted);
-    uint32_t actual = 0;
-    if (GetCustomBaudRate(fd, &actual) != 0) return false;
-    uint64_t difference = actual > rate ? actual - rate : rate - actual;
-    return difference * 50 <= rate;
   }
 
   bool Flush(int queue) {

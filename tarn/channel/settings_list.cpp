@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "serial/settings_grammar.h"
+
 namespace tarn {
 namespace {
 
@@ -24,29 +26,13 @@ uint32_t CopyOut(const char* text, uint32_t length, char* buffer, uint32_t size)
 }  // namespace
 
 const char* ReadSettingsToken(const char* cursor, SettingsToken* token) {
-  const char* p = cursor;
-  while (IsSettingsSeparator(static_cast<unsigned char>(*p))) ++p;
-  if (*p == '\0') return nullptr;
-  if (*p == '"') {
-    const char* start = ++p;
-    while (*p != '\0' && *p != '"') ++p;
-    token->first = start;
-    token->length = static_cast<uint32_t>(p - start);
-    token->quoted = true;
-    return *p == '"' ? p + 1 : p;  // an unclosed quote ends at the terminator
-  }
-  token->first = p;
-  token->quoted = false;
-  if (*p == '=') {
-    token->length = 1;
-    return p + 1;
-  }
-  const char* start = p;
-  while (*p != '\0' && *p != '"' && *p != '=' &&
-         !IsSettingsSeparator(static_cast<unsigned char>(*p)))
-    ++p;
-  token->length = static_cast<uint32_t>(p - start);
-  return p;
+  std::string_view rest(cursor);
+  serial::SettingsToken read;
+  if (!serial::NextSettingsToken(rest, &read, serial::SettingsDialect::kChannel)) return nullptr;
+  token->first = read.text.data();
+  token->length = static_cast<uint32_t>(read.text.size());
+  token->quoted = read.quoted;
+  return rest.data();
 }
 
 CSettingsPair::~CSettingsPair() {
@@ -67,18 +53,17 @@ uint32_t CSettingsPair::GetValueLength() {
   return valueLength;
 }
 
-CSettingsPair* CSettingsPair::Create(const SettingsToken& keyToken,
-                                     const SettingsToken& valueToken) {
+CSettingsPair* CSettingsPair::Create(std::string_view keyText, std::string_view valueText) {
   CSettingsPair* pair = new (std::nothrow) CSettingsPair;
   if (pair == nullptr) return nullptr;
-  pair->key = CopyText(keyToken.first, keyToken.length);
-  pair->value = CopyText(valueToken.first, valueToken.length);
+  pair->key = CopyText(keyText.data(), static_cast<uint32_t>(keyText.size()));
+  pair->value = CopyText(valueText.data(), static_cast<uint32_t>(valueText.size()));
   if (pair->key == nullptr || pair->value == nullptr) {
     delete pair;
     return nullptr;
   }
-  pair->keyLength = keyToken.length;
-  pair->valueLength = valueToken.length;
+  pair->keyLength = static_cast<uint32_t>(keyText.size());
+  pair->valueLength = static_cast<uint32_t>(valueText.size());
   return pair;
 }
 
@@ -98,34 +83,14 @@ void CSettingsList::Clear() {
 uint32_t CSettingsList::Parse(const char* text) {
   Clear();
   if (text == nullptr) return 0;
-  enum { kWantKey, kHaveKey, kWantValue } state = kWantKey;
-  SettingsToken key;
-  SettingsToken token;
-  const char* cursor = text;
-  while ((cursor = ReadSettingsToken(cursor, &token)) != nullptr) {
-    switch (state) {
-      case kWantKey:
-        if (!token.IsEquals()) {
-          key = token;
-          state = kHaveKey;
-        }
-        break;
-      case kHaveKey:
-        if (token.IsEquals())
-          state = kWantValue;
-        else
-          key = token;  // the earlier token had no value: dropped
-        break;
-      case kWantValue:
-        if (token.IsEquals()) break;  // several equals signs count as one
-        CSettingsPair* pair = CSettingsPair::Create(key, token);
-        if (pair == nullptr) return count;  // out of memory: keep what was read
-        pair->next = firstPair;
-        firstPair = pair;
-        ++count;
-        state = kWantKey;
-        break;
-    }
+  serial::SettingsPairReader reader(text, serial::SettingsDialect::kChannel);
+  serial::SettingsPair read;
+  while (reader.Next(&read)) {
+    CSettingsPair* pair = CSettingsPair::Create(read.key, read.value);
+    if (pair == nullptr) return count;  // out of memory: keep what was read
+    pair->next = firstPair;
+    firstPair = pair;
+    ++count;
   }
   return count;
 }

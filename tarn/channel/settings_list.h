@@ -1,16 +1,19 @@
 // The port settings string: a NUL-terminated text of key = value pairs,
 // for example 'device = COM1 baud = 9600 data = 8 parity = no stop = 1'.
 //
-// ReadSettingsToken splits the text into tokens; CSettingsList::Parse pairs
-// them into CSettingsPair objects, newest first.
+// The tokens and pairs are those of the shared settings grammar (the channel
+// dialect of serial/settings_grammar.h); CSettingsList::Parse keeps them as
+// CSettingsPair objects, newest first.
 #ifndef TARN_CHANNEL_SETTINGS_LIST_H
 #define TARN_CHANNEL_SETTINGS_LIST_H
 
 #include <cstdint>
+#include <string_view>
 
 namespace tarn {
 
-// One token of a settings text.
+// One token of a settings text, as the grammar reads it (the channel
+// dialect of serial/settings_grammar.h).
 struct SettingsToken {
   const char* first = nullptr;  // first byte of the token text (after an opening quote)
   uint32_t length = 0;          // bytes of token text, without quotes
@@ -19,16 +22,9 @@ struct SettingsToken {
   bool IsEquals() const { return !quoted && length == 1 && *first == '='; }
 };
 
-// Separators between tokens: bytes 7 to 13 and the space.
-inline bool IsSettingsSeparator(unsigned char c) {
-  return (c >= 7 && c <= 13) || c == ' ';
-}
-
 // Reads one token starting at `cursor`. Returns where reading resumes, or
 // null when only separators remain before the terminating NUL (no token).
-// A quoted token runs to the next double quote or, when the closing quote is
-// missing, to the end of the text; an empty quoted token ("") is a token with
-// no text. Never reads past the terminating NUL.
+// Never reads past the terminating NUL.
 const char* ReadSettingsToken(const char* cursor, SettingsToken* token);
 
 // One key = value pair, with own copies of both texts.
@@ -47,8 +43,8 @@ class CSettingsPair {
   virtual uint32_t GetValueLength();
   virtual ~CSettingsPair();
 
-  // Builds a pair from two tokens; null when memory runs out.
-  static CSettingsPair* Create(const SettingsToken& key, const SettingsToken& value);
+  // Builds a pair from two texts; null when memory runs out.
+  static CSettingsPair* Create(std::string_view key, std::string_view value);
 
   CSettingsPair* GetNext() const { return next; }
   const char* Key() const { return key; }

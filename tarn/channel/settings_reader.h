@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include "serial/numbers.h"
 #include "tarn/channel/general_exception.h"
 
 namespace tarn {
@@ -32,9 +33,10 @@ enum class NumberRule {
   kAtoi16,
 };
 
-// Reads a value by the given rule: the number the conversion yields.
-uint32_t ReadStrtoul32(const char* text);
-int32_t ReadAtoi32(const char* text);
+// Reads a value by the given rule: the number the conversion yields
+// (serial/numbers.h).
+using serial::ReadAtoi32;
+using serial::ReadStrtoul32;
 
 // A reference to a channel's baud rate field, 16 or 32 bits wide.
 class BaudField {

@@ -26,7 +26,10 @@ TEST(PortName, DefaultMapping) {
   EXPECT_EQ(Resolve("com3"), "/dev/ttyS2");
   EXPECT_EQ(Resolve("COM12"), "/dev/ttyS11");
   EXPECT_EQ(Resolve("ttyUSB0"), "/dev/ttyUSB0");
-  EXPECT_EQ(Resolve("COM0"), "/dev/COM0");  // no such COM number
+  EXPECT_EQ(Resolve("com5:"), "/dev/ttyS4");
+  // A port name with no such port is refused, never opened as a file.
+  EXPECT_EQ(Resolve("COM0"), "errno " + std::to_string(ERANGE));
+  EXPECT_EQ(Resolve("COM300"), "errno " + std::to_string(ERANGE));
   EXPECT_EQ(Resolve("COM1x"), "/dev/COM1x");
   EXPECT_EQ(Resolve(""), "errno " + std::to_string(ENOENT));
   EXPECT_EQ(Resolve(nullptr), "errno " + std::to_string(ENOENT));

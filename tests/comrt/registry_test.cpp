@@ -321,10 +321,13 @@ TEST_F(Registry, PortNamesResolveThroughTheMap) {
   EXPECT_STREQ(out, "/dev/ttyS11");
   ASSERT_EQ(comrt_ResolvePortName("\\\\.\\COM3", out, sizeof out), ERROR_SUCCESS);
   EXPECT_STREQ(out, "/dev/ttyS2");
-  for (const char* asIs : {"/dev/pts/4", "COM0", "COM257", "COM01", "COM1x", "COM", "ttyUSB0"}) {
+  for (const char* asIs : {"/dev/pts/4", "COM1x", "COM", "ttyUSB0"}) {
     ASSERT_EQ(comrt_ResolvePortName(asIs, out, sizeof out), ERROR_SUCCESS);
     EXPECT_STREQ(out, asIs);
   }
+  // A port name with no such port is refused rather than passed on as a file.
+  for (const char* bad : {"COM0", "COM257", "COM01", "com300:"})
+    EXPECT_EQ(comrt_ResolvePortName(bad, out, sizeof out), ERROR_BAD_PATHNAME) << bad;
 
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Tarn\\Ports", &key), ERROR_SUCCESS);

@@ -21,9 +21,10 @@ std::string Refusal(const std::string& text) {
 }
 
 TEST(SettingsGuard, BadKeysAndValuesAreNamed) {
-  for (const char* good : {"device = COM1", "DEVICE = /dev/ttyUSB0 baud = 115200 data = 7",
-                           "device = \"/dev/my port\" parity = Even stop = 1.5 baud = 300",
-                           "device=COM2 stop=2 data=5 parity=mark"})
+  for (const char* good :
+       {"device = COM1", "DEVICE = /dev/ttyUSB0 baud = 115200 data = 7",
+        "device = \"/dev/my port\" parity = Even stop = 1.5 baud = 300",
+        "device=COM2 stop=2 data=5 parity=mark", "device = com256: baud = 14400"})
     EXPECT_EQ(Refusal(good), "") << good;
   struct Case {
     const char* text;
@@ -44,6 +45,8 @@ TEST(SettingsGuard, BadKeysAndValuesAreNamed) {
       {"device = COM1 baud", "the key baud has no \"= value\""},
       {"baud = 9600", "no device"},
       {"device = COM1 device = COM2", "device is given twice"},
+      {"device = COM300 baud = 9600", "device = \"COM300\" (the ports are COM1 to COM256)"},
+      {"device = com0:", "device = \"com0:\""},
   };
   for (const Case& c : cases) {
     std::string why = Refusal(c.text);

@@ -325,6 +325,13 @@ TEST_F(TarnctlCli, TraceRecordsTheWireBothWays) {
   EXPECT_EQ(toHost.rfind(" 8B", 0), 0u) << trace;
   EXPECT_NE(toPager.find(" AA 87 01 00 00 00 00 00 00"), std::string::npos) << trace;
   EXPECT_EQ(toHost.size(), 3u * (1 + 16 + 20 + 1)) << trace;  // type, info, records, status
+  // The relay sets the line up as the channel does: every rate the channel
+  // runs, the relay runs too (230400 has a termios constant, 14400 not).
+  for (const char* rate : {"230400", "14400"}) {
+    const std::string port = port_.substr(0, port_.find(" baud")) + " baud = " + rate;
+    RunResult fast = Tarnctl({"identify", "--port", port, "--trace", Path("fast.txt")});
+    EXPECT_EQ(fast.exitCode, 0) << rate << ": " << fast.err;
+  }
 }
 
 TEST_F(TarnctlCli, PortMapEntriesReachTheDownloadServer) {

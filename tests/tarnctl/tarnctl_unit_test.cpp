@@ -51,7 +51,18 @@ TEST(Settings, DevicesAreNamedAsTheChannelNamesThem) {
   EXPECT_EQ(ResolveDevice("com12"), "/dev/ttyS11");
   EXPECT_EQ(ResolveDevice("/dev/pts/3"), "/dev/pts/3");
   EXPECT_EQ(ResolveDevice("ttyUSB0"), "/dev/ttyUSB0");
-  EXPECT_EQ(ResolveDevice("COM0"), "/dev/COM0");
+  EXPECT_EQ(ResolveDevice("com5:"), "/dev/ttyS4");
+  // A port name with no such port is a usage error, never a file below /dev.
+  for (const char* bad : {"COM0", "COM300"}) {
+    try {
+      ResolveDevice(bad);
+      ADD_FAILURE() << bad;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.ExitCodeValue(), kExitUsage) << bad;
+      EXPECT_NE(std::string(e.what()).find("the ports are COM1 to COM256"), std::string::npos)
+          << e.what();
+    }
+  }
   unsetenv("COMRT_REGISTRY");
 }
 

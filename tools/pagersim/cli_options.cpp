@@ -3,25 +3,18 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "serial/numbers.h"
+
 namespace pagersim {
 
 namespace {
 
+// Decimal or 0x hex up to limit (serial/numbers.h).
 bool ParseNumber(const std::string& text, unsigned long limit, unsigned long* value) {
-  if (text.empty()) return false;
-  int base = 10;
-  std::string digits = text;
-  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-    base = 16;
-    digits = digits.substr(2);
-  }
-  for (char c : digits)
-    if (!(base == 16 ? std::isxdigit(static_cast<unsigned char>(c))
-                     : std::isdigit(static_cast<unsigned char>(c))))
-      return false;
-  if (digits.empty() || digits.size() > 10) return false;
-  *value = std::strtoul(digits.c_str(), nullptr, base);
-  return *value <= limit;
+  uint64_t number = 0;
+  if (!serial::ParseNumber(text, limit, &number)) return false;
+  *value = static_cast<unsigned long>(number);
+  return true;
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <vector>
 
+#include "serial/ascii.h"
+
 namespace pagersim {
 
 namespace {
@@ -26,9 +28,7 @@ ImageSaver& S19Saver() {
 bool IsS19Name(const std::string& path) {
   const auto dot = path.rfind('.');
   if (dot == std::string::npos) return false;
-  std::string ext = path.substr(dot + 1);
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string ext = serial::LowerAscii(path.substr(dot + 1));
   return ext == "s19" || ext == "srec" || ext == "s28" || ext == "mot";
 }
 

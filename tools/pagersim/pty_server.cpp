@@ -16,6 +16,8 @@
 #include <optional>
 #include <utility>
 
+#include "serial/line_posix.h"
+
 namespace pagersim {
 
 namespace {
@@ -24,52 +26,14 @@ std::string Errno(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
 
-speed_t SpeedFor(uint32_t baud) {
-  switch (baud) {
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    default:
-      return 0;
-  }
-}
-
-// Raw 8N1 line with no flow control and the receiver on.
+// Raw 8N1 line with no flow control and the receiver on; a read blocks
+// until a byte comes. Rate 0 keeps the terminal's rate.
 bool MakeRaw(int fd, uint32_t baud, std::string* error) {
-  termios tio{};
-  if (tcgetattr(fd, &tio) != 0) {
-    *error = Errno("tcgetattr");
-    return false;
-  }
-  cfmakeraw(&tio);
-  tio.c_cflag |= CLOCAL | CREAD;
-  tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  if (baud != 0) {
-    speed_t speed = SpeedFor(baud);
-    if (speed == 0) {
-      *error = "unsupported line speed " + std::to_string(baud);
-      return false;
-    }
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
-  }
-  if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-    *error = Errno("tcsetattr");
+  serial::LineConfig line;
+  line.baudRate = baud;
+  line.minBytes = 1;
+  if (int e = serial::ConfigureLine(fd, line); e != 0) {
+    *error = "cannot set up the line at " + std::to_string(baud) + " baud: " + std::strerror(e);
     return false;
   }
   return true;
@@ -139,8 +103,9 @@ bool PtyServer::Start(const ServeOptions& options, std::string* error) {
       Close();
       return false;
     }
-    const bool raw = MakeRaw(
-        slave, options_.baud != 0 && SpeedFor(options_.baud) != 0 ? options_.baud : 0, error);
+    speed_t code = 0;
+    const bool raw =
+        MakeRaw(slave, serial::TermiosRate(options_.baud, &code) ? options_.baud : 0, error);
     ::close(slave);
     if (!raw) {
       Close();

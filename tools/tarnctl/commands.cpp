@@ -16,6 +16,7 @@
 #include "output_file.h"
 #include "platform.h"
 #include "port_access.h"
+#include "serial/port_name.h"
 #include "settings.h"
 #include "settings_check.h"
 #include "sim.h"
@@ -422,11 +423,11 @@ int RunPorts(const std::vector<std::string>& maps) {
     PrintAccessAdvice(d.device);
   }
 #ifndef _WIN32
-  std::printf("COM port map (HKEY_CURRENT_USER\\Software\\Tarn\\Ports):\n");
+  std::printf("COM port map (HKEY_CURRENT_USER\\%s):\n", serial::kPortMapKey);
   // COM1 to COM8 always, higher ports when the map names them.
-  for (int n = 1; n <= 256; ++n) {
+  for (unsigned n = serial::kFirstPort; n <= serial::kLastPort; ++n) {
     bool fromMap = false;
-    std::string name = "COM" + std::to_string(n);
+    std::string name = serial::PortNameOf(n);
     std::string device = ResolveDevice(name, &fromMap);
     if (n > 8 && !fromMap) continue;
     std::string detail;

@@ -10,6 +10,8 @@
 #include "errors.h"
 #include "platform.h"
 #include "progress.h"
+#include "serial/ascii.h"
+#include "serial/numbers.h"
 #include "settings.h"
 
 namespace tarnctl {
@@ -74,11 +76,6 @@ struct AttachedSink {
   IDownloadState* state_;
 };
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 }  // namespace
 
 std::string Hex4(uint32_t v) {
@@ -88,18 +85,9 @@ std::string Hex4(uint32_t v) {
 }
 
 bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long* out) {
-  // Decimal, or hex after "0x": a leading zero never makes a number octal.
-  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  std::string digits = hex ? text.substr(2) : text;
-  if (digits.empty() || digits.size() > 20) return false;
-  for (char c : digits)
-    if (!(hex ? std::isxdigit(static_cast<unsigned char>(c))
-              : std::isdigit(static_cast<unsigned char>(c))))
-      return false;
-  errno = 0;
-  unsigned long long v = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
-  if (errno != 0 || v > max) return false;
-  *out = v;
+  uint64_t value = 0;
+  if (!serial::ParseNumber(text, max, &value)) return false;
+  *out = value;
   return true;
 }
 
@@ -382,7 +370,7 @@ HRESULT PagerSession::Probe() {
 ParsedCommand ParseCommand(const std::string& token) {
   ParsedCommand cmd;
   cmd.token = token;
-  std::string name = Lower(token);
+  std::string name = serial::LowerAscii(token);
   std::string args;
   size_t colon = name.find(':');
   if (colon != std::string::npos) {

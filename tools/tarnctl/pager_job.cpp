@@ -7,6 +7,7 @@
 
 #include "errors.h"
 #include "platform.h"
+#include "serial/numbers.h"
 #include "settings.h"
 #include "write_plan.h"
 
@@ -110,8 +111,8 @@ class Job {
     r_.readBytes += Total(blocks);
     r_.readBlocks += static_cast<uint32_t>(blocks.size());
     LineCosts costs;
-    unsigned long baud =
-        std::strtoul(SettingsValue(settings_, "baud").value_or("9600").c_str(), nullptr, 10);
+    uint32_t baud =
+        serial::ReadStrtoul32(SettingsValue(settings_, "baud").value_or("9600").c_str());
     costs.baud = baud ? static_cast<uint32_t>(baud) : 9600;
     costs.progress = spec_.progressAttached;
     costs.passwordAsked = session_.LastIdentity().statusChar == 'Y';

@@ -7,6 +7,7 @@
 
 #include "errors.h"
 #include "platform.h"
+#include "serial/port_name.h"
 
 namespace tarnctl::platform {
 
@@ -98,8 +99,8 @@ PortState ProbePort(const std::string& device, std::string* detail) {
 std::vector<SerialDevice> ListSerialDevices() {
   std::vector<SerialDevice> out;
   char target[1024];
-  for (int n = 1; n <= 256; ++n) {
-    std::string name = "COM" + std::to_string(n);
+  for (unsigned n = serial::kFirstPort; n <= serial::kLastPort; ++n) {
+    std::string name = serial::PortNameOf(n);
     if (QueryDosDeviceA(name.c_str(), target, sizeof target)) out.push_back({name, target});
   }
   return out;

@@ -25,9 +25,8 @@ struct SettingsPair {
   std::string value;
 };
 
-// The key = value pairs of a settings string, in text order. Tokens are
-// separated by blanks and control characters 7..13; "=" is a token of its
-// own; a double-quoted token keeps blanks and "=".
+// The key = value pairs of a settings string, in text order, read as the
+// channel reads them (the channel dialect of serial/settings_grammar.h).
 std::vector<SettingsPair> ParseSettings(const std::string& text);
 
 // The value of the first pair with the key (letter case ignored).
@@ -44,10 +43,12 @@ void SaveSettings(const std::string& text);
 // COMn to device path, through the runtime's port map on POSIX
 // (HKEY_CURRENT_USER\Software\Tarn\Ports; default COMn -> /dev/ttyS<n-1>).
 // An absolute path is returned as it is, any other name is taken below /dev. `fromMap` tells
-// whether the registry held an entry.
+// whether the registry held an entry. Port names follow serial/port_name.h:
+// a bad one (COM0, COM300) throws Error (exit 1) on every platform, and an
+// unreadable port map throws Error (exit 3), as the channel refuses both.
 std::string ResolveDevice(const std::string& name, bool* fromMap = nullptr);
 
-// True for COM1 .. COM256 (letter case ignored).
+// True for a port name COM1 .. COM256 (serial/port_name.h).
 bool IsPortName(const std::string& name);
 
 // Maps COMn to a device in the runtime's port map (an empty device removes

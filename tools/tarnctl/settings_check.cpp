@@ -1,11 +1,16 @@
 // The settings guard; see settings_check.h for the rules.
 #include "settings_check.h"
 
-#include <cctype>
+#include <cstdint>
 #include <set>
 #include <vector>
 
 #include "errors.h"
+#include "serial/ascii.h"
+#include "serial/numbers.h"
+#include "serial/port_name.h"
+#include "serial/rates.h"
+#include "serial/settings_grammar.h"
 
 namespace tarnctl {
 namespace {
@@ -15,35 +20,13 @@ struct RawToken {
   bool equals = false;
 };
 
-bool IsSeparator(char c) {
-  return c == ' ' || (c >= 7 && c <= 13);
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // Tokens as the download server reads them; false for an unclosed quote.
 bool Tokens(const std::string& s, std::vector<RawToken>* out) {
-  size_t i = 0;
-  while (i < s.size() && s[i] != '\0') {
-    if (IsSeparator(s[i])) {
-      ++i;
-    } else if (s[i] == '"') {
-      size_t end = s.find('"', i + 1);
-      if (end == std::string::npos) return false;
-      out->push_back({s.substr(i + 1, end - i - 1), false});
-      i = end + 1;
-    } else if (s[i] == '=') {
-      out->push_back({"=", true});
-      ++i;
-    } else {
-      size_t j = i;
-      while (j < s.size() && !IsSeparator(s[j]) && s[j] != '"' && s[j] != '=' && s[j] != '\0') ++j;
-      out->push_back({s.substr(i, j - i), false});
-      i = j;
-    }
+  std::string_view rest = serial::UpToNul(s);
+  serial::SettingsToken token;
+  while (serial::NextSettingsToken(rest, &token, serial::SettingsDialect::kChannel)) {
+    if (!token.closed) return false;
+    out->push_back({std::string(token.text), token.IsEquals()});
   }
   return true;
 }
@@ -73,34 +56,23 @@ std::string Pairs(const std::vector<RawToken>& t, std::vector<Pair>* out) {
   return {};
 }
 
-std::string Quoted(const std::string& v) {
-  bool plain = !v.empty();
-  for (char c : v)
-    if (IsSeparator(c) || c == '=' || c == '"') plain = false;
-  return plain ? v : "\"" + v + "\"";
-}
-
-bool AllDigits(const std::string& s) {
-  if (s.empty() || s.size() > 9) return false;
-  for (char c : s)
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-  return true;
-}
-
 // What a value must be, or "" when it is fine.
 std::string ValueRule(const std::string& key, const std::string& value) {
-  static const std::set<unsigned long> kRates = {
-      50,     75,      110,     134,     150,     200,     300,     600,     1200,   1800,   2400,
-      4800,   9600,    14400,   19200,   38400,   57600,   115200,  230400,  460800, 500000, 576000,
-      921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
-  if (key == "device") return value.empty() ? "a port name such as COM1 or /dev/ttyUSB0" : "";
+  if (key == "device") {
+    if (value.empty()) return "a port name such as COM1 or /dev/ttyUSB0";
+    return serial::ParsePortName(value).kind == serial::PortNameKind::kBadPort
+               ? "the ports are COM1 to COM256"
+               : "";
+  }
+  uint64_t rate = 0;
   if (key == "baud")
-    return AllDigits(value) && kRates.count(std::stoul(value))
+    return serial::ParseDecimal(value, UINT32_MAX, &rate) &&
+                   serial::IsStandardRate(static_cast<uint32_t>(rate))
                ? ""
                : "a standard rate such as 9600, 19200 or 115200";
   if (key == "data") return value.size() == 1 && value[0] >= '5' && value[0] <= '8' ? "" : "5 to 8";
   if (key == "parity") {
-    std::string v = Lower(value);
+    std::string v = serial::LowerAscii(value);
     return v == "no" || v == "odd" || v == "even" || v == "mark" ? "" : "no, odd, even or mark";
   }
   if (key == "stop") return value == "1" || value == "1.5" || value == "2" ? "" : "1, 1.5 or 2";
@@ -120,7 +92,7 @@ void CheckSettings(const std::string& text, const std::string& where) {
   if (!wrong.empty()) throw Error(kExitUsage, "bad port settings in " + where + ": " + wrong, hint);
   std::set<std::string> seen;
   for (const Pair& p : pairs) {
-    std::string key = Lower(p.key);
+    std::string key = serial::LowerAscii(p.key);
     std::string named = "bad port settings in " + where + ": " + p.key + " = ";
     if (p.missing) throw Error(kExitUsage, named + "(no value)", hint);
     if (!seen.insert(key).second)
@@ -138,10 +110,12 @@ std::string WithDevice(const std::string& dialogText, const std::string& device)
   std::vector<Pair> pairs;
   if (!Tokens(dialogText, &tokens) || !Pairs(tokens, &pairs).empty()) return dialogText;
   for (const Pair& p : pairs)
-    if (Lower(p.key) == "device" && !p.value.empty()) return dialogText;  // the user chose a port
-  std::string out = "device = " + Quoted(device);
+    if (serial::LowerAscii(p.key) == "device" && !p.value.empty())
+      return dialogText;  // the user chose a port
+  std::string out = "device = " + serial::QuoteSettingsValue(device);
   for (const Pair& p : pairs)
-    if (Lower(p.key) != "device") out += " " + Quoted(p.key) + " = " + Quoted(p.value);
+    if (serial::LowerAscii(p.key) != "device")
+      out += " " + serial::QuoteSettingsValue(p.key) + " = " + serial::QuoteSettingsValue(p.value);
   return out;
 }
 

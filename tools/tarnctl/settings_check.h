@@ -6,8 +6,10 @@
 // reading rules.
 //
 // Accepted: key = value pairs (the tokens of settings.h), each key once:
-//   device  a non-empty name (COMn, a path, a name below /dev)
-//   baud    a standard rate from 50 to 4000000 (9600, 19200, 115200, ...)
+//   device  a non-empty name (COMn, a path, a name below /dev); a bad port
+//           name (COM0, COM300: serial/port_name.h) is refused
+//   baud    a standard rate from 50 to 4000000 (serial/rates.h: 9600,
+//           14400, 19200, 115200, ...), written in decimal
 //   data    5, 6, 7 or 8
 //   parity  no, odd, even or mark
 //   stop    1, 1.5 or 2

@@ -18,70 +18,37 @@
 
 #include "errors.h"
 #include "platform.h"
+#include "serial/ascii.h"
+#include "serial/line_posix.h"
+#include "serial/numbers.h"
 #include "settings.h"
 #include "trace.h"
 
 namespace tarnctl {
 namespace {
 
-speed_t SpeedOf(unsigned long baud) {
-  switch (baud) {
-    case 300:
-      return B300;
-    case 600:
-      return B600;
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    default:
-      return 0;
-  }
-}
-
-// Line settings of the real device from the settings string; the defaults
-// are the serial channel's (9600 8N1).
-void ConfigureLine(int fd, const std::string& settings) {
-  termios t{};
-  if (tcgetattr(fd, &t) != 0) return;
-  cfmakeraw(&t);
-  t.c_cflag |= CLOCAL | CREAD;
-  t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
-  unsigned long baud =
-      std::strtoul(SettingsValue(settings, "baud").value_or("9600").c_str(), nullptr, 10);
-  speed_t speed = SpeedOf(baud);
-  if (speed == 0)
-    throw Error(kExitUsage, "--trace: baud rate " + std::to_string(baud) + " is not supported");
-  cfsetispeed(&t, speed);
-  cfsetospeed(&t, speed);
-  unsigned long data =
-      std::strtoul(SettingsValue(settings, "data").value_or("8").c_str(), nullptr, 10);
-  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
-  t.c_cflag |= data == 5 ? CS5 : data == 6 ? CS6 : data == 7 ? CS7 : CS8;
-  std::string parity = SettingsValue(settings, "parity").value_or("no");
-  for (char& c : parity) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
-  if (parity == "odd") t.c_cflag |= PARENB | PARODD;
-  if (parity == "even") t.c_cflag |= PARENB;
-  if (parity == "mark") t.c_cflag |= PARENB | PARODD | CMSPAR;
-  std::string stop = SettingsValue(settings, "stop").value_or("1");
-  if (stop == "2" || stop == "1.5")
-    t.c_cflag |= CSTOPB;
-  else
-    t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
-  tcsetattr(fd, TCSANOW, &t);
+// Line settings of the real device from the settings string, read as the
+// channel reads them; the defaults are the channel's (9600 8N1). The line is
+// set up as the channel sets it up (serial/line_posix.h), so every rate the
+// channel can run, the relay can run.
+void ConfigureLine(int fd, const std::string& device, const std::string& settings) {
+  serial::LineConfig line;
+  auto value = [&](const char* key, const char* fallback) {
+    return SettingsValue(settings, key).value_or(fallback);
+  };
+  line.baudRate = serial::ReadStrtoul32(value("baud", "9600").c_str());
+  line.dataBits = static_cast<uint8_t>(serial::ReadStrtoul32(value("data", "8").c_str()));
+  const std::string parity = value("parity", "no");
+  line.parityCode = serial::EqualsNoCase(parity, "odd")    ? 1
+                    : serial::EqualsNoCase(parity, "even") ? 2
+                    : serial::EqualsNoCase(parity, "mark") ? 3
+                                                           : 0;
+  const std::string stop = value("stop", "1");
+  line.stopBitsCode = stop == "1.5" ? 1 : stop == "2" ? 2 : 0;
+  if (int error = serial::ConfigureLine(fd, line); error != 0)
+    throw Error(kExitPort,
+                "--trace: cannot set up " + device + " (" + settings + "): " + std::strerror(error),
+                "check that the device takes these settings");
 }
 
 class PtyRelay final : public TraceRelay {
@@ -105,7 +72,12 @@ class PtyRelay final : public TraceRelay {
                       " (" + std::strerror(e) + ")",
                   "check the port name and that no other program uses it");
     }
-    ConfigureLine(device_, settings);
+    try {
+      ConfigureLine(device_, device, settings);
+    } catch (...) {
+      Cleanup();  // closes the trace file and the device
+      throw;
+    }
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 || !ptsname(master_)) {
       Cleanup();

@@ -1,15 +1,15 @@
 // Kept apart from the termios code: the kernel's termios2 header clashes
 // with <termios.h>.
-#include <errno.h>
+#include "serial/custom_baud_posix.h"
 
-#include "tarn/channel/custom_baud.h"
+#include <errno.h>
 
 #if defined(__linux__)
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 #endif
 
-namespace tarn {
+namespace serial {
 
 int SetCustomBaudRate(int fd, uint32_t rate) {
 #if defined(__linux__) && defined(BOTHER)
@@ -41,4 +41,4 @@ int GetCustomBaudRate(int fd, uint32_t* rate) {
 #endif
 }
 
-}  // namespace tarn
+}  // namespace serial

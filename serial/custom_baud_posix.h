@@ -1,10 +1,10 @@
 // Rates that the standard termios speed constants do not cover (POSIX).
-#ifndef TARN_CHANNEL_CUSTOM_BAUD_H
-#define TARN_CHANNEL_CUSTOM_BAUD_H
+#ifndef SERIAL_CUSTOM_BAUD_POSIX_H
+#define SERIAL_CUSTOM_BAUD_POSIX_H
 
 #include <cstdint>
 
-namespace tarn {
+namespace serial {
 
 // Sets input and output speed of the open terminal `fd` to `rate` bits per
 // second through the kernel's arbitrary-rate interface. Returns 0, or the
@@ -15,6 +15,6 @@ int SetCustomBaudRate(int fd, uint32_t rate);
 // through the same interface. Returns 0, or the errno of the failure.
 int GetCustomBaudRate(int fd, uint32_t* rate);
 
-}  // namespace tarn
+}  // namespace serial
 
-#endif  // TARN_CHANNEL_CUSTOM_BAUD_H
+#endif  // SERIAL_CUSTOM_BAUD_POSIX_H
