@@ -1,15 +1,5 @@
 # Cross-compiling for Windows with MinGW-w64 (i686).
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# The posix thread model of MinGW-w64 is needed for std::thread and friends.
-if(EXISTS /usr/bin/i686-w64-mingw32-g++-posix)
-  set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-  set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-endif()
+set(TH_MINGW_TRIPLET i686-w64-mingw32)
+set(TH_MINGW_DEBIAN i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -10,10 +10,10 @@ target_include_directories(th_version INTERFACE
 
 # th_version_resource(TARGET DESCRIPTION): a Windows version resource naming
 # the library (file description), the product, and the file and product
-# version. Nothing elsewhere.
+# version. Windows builds only (a resource means nothing elsewhere).
 function(th_version_resource target description)
   if(NOT WIN32)
-    return()
+    message(FATAL_ERROR "th_version_resource(${target}): version resources are for Windows builds")
   endif()
   set(TH_RC_DESCRIPTION "${description}")
   set(TH_RC_FILENAME "$<TARGET_FILE_NAME:${target}>")

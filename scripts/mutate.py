@@ -14,6 +14,12 @@ never written. A fault is
   invalid   when its text does not occur exactly once, or the mutant does not
             build (a fault must compile to say anything about the tests).
 
+A fault in the build description itself (a CMakeLists.txt or cmake/ module)
+may carry "expect: configure-error": the build's own checks are then what
+must catch it, and the fault is killed when CMake stops the configure with an
+error (any other build failure leaves it invalid; a mutant that builds is
+tested as usual).
+
 The kill rate (killed out of killed + survived) is printed last. Exit code:
 0 when every valid fault was killed, 1 when one survived, 2 on bad usage, an
 unreadable list or a failing baseline.
@@ -23,6 +29,7 @@ List format (blocks separated by blank lines, '#' starts a comment line):
   = area.what-breaks            a unique name
   file: path/from/repo/root     the file to change
   tests: CTEST_REGEX            optional: the tests to run (default: all)
+  expect: configure-error       optional: see above
   - original text               one or more lines, joined with newlines; the
   - ...                         text after "- " must occur exactly once
   + replacement text            zero or more lines ("+" alone: an empty line)
@@ -52,6 +59,7 @@ class Fault:
         self.where = where
         self.file = None
         self.tests = None
+        self.expect = None
         self.minus = []
         self.plus = []
 
@@ -86,6 +94,10 @@ def parse_list(path):
             cur.file = line[5:].strip()
         elif line.startswith("tests:"):
             cur.tests = line[6:].strip() or None
+        elif line.startswith("expect:"):
+            cur.expect = line[7:].strip()
+            if cur.expect != "configure-error":
+                raise ValueError(f"{where}: unknown expectation {cur.expect!r}")
         elif line.startswith("- ") or line == "-":
             cur.minus.append(line[2:])
         elif line.startswith("+ ") or line == "+":
@@ -209,6 +221,8 @@ class Runner:
             f.write(text.replace(fault.original, fault.replacement, 1))
         try:
             rc, out = self.build_tree()
+            if rc != 0 and fault.expect == "configure-error" and "CMake Error" in out:
+                return "killed", "by the configure"
             if rc != 0:
                 return "invalid", "does not build"
             rc, out = self.test(fault.tests)

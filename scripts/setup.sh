@@ -17,7 +17,8 @@ packages=(
   libgtk-3-dev libgtk-3-0 xvfb xdotool imagemagick x11-apps
 )
 if [ "${1:-}" = "--demo" ]; then
-  packages=(g++ make cmake ninja-build libncurses-dev libcli11-dev)
+  # libgtk-3-dev: Holm's desktop window helper, built with the libraries.
+  packages=(g++ make cmake ninja-build pkg-config libncurses-dev libcli11-dev libgtk-3-dev)
 fi
 
 missing=()

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "code_of.h"
 #include "fake_port.h"
 #include "tarn/channel/direct_serial_channel.h"
 
@@ -16,14 +17,7 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-int CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-    return 0;
-  } catch (const GeneralException& e) {
-    return e.GetCode();
-  }
-}
+using testsupport::CodeOf;
 
 class DirectChannel : public ::testing::Test {
  protected:

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "code_of.h"
 #include "fake_port.h"
 #include "pty_pair.h"
 #include "tarn/channel/direct_serial_channel.h"
@@ -21,14 +22,7 @@
 namespace tarn {
 namespace {
 
-int CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-    return 0;
-  } catch (const GeneralException& e) {
-    return e.GetCode();
-  }
-}
+using testsupport::CodeOf;
 
 // A child process named "holder" that opens `path` without any lock and
 // keeps it open until it is killed.

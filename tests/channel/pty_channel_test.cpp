@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "code_of.h"
 #include "pty_pair.h"
 #include "tarn/channel/direct_serial_channel.h"
 
@@ -18,14 +19,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-    return 0;
-  } catch (const GeneralException& e) {
-    return e.GetCode();
-  }
-}
+using testsupport::CodeOf;
 
 long MsSince(Clock::time_point start) {
   return static_cast<long>(

@@ -11,6 +11,9 @@
 
 namespace {
 
+using testsupport::ReadAll;
+using testsupport::WriteAll;
+
 bool IsLoaded(const char* path) {
   void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
   if (handle == nullptr) return false;
@@ -177,7 +180,7 @@ TEST_F(Classes, MissingLibraryOrExport) {
   EXPECT_EQ(CoCreateInstance(kUnknownClsid, nullptr, CLSCTX_ALL, IID_IUnknown, &object),
             CO_E_DLLNOTFOUND);
   // A file that is not a library at all.
-  WriteFile(dir_ + "/text.so", "not an ELF file");
+  WriteAll(dir_ + "/text.so", "not an ELF file");
   ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, server.c_str(), REG_SZ, (dir_ + "/text.so").c_str(), 0),
             ERROR_SUCCESS);
   EXPECT_EQ(CoCreateInstance(kUnknownClsid, nullptr, CLSCTX_ALL, IID_IUnknown, &object),
@@ -200,8 +203,8 @@ TEST_F(Classes, MissingLibraryOrExport) {
 
 TEST_F(Classes, DamagedRegistryIsReportedByLookups) {
   RegisterTestComponent();
-  const std::string good = ReadFile(path_);
-  WriteFile(path_, good.substr(0, good.size() / 2) + "\n[HKEY_CLASSES_ROOT\\");
+  const std::string good = ReadAll(path_);
+  WriteAll(path_, good.substr(0, good.size() / 2) + "\n[HKEY_CLASSES_ROOT\\");
   CLSID clsid{};
   EXPECT_EQ(CLSIDFromProgID(u"ComrtTest.Widget", &clsid), REGDB_E_READREGDB);
   EXPECT_EQ(CLSIDFromString(u"ComrtTest.Widget", &clsid), REGDB_E_READREGDB);

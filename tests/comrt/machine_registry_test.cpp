@@ -12,6 +12,9 @@
 
 namespace {
 
+using testsupport::ReadAll;
+using testsupport::WriteAll;
+
 const char kWidget[] = "{6B0E2F10-1C2D-4E5F-8A9B-0C1D2E3F4A5B}";
 
 class MachineRegistry : public comrt_test::TempRegistry {
@@ -27,12 +30,12 @@ class MachineRegistry : public comrt_test::TempRegistry {
   }
   void WriteMachine(const std::string& body) {
     std::filesystem::create_directories(dir_ + "/etc/comrt");
-    WriteFile(machine_, "COMRT REGISTRY 1\n" + body);
+    WriteAll(machine_, "COMRT REGISTRY 1\n" + body);
   }
   int Regsvr(const std::string& args) {
     const std::string out = dir_ + "/out.txt";
     const int status = std::system(("'" REGSVR_PATH "' " + args + " >'" + out + "' 2>&1").c_str());
-    output_ = ReadFile(out);
+    output_ = ReadAll(out);
     std::remove(out.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -83,7 +86,7 @@ TEST_F(MachineRegistry, UserFileFirstThenMachineFile) {
 TEST_F(MachineRegistry, DamagedMachineFileIsReportedAndNeverWritten) {
   const std::string damaged = "COMRT REGISTRY 1\n[HKEY_CLASSES_ROOT\\X]\nnot a line\n";
   std::filesystem::create_directories(dir_ + "/etc/comrt");
-  WriteFile(machine_, damaged);
+  WriteAll(machine_, damaged);
   // What the user's file answers is still found; what only the machine
   // could answer is an error, not "not registered".
   ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "Mine\\CLSID", REG_SZ, "{U}", 0), ERROR_SUCCESS);
@@ -101,12 +104,12 @@ TEST_F(MachineRegistry, DamagedMachineFileIsReportedAndNeverWritten) {
   EXPECT_EQ(Regsvr("--system '" TEST_COMPONENT_PATH "'"), 5) << output_;
   EXPECT_NE(output_.find(machine_), std::string::npos) << output_;
   EXPECT_EQ(Regsvr("--system -u '" TEST_COMPONENT_PATH "'"), 5) << output_;
-  EXPECT_EQ(ReadFile(machine_), damaged);
+  EXPECT_EQ(ReadAll(machine_), damaged);
 }
 
 TEST_F(MachineRegistry, RegsvrSystemRegistersForEveryUserAndUnregisters) {
   ASSERT_EQ(Regsvr("--system -s '" TEST_COMPONENT_PATH "'"), 0) << output_;
-  EXPECT_EQ(ReadFile(path_), "");  // the user's file is not created
+  EXPECT_EQ(ReadAll(path_), "");  // the user's file is not created
   struct stat st {};
   ASSERT_EQ(stat(machine_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
@@ -124,19 +127,18 @@ TEST_F(MachineRegistry, RegsvrSystemRegistersForEveryUserAndUnregisters) {
   EXPECT_NE(output_.find("1 class(es)"), std::string::npos) << output_;
   EXPECT_EQ(ClassesValue("ComrtTest.Widget"), "<missing>");
   EXPECT_EQ(ClassesValue(std::string("CLSID\\") + kWidget), "<missing>");
-  EXPECT_EQ(ReadFile(machine_).find("[HKEY_CLASSES_ROOT\\"), std::string::npos)
-      << ReadFile(machine_);
+  EXPECT_EQ(ReadAll(machine_).find("[HKEY_CLASSES_ROOT\\"), std::string::npos) << ReadAll(machine_);
 }
 
 TEST_F(MachineRegistry, UnregisteringLeavesOtherLibrariesAlone) {
-  WriteFile(path_,
-            "COMRT REGISTRY 1\n"
-            "[HKEY_CLASSES_ROOT\\Other.Thing\\CLSID]\n@=\"{O}\"\n"
-            "[HKEY_CLASSES_ROOT\\CLSID\\{O}\\ProgID]\n@=\"Other.Thing\"\n"
-            "[HKEY_CLASSES_ROOT\\CLSID\\{O}\\InprocServer32]\n@=\"/opt/other.so\"\n"
-            "[HKEY_CLASSES_ROOT\\Gone.Thing\\CLSID]\n@=\"{G}\"\n"
-            "[HKEY_CLASSES_ROOT\\CLSID\\{G}\\ProgID]\n@=\"Gone.Thing\"\n"
-            "[HKEY_CLASSES_ROOT\\CLSID\\{G}\\InprocServer32]\n@=\"/opt/gone.so\"\n");
+  WriteAll(path_,
+           "COMRT REGISTRY 1\n"
+           "[HKEY_CLASSES_ROOT\\Other.Thing\\CLSID]\n@=\"{O}\"\n"
+           "[HKEY_CLASSES_ROOT\\CLSID\\{O}\\ProgID]\n@=\"Other.Thing\"\n"
+           "[HKEY_CLASSES_ROOT\\CLSID\\{O}\\InprocServer32]\n@=\"/opt/other.so\"\n"
+           "[HKEY_CLASSES_ROOT\\Gone.Thing\\CLSID]\n@=\"{G}\"\n"
+           "[HKEY_CLASSES_ROOT\\CLSID\\{G}\\ProgID]\n@=\"Gone.Thing\"\n"
+           "[HKEY_CLASSES_ROOT\\CLSID\\{G}\\InprocServer32]\n@=\"/opt/gone.so\"\n");
   // The library's file no longer exists: its full path still unregisters it.
   ASSERT_EQ(Regsvr("-u /opt/gone.so"), 0) << output_;
   EXPECT_EQ(ClassesValue("Gone.Thing\\CLSID"), "<missing>");

@@ -16,6 +16,9 @@
 
 namespace {
 
+using testsupport::ReadAll;
+using testsupport::WriteAll;
+
 using Registry = comrt_test::TempRegistry;
 
 std::vector<std::string> DirectoryEntries(const std::string& dir) {
@@ -136,21 +139,21 @@ TEST_F(Registry, AwkwardTextSurvivesTheFile) {
   EXPECT_STREQ(value, "named");
   RegCloseKey(key);
   // One line per item: the newline and control character were escaped.
-  const std::string text = ReadFile(path_);
+  const std::string text = ReadAll(path_);
   EXPECT_NE(text.find("\\n"), std::string::npos);
   EXPECT_EQ(text.find('\x01'), std::string::npos);
 }
 
 TEST_F(Registry, DamagedFileIsReportedAndNeverOverwritten) {
   const std::string damaged = "COMRT REGISTRY 1\n[HKEY_CLASSES_ROOT\\A]\n@=\"unterminated\n";
-  WriteFile(path_, damaged);
+  WriteAll(path_, damaged);
   EXPECT_EQ(ClassesValue("A"), "<missing>");
   LONG size = 0;
   EXPECT_EQ(RegQueryValueA(HKEY_CLASSES_ROOT, "A", nullptr, &size), ERROR_BADDB);
   EXPECT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "B", REG_SZ, "b", 0), ERROR_BADDB);
   HKEY key = nullptr;
   EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "C", &key), ERROR_BADDB);
-  EXPECT_EQ(ReadFile(path_), damaged);
+  EXPECT_EQ(ReadAll(path_), damaged);
 
   for (const std::string& other :
        {std::string("not a registry\n"), std::string("COMRT REGISTRY 1\n@=\"no key\"\n"),
@@ -159,9 +162,9 @@ TEST_F(Registry, DamagedFileIsReportedAndNeverOverwritten) {
         std::string("COMRT REGISTRY 1\n[HKEY_CURRENT_USER\\A]\n@=\"\\x00\"\n"),
         std::string("COMRT REGISTRY 1\n[HKEY_CURRENT_USER\\A\\\\B]\n"),
         std::string("COMRT REGISTRY 1\n\0\n", 19)}) {
-    WriteFile(path_, other);
+    WriteAll(path_, other);
     EXPECT_EQ(RegSetValueA(HKEY_CURRENT_USER, "D", REG_SZ, "d", 0), ERROR_BADDB) << other;
-    EXPECT_EQ(ReadFile(path_), other);
+    EXPECT_EQ(ReadAll(path_), other);
   }
 
   // A path that cannot be read as a file (here a directory) is reported too.
@@ -172,9 +175,9 @@ TEST_F(Registry, DamagedFileIsReportedAndNeverOverwritten) {
 }
 
 TEST_F(Registry, HandEditedFileIsRead) {
-  WriteFile(path_,
-            "# comment\n\n  COMRT REGISTRY 1  \r\n; another\n[hkey_current_user\\Software\\X]\r\n"
-            "  @=\"v\\x41\"  \n\"Name\"=\"w\"\n");
+  WriteAll(path_,
+           "# comment\n\n  COMRT REGISTRY 1  \r\n; another\n[hkey_current_user\\Software\\X]\r\n"
+           "  @=\"v\\x41\"  \n\"Name\"=\"w\"\n");
   char value[16];
   LONG size = sizeof value;
   ASSERT_EQ(RegQueryValueA(HKEY_CURRENT_USER, "software\\x", value, &size), ERROR_SUCCESS);
@@ -188,8 +191,8 @@ TEST_F(Registry, CrashMidWriteLeavesTheOldFileIntact) {
   for (int i = 0; i < 200; ++i)
     text += "[HKEY_CURRENT_USER\\Software\\Bulk\\Key" + std::to_string(i) + "]\n@=\"" +
             std::string(40, static_cast<char>('a' + i % 26)) + "\"\n";
-  WriteFile(path_, text);
-  const std::string before = ReadFile(path_);
+  WriteAll(path_, text);
+  const std::string before = ReadAll(path_);
   ASSERT_GT(before.size(), 8192u);
 
   const pid_t child = fork();
@@ -208,7 +211,7 @@ TEST_F(Registry, CrashMidWriteLeavesTheOldFileIntact) {
 
   // The old file is byte for byte the same and still reads; the dead
   // writer's temporary file is left over.
-  EXPECT_EQ(ReadFile(path_), before);
+  EXPECT_EQ(ReadAll(path_), before);
   char value[64];
   LONG size = sizeof value;
   ASSERT_EQ(RegQueryValueA(HKEY_CURRENT_USER, "Software\\Bulk\\Key27", value, &size),
@@ -300,7 +303,7 @@ TEST_F(Registry, WritesThroughASymbolicLinkAndCreatesThePrivateFileWithTheUmask)
   EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
   ASSERT_EQ(stat((dir_ + "/real/registry").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u & ~077u) << std::oct << st.st_mode;
-  EXPECT_NE(ReadFile(dir_ + "/real/registry").find("HKEY_CLASSES_ROOT\\B]"), std::string::npos);
+  EXPECT_NE(ReadAll(dir_ + "/real/registry").find("HKEY_CLASSES_ROOT\\B]"), std::string::npos);
   EXPECT_EQ(ClassesValue("A"), "1");
 
   // A new file is never more open than 0600 whatever the umask.
@@ -350,7 +353,7 @@ TEST_F(Registry, PortNamesResolveThroughTheMap) {
   EXPECT_EQ(comrt_ResolvePortName("COM2", out, 5), ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(comrt_ResolvePortName(nullptr, out, sizeof out), ERROR_INVALID_PARAMETER);
 
-  WriteFile(path_, "garbage");
+  WriteAll(path_, "garbage");
   EXPECT_EQ(comrt_ResolvePortName("COM2", out, sizeof out), ERROR_BADDB);
   ASSERT_EQ(comrt_ResolvePortName("/dev/ttyS9", out, sizeof out), ERROR_SUCCESS);
 }

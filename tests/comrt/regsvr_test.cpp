@@ -12,6 +12,9 @@
 
 namespace {
 
+using testsupport::ReadAll;
+using testsupport::WriteAll;
+
 class Regsvr : public comrt_test::TempRegistry {
  protected:
   // Runs regsvr in `cwd` with the arguments; returns its exit status and
@@ -21,7 +24,7 @@ class Regsvr : public comrt_test::TempRegistry {
     const std::string command =
         "cd '" + cwd + "' && '" REGSVR_PATH "' " + args + " >'" + out + "' 2>&1";
     const int status = std::system(command.c_str());
-    output_ = ReadFile(out);
+    output_ = ReadAll(out);
     std::remove(out.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -61,7 +64,7 @@ TEST_F(Regsvr, FailuresHaveTheirOwnExitCodes) {
 
   EXPECT_EQ(Run("'" + dir_ + "/missing.so'"), 2);
   EXPECT_NE(output_.find("missing.so"), std::string::npos) << output_;
-  WriteFile(dir_ + "/text.so", "not a library");
+  WriteAll(dir_ + "/text.so", "not a library");
   EXPECT_EQ(Run("'" + dir_ + "/text.so'"), 2);
   EXPECT_NE(output_.find("cannot load"), std::string::npos) << output_;
 
@@ -74,10 +77,10 @@ TEST_F(Regsvr, FailuresHaveTheirOwnExitCodes) {
   EXPECT_NE(output_.find("0x80004005"), std::string::npos) << output_;
 
   const std::string damaged = "this is not the registry\n";
-  WriteFile(path_, damaged);
+  WriteAll(path_, damaged);
   EXPECT_EQ(Run("'" TEST_COMPONENT_PATH "'"), 5);
   EXPECT_NE(output_.find(path_), std::string::npos) << output_;
-  EXPECT_EQ(ReadFile(path_), damaged);
+  EXPECT_EQ(ReadAll(path_), damaged);
 }
 
 }  // namespace

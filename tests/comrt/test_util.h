@@ -1,4 +1,4 @@
-// Shared helpers of the runtime's tests.
+// The fixture of the runtime's tests: a registry file of its own per test.
 #ifndef TESTS_COMRT_TEST_UTIL_H
 #define TESTS_COMRT_TEST_UTIL_H
 
@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
+
+#include "scratch_dir.h"
 
 namespace comrt_test {
 
@@ -17,27 +17,14 @@ namespace comrt_test {
 class TempRegistry : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/comrt-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    path_ = dir_ + "/registry";
+    scratch_ = std::make_unique<testsupport::ScratchDir>("comrt-test-");
+    dir_ = scratch_->Path().string();
+    path_ = scratch_->File("registry");
     setenv("COMRT_REGISTRY", path_.c_str(), 1);
   }
   void TearDown() override {
     unsetenv("COMRT_REGISTRY");
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-
-  static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  static void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    scratch_.reset();
   }
 
   // The default value of HKEY_CLASSES_ROOT\key, or "<missing>".
@@ -49,6 +36,7 @@ class TempRegistry : public ::testing::Test {
     return value;
   }
 
+  std::unique_ptr<testsupport::ScratchDir> scratch_;
   std::string dir_;
   std::string path_;
 };

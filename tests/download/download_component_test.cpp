@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "sample_pagers.h"
 #include "tools/pagersim/pty_server.h"
 
 namespace {
@@ -106,12 +107,7 @@ class SimulatedPager {
 
 pagersim::PagerConfig Config(uint8_t status = 'O') {
   pagersim::PagerConfig config;
-  for (int i = 0; i < 16; ++i) config.identity.infoBlock[i] = static_cast<uint8_t>(0x40 + i);
-  for (int i = 0; i < 10; ++i) {
-    config.identity.firstRecord[i] = static_cast<uint8_t>('a' + i);
-    config.identity.secondRecord[i] = static_cast<uint8_t>('A' + i);
-  }
-  config.identity.status = status;
+  config.identity = testsupport::LetterIdentity(status);
   config.fastWriteAck = true;
   return config;
 }

@@ -6,6 +6,8 @@
 
 #include <random>
 
+#include "sample_pagers.h"
+
 namespace pagersim {
 namespace {
 
@@ -13,14 +15,7 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint64_t kMs = 1000;
 
-PagerIdentity Identity(uint8_t status) {
-  PagerIdentity id;
-  for (int i = 0; i < 16; ++i) id.infoBlock[i] = static_cast<uint8_t>(0x10 + i);
-  for (int i = 0; i < 10; ++i) id.firstRecord[i] = static_cast<uint8_t>(0x30 + i);
-  for (int i = 0; i < 10; ++i) id.secondRecord[i] = static_cast<uint8_t>(0x50 + i);
-  id.status = status;
-  return id;
-}
+using testsupport::SpreadIdentity;
 
 Bytes Answers(const PagerIdentity& id) {
   Bytes out(id.infoBlock.begin(), id.infoBlock.end());
@@ -52,7 +47,7 @@ struct Host {
 
 PagerConfig Config(uint8_t status = 'O') {
   PagerConfig config;
-  config.identity = Identity(status);
+  config.identity = SpreadIdentity(status);
   return config;
 }
 
@@ -74,11 +69,11 @@ TEST(Pager, ReadOfFourBytesAt0100) {
   for (int i = 0; i < 4; ++i) host.pager.Memory()[0x100 + i] = static_cast<uint8_t>(0xA0 + i);
   EXPECT_EQ(host.Send({0xAA}), Bytes{0x8B});
   EXPECT_EQ(host.Send({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04}),
-            Cat(Cat(Answers(Identity('O')), {0xBB}), {0xA0, 0xA1, 0xA2, 0xA3}));
+            Cat(Cat(Answers(SpreadIdentity('O')), {0xBB}), {0xA0, 0xA1, 0xA2, 0xA3}));
   EXPECT_TRUE(host.pager.Violations().empty());
   // The transcript holds every byte both ways: 1 + 1 + 8 + 38 + 4.
   EXPECT_EQ(host.pager.Transcript().size(), 52u);
-  EXPECT_EQ(host.pager.Transcript()[1].direction, Direction::PagerToHost);
+  EXPECT_EQ(host.pager.Transcript()[1].direction, Direction::kPagerToHost);
 }
 
 TEST(Pager, ReadThatRunsPastTheEndWrapsToZero) {
@@ -95,7 +90,7 @@ TEST(Pager, ReadThatRunsPastTheEndWrapsToZero) {
 TEST(Pager, IdentifySendsAnswersWithoutVerdictEvenWhenStatusAsksForPassword) {
   Host host(Config('Y'));
   host.Send({0xAA});
-  EXPECT_EQ(host.Send({0x87, 0x01, 0, 0, 0, 0, 0, 0}), Answers(Identity('Y')));
+  EXPECT_EQ(host.Send({0x87, 0x01, 0, 0, 0, 0, 0, 0}), Answers(SpreadIdentity('Y')));
   // Flag 0x01 means no password follows: the next wake is a new transaction.
   EXPECT_EQ(host.Send({0xAA}), Bytes{0x8B});
   EXPECT_TRUE(host.pager.Violations().empty());
@@ -114,10 +109,10 @@ TEST(Pager, DisabledPagerSendsStatusOnlyAndTakesNothingMore) {
   Host host(Config('D'));
   host.Send({0xAA});
   Bytes out = host.Send({0x86, 0x02, 0x02, 0x00, 0, 0, 0, 0x02});
-  EXPECT_EQ(out, Answers(Identity('D')));
+  EXPECT_EQ(out, Answers(SpreadIdentity('D')));
   // No data phase: the bytes of a block would be stray bytes.
   host.Send({0x12});
-  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::UnexpectedByte));
+  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::kUnexpectedByte));
   EXPECT_EQ(host.pager.Memory()[0x200], 0xFF);
 }
 
@@ -128,7 +123,7 @@ TEST(Pager, PasswordAcceptedThenData) {
   Host host(config);
   host.pager.Memory()[0x10] = 0x77;
   host.Send({0xAA});
-  EXPECT_EQ(host.Send({0x86, 0x01, 0x00, 0x10, 0, 0, 0, 1}), Answers(Identity('Y')));
+  EXPECT_EQ(host.Send({0x86, 0x01, 0x00, 0x10, 0, 0, 0, 1}), Answers(SpreadIdentity('Y')));
   EXPECT_EQ(host.Send(Bytes(word, word + 10)), (Bytes{0xBB, 0x77}));
 }
 
@@ -183,7 +178,7 @@ TEST(Pager, BadChecksumIsRefusedAndNothingStored) {
   EXPECT_EQ(host.Send({0x12, 0x34, 0x47}), Bytes{0x15});
   EXPECT_EQ(host.pager.Memory()[0x200], 0xFF);
   ASSERT_EQ(host.pager.Violations().size(), 1u);
-  EXPECT_EQ(host.pager.Violations()[0].kind, ViolationKind::BadChecksum);
+  EXPECT_EQ(host.pager.Violations()[0].kind, ViolationKind::kBadChecksum);
   EXPECT_EQ(host.pager.Stats().writes, 0u);
 }
 
@@ -195,7 +190,7 @@ TEST(Pager, BytesWhileThePagerIsBusyAreViolations) {
   block.push_back(0);
   EXPECT_EQ(host.Send(block), Bytes{0x06});
   EXPECT_EQ(host.Send({0xAA}), Bytes{});  // impatient host: not answered
-  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::UnexpectedByte));
+  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::kUnexpectedByte));
   EXPECT_EQ(host.Wait(50 * 19 * kMs), Bytes{0x06});
   EXPECT_EQ(host.Send({0xAA}), Bytes{0x8B});
 }
@@ -206,8 +201,8 @@ TEST(Pager, WrongHeadersAreRecordedAndAnsweredWithSilence) {
   EXPECT_EQ(host.Send({0x06, 0x01, 0, 0, 0, 0, 0, 0}), Bytes{});  // flag 0x80 clear
   host.Send({0xAA});
   EXPECT_EQ(host.Send({0x86, 0x05, 0, 0, 0, 0, 0, 0}), Bytes{});  // command 5
-  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::WrongHeader));
-  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::UnknownCommand));
+  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::kWrongHeader));
+  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::kUnknownCommand));
   // Parameter 2 not zero is recorded but the pager still answers.
   host.Send({0xAA});
   EXPECT_EQ(host.Send({0x87, 0x01, 0, 0, 0x12, 0x34, 0, 0}).size(), 37u);
@@ -222,7 +217,7 @@ TEST(Pager, TruncatedHeaderTimesOutAndThePagerRecovers) {
   EXPECT_EQ(host.pager.NextDeadline(), host.now + 1000 * kMs + 1);
   host.Wait(1001 * kMs);
   ASSERT_EQ(host.pager.Violations().size(), 1u);
-  EXPECT_EQ(host.pager.Violations()[0].kind, ViolationKind::TruncatedHeader);
+  EXPECT_EQ(host.pager.Violations()[0].kind, ViolationKind::kTruncatedHeader);
   EXPECT_EQ(host.Send({0xAA}), Bytes{0x8B});
 }
 
@@ -232,7 +227,7 @@ TEST(Pager, LineDroppedInTheMiddleOfABlockIsRecorded) {
   host.Send({0x86, 0x02, 0x00, 0x00, 0, 0, 0, 10});
   host.Send({1, 2, 3});
   host.pager.LineDropped(host.now);
-  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::TruncatedData));
+  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::kTruncatedData));
   EXPECT_EQ(host.pager.Memory()[0], 0xFF);
   EXPECT_EQ(host.Send({0xAA}), Bytes{0x8B});
 }
@@ -256,14 +251,14 @@ TEST(Pager, GarbageNeverCrashesAndThePagerStillAnswersAfterwards) {
 TEST(Pager, ActivationAcknowledgesAfterTheDelayAndChangesIdentity) {
   PagerConfig config = Config();
   config.activateDelayMs = 30000;
-  config.identityAfterActivate = Identity('Z');
+  config.identityAfterActivate = SpreadIdentity('Z');
   Host host(config);
   host.Send({0xAA});
-  EXPECT_EQ(host.Send({0x86, 0x0C, 0, 0, 0, 0, 0, 0}), Cat(Answers(Identity('O')), {0xBB}));
+  EXPECT_EQ(host.Send({0x86, 0x0C, 0, 0, 0, 0, 0, 0}), Cat(Answers(SpreadIdentity('O')), {0xBB}));
   EXPECT_EQ(host.Wait(29999 * kMs), Bytes{});
   EXPECT_EQ(host.Wait(1 * kMs), Bytes{0x06});
   host.Send({0xAA});
-  EXPECT_EQ(host.Send({0x9F, 0x01, 0, 0, 0, 0, 0, 0}), Answers(Identity('Z')));
+  EXPECT_EQ(host.Send({0x9F, 0x01, 0, 0, 0, 0, 0, 0}), Answers(SpreadIdentity('Z')));
   EXPECT_EQ(host.pager.Stats().activations, 1u);
 }
 
@@ -283,7 +278,7 @@ TEST(Pager, CommandModeBlocksAndLeaving) {
   EXPECT_EQ(host.Send({0x46, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02}), Bytes{0x2E});
   // A bad checksum is refused with something other than '.' and recorded.
   EXPECT_EQ(host.Send({0x42, 0x01, 0x00, 0x00, 0x00, 0x02}), Bytes{0x15});
-  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::BadChecksum));
+  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::kBadChecksum));
   EXPECT_EQ(host.Send({0x12}), Bytes{0x2E});
   EXPECT_FALSE(host.pager.InCommandMode());
 
@@ -300,7 +295,7 @@ TEST(Pager, ProbeIsAnsweredOutsideTransactionsAndUnknownBytesAreViolations) {
   Host host(Config());
   EXPECT_EQ(host.Send({0x0B}), Bytes{0x2E});
   EXPECT_EQ(host.Send({0x55}), Bytes{});
-  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::UnexpectedByte));
+  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::kUnexpectedByte));
   EXPECT_EQ(host.pager.Stats().probes, 1u);
 }
 
@@ -352,7 +347,7 @@ TEST(Pager, InputFaultsCorruptOrLoseTheHostsBytes) {
   host.Send({0xAA});
   host.Send({0x86, 0x02, 0x02, 0x00, 0, 0, 0, 2});
   EXPECT_EQ(host.Send({0x12, 0x34, 0x46}), Bytes{0x15});  // line noise on the first byte
-  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::BadChecksum));
+  EXPECT_TRUE(host.pager.HasViolation(ViolationKind::kBadChecksum));
 
   PagerConfig dropping = Config();
   dropping.faults = {{Step::Header, FaultKind::DropByte, 0, 1}};
@@ -360,7 +355,7 @@ TEST(Pager, InputFaultsCorruptOrLoseTheHostsBytes) {
   other.Send({0xAA});
   EXPECT_EQ(other.Send({0x87, 0x01, 0, 0, 0, 0, 0, 0}), Bytes{});  // 7 of 8 bytes arrived
   other.Wait(2000 * kMs);
-  EXPECT_TRUE(other.pager.HasViolation(ViolationKind::TruncatedHeader));
+  EXPECT_TRUE(other.pager.HasViolation(ViolationKind::kTruncatedHeader));
 }
 
 TEST(Pager, EchoingLineAndDisconnect) {

@@ -145,7 +145,7 @@ TEST(PtyServer, ClientReadsAndWritesMemoryOverAPty) {
   EXPECT_EQ(pager.Memory()[0x201], 0x34);
   EXPECT_EQ(pager.Memory()[0x300], 0xFF);
   ASSERT_EQ(pager.Violations().size(), 1u);
-  EXPECT_EQ(pager.Violations()[0].kind, ViolationKind::BadChecksum);
+  EXPECT_EQ(pager.Violations()[0].kind, ViolationKind::kBadChecksum);
 }
 
 TEST(PtyServer, DisabledPagerAndRefusedPasswordOverAPty) {
@@ -202,7 +202,7 @@ TEST(PtyServer, CommandModeAndTruncatedHeaderOverAPty) {
   EXPECT_EQ(client.Read(1), Bytes{0x8B});
   client.Close();
   served.Finish();
-  EXPECT_TRUE(served.server.pager().HasViolation(ViolationKind::TruncatedHeader));
+  EXPECT_TRUE(served.server.pager().HasViolation(ViolationKind::kTruncatedHeader));
   EXPECT_EQ(served.server.pager().Commands().size(), 2u);
 }
 
@@ -402,7 +402,6 @@ TEST(PagersimExe, ServesThroughTheSymlinkAndDumpsMemoryAfterTheHostCloses) {
   ::unlink(dump.c_str());
 }
 
-#ifdef PAGERSIM_TEST_S19
 std::string S1Record(uint16_t address, const Bytes& data) {
   const uint8_t count = static_cast<uint8_t>(data.size() + 3);
   unsigned sum = count + (address >> 8) + (address & 0xFF);
@@ -463,7 +462,6 @@ TEST(PagersimExe, ServesAnSRecordImageAndDumpsOne) {
   EXPECT_EQ(Wait(wide), 2);
   ::unlink(image.c_str());
 }
-#endif
 
 TEST(PagersimExe, StdinControlAndSignalsEndIt) {
   Child child = Spawn({PAGERSIM_EXE, "--stdin-control"});

@@ -6,23 +6,18 @@
 
 #include <chrono>
 
+#include "sample_pagers.h"
+
 namespace pagersim {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-PagerIdentity SampleIdentity(uint8_t status) {
-  PagerIdentity id;
-  for (int i = 0; i < 16; ++i) id.infoBlock[i] = static_cast<uint8_t>(0x10 + i);
-  for (int i = 0; i < 10; ++i) id.firstRecord[i] = static_cast<uint8_t>(0x30 + i);
-  for (int i = 0; i < 10; ++i) id.secondRecord[i] = static_cast<uint8_t>(0x50 + i);
-  id.status = status;
-  return id;
-}
+using testsupport::SpreadIdentity;
 
 PagerConfig Config(uint8_t status = 'O') {
   PagerConfig config;
-  config.identity = SampleIdentity(status);
+  config.identity = SpreadIdentity(status);
   return config;
 }
 
@@ -131,7 +126,7 @@ TEST(SimLink, FullWriteWithItsPacingRunsInVirtualTime) {
 TEST(SimLink, ReadWaitsUpToTheTimeoutForALateByteAndFailsWithCode7After) {
   PagerConfig config = Config();
   config.activateDelayMs = 30000;
-  config.identityAfterActivate = SampleIdentity('A');
+  config.identityAfterActivate = SpreadIdentity('A');
   SimLink link(config);
   link.Open();
   ASSERT_EQ(WakeUp(link), 0x8B);
@@ -286,7 +281,7 @@ TEST(SimLink, ClosingInTheMiddleOfAHeaderIsATruncation) {
   link.WriteByte(0x02);
   link.Close();
   ASSERT_EQ(link.pager().Violations().size(), 1u);
-  EXPECT_EQ(link.pager().Violations()[0].kind, ViolationKind::TruncatedHeader);
+  EXPECT_EQ(link.pager().Violations()[0].kind, ViolationKind::kTruncatedHeader);
   // Bytes the pager had sent are gone with the line.
   link.Open();
   EXPECT_THROW(link.ReadByte(), tarn::GeneralException);

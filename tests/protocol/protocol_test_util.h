@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sample_pagers.h"
 #include "tarn/protocol/frame_steps.h"
 #include "tarn/protocol/pager_protocol.h"
 #include "tools/pagersim/sim_link.h"
@@ -46,12 +47,7 @@ class RecordingSink : public tarn::ProgressSink {
 // The identity every test pager reports unless a test changes it.
 inline PagerConfig DefaultConfig(uint8_t status = 'O') {
   PagerConfig config;
-  for (int i = 0; i < 16; ++i) config.identity.infoBlock[i] = static_cast<uint8_t>(0x10 + i);
-  for (int i = 0; i < 10; ++i) {
-    config.identity.firstRecord[i] = static_cast<uint8_t>(0x20 + i);
-    config.identity.secondRecord[i] = static_cast<uint8_t>(0x30 + i);
-  }
-  config.identity.status = status;
+  config.identity = testsupport::AdjacentIdentity(status);
   return config;
 }
 

@@ -22,9 +22,9 @@
 namespace holm {
 namespace {
 
-using srtest::ReadAll;
-using srtest::ScratchDir;
-using srtest::WriteAll;
+using testsupport::ReadAll;
+using testsupport::ScratchDir;
+using testsupport::WriteAll;
 
 constexpr uid_t kNobody = 65534;
 constexpr const char* kNewImage = "\nS001FE\nS9030000FC";

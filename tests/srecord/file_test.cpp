@@ -18,9 +18,9 @@ namespace holm {
 namespace {
 
 using srtest::DataFile;
-using srtest::ReadAll;
-using srtest::ScratchDir;
-using srtest::WriteAll;
+using testsupport::ReadAll;
+using testsupport::ScratchDir;
+using testsupport::WriteAll;
 
 std::vector<uint8_t> Sequence(size_t n, uint8_t first) {
   std::vector<uint8_t> v(n);

@@ -18,9 +18,9 @@
 namespace {
 
 using srtest::DataFile;
-using srtest::ReadAll;
-using srtest::ScratchDir;
-using srtest::WriteAll;
+using testsupport::ReadAll;
+using testsupport::ScratchDir;
+using testsupport::WriteAll;
 
 BSTR Wide(const std::string& utf8) {
   if (utf8.empty()) return SysAllocStringLen(nullptr, 0);

@@ -12,9 +12,9 @@
 namespace holm {
 namespace {
 
-using srtest::ReadAll;
-using srtest::ScratchDir;
-using srtest::WriteAll;
+using testsupport::ReadAll;
+using testsupport::ScratchDir;
+using testsupport::WriteAll;
 
 bool HaveTool(const char* name) {
   std::string probe = std::string("command -v ") + name + " >/dev/null 2>&1";

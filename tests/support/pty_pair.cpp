@@ -15,19 +15,19 @@ namespace testpty {
 PtyPair::PtyPair() {
   int m = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (m < 0 || grantpt(m) != 0 || unlockpt(m) != 0) {
-    error = std::string("posix_openpt: ") + strerror(errno);
+    error_ = std::string("posix_openpt: ") + strerror(errno);
     if (m >= 0) close(m);
     return;
   }
   char name[128];
   if (ptsname_r(m, name, sizeof name) != 0) {
-    error = std::string("ptsname_r: ") + strerror(errno);
+    error_ = std::string("ptsname_r: ") + strerror(errno);
     close(m);
     return;
   }
   int s = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (s < 0) {
-    error = std::string("open slave: ") + strerror(errno);
+    error_ = std::string("open slave: ") + strerror(errno);
     close(m);
     return;
   }
@@ -37,9 +37,9 @@ PtyPair::PtyPair() {
   tcsetattr(s, TCSANOW, &t);
   int flags = fcntl(m, F_GETFL);
   fcntl(m, F_SETFL, flags | O_NONBLOCK);
-  master = m;
-  slave = s;
-  slavePath = name;
+  master_ = m;
+  slave_ = s;
+  slavePath_ = name;
 }
 
 PtyPair::~PtyPair() {
@@ -51,8 +51,8 @@ bool PtyPair::Write(const void* data, size_t size) {
   const auto* p = static_cast<const uint8_t*>(data);
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (size > 0) {
-    if (master < 0) return false;
-    ssize_t n = write(master, p, size);
+    if (master_ < 0) return false;
+    ssize_t n = write(master_, p, size);
     if (n > 0) {
       p += n;
       size -= static_cast<size_t>(n);
@@ -60,7 +60,7 @@ bool PtyPair::Write(const void* data, size_t size) {
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
     if (std::chrono::steady_clock::now() > end) return false;
-    pollfd pf{master, POLLOUT, 0};
+    pollfd pf{master_, POLLOUT, 0};
     poll(&pf, 1, 10);
   }
   return true;
@@ -70,8 +70,8 @@ size_t PtyPair::Read(void* buffer, size_t size, int timeoutMs) {
   auto* p = static_cast<uint8_t*>(buffer);
   size_t got = 0;
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (got < size && master >= 0) {
-    ssize_t n = read(master, p + got, size - got);
+  while (got < size && master_ >= 0) {
+    ssize_t n = read(master_, p + got, size - got);
     if (n > 0) {
       got += static_cast<size_t>(n);
       continue;
@@ -80,7 +80,7 @@ size_t PtyPair::Read(void* buffer, size_t size, int timeoutMs) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         end - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
-    pollfd pf{master, POLLIN, 0};
+    pollfd pf{master_, POLLIN, 0};
     poll(&pf, 1, static_cast<int>(left.count()));
   }
   return got;
@@ -99,13 +99,13 @@ void PtyPair::Drain() {
 }
 
 void PtyPair::CloseMaster() {
-  if (master >= 0) close(master);
-  master = -1;
+  if (master_ >= 0) close(master_);
+  master_ = -1;
 }
 
 void PtyPair::CloseSlave() {
-  if (slave >= 0) close(slave);
-  slave = -1;
+  if (slave_ >= 0) close(slave_);
+  slave_ = -1;
 }
 
 }  // namespace testpty

@@ -24,10 +24,10 @@ class PtyPair {
   PtyPair& operator=(const PtyPair&) = delete;
 
   // False when the pair could not be created (Error tells why).
-  bool Ok() const { return master >= 0; }
-  const std::string& Error() const { return error; }
-  const std::string& SlavePath() const { return slavePath; }
-  int MasterFd() const { return master; }
+  bool Ok() const { return master_ >= 0; }
+  const std::string& Error() const { return error_; }
+  const std::string& SlavePath() const { return slavePath_; }
+  int MasterFd() const { return master_; }
 
   // Sends bytes to the slave side. True when all were written.
   bool Write(const void* data, size_t size);
@@ -45,10 +45,10 @@ class PtyPair {
   void CloseSlave();
 
  private:
-  int master = -1;
-  int slave = -1;
-  std::string slavePath;
-  std::string error;
+  int master_ = -1;
+  int slave_ = -1;
+  std::string slavePath_;
+  std::string error_;
 };
 
 }  // namespace testpty

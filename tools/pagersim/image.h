@@ -23,8 +23,7 @@ using ImageSaver =
 // .s28, .mot); without them such files are refused with a clear error.
 void SetS19Loader(ImageLoader loader);
 void SetS19Saver(ImageSaver saver);
-// Installs both from the S-record codec (s19_image.cpp; only in builds that
-// have the codec, which define PAGERSIM_HAVE_S19).
+// Installs both from the S-record codec (s19_image.cpp).
 void InstallS19Support();
 
 // Loads `path` into `memory`: S-record files through the installed loader,

@@ -99,17 +99,17 @@ const char* ToString(FaultKind kind) {
 
 const char* ToString(ViolationKind kind) {
   switch (kind) {
-    case ViolationKind::BadChecksum:
+    case ViolationKind::kBadChecksum:
       return "bad checksum";
-    case ViolationKind::UnknownCommand:
+    case ViolationKind::kUnknownCommand:
       return "unknown command";
-    case ViolationKind::WrongHeader:
+    case ViolationKind::kWrongHeader:
       return "wrong header";
-    case ViolationKind::TruncatedHeader:
+    case ViolationKind::kTruncatedHeader:
       return "truncated header";
-    case ViolationKind::TruncatedData:
+    case ViolationKind::kTruncatedData:
       return "truncated data";
-    case ViolationKind::UnexpectedByte:
+    case ViolationKind::kUnexpectedByte:
       return "unexpected byte";
   }
   return "?";
@@ -184,18 +184,18 @@ bool Pager::Emit(Step step, std::vector<uint8_t> bytes, uint64_t readyUs) {
 
 Step Pager::InputStep() const {
   switch (state_) {
-    case State::Idle:
-    case State::Awake:
+    case State::kIdle:
+    case State::kAwake:
       return Step::WakeAnswer;  // refined by the caller for headers and probes
-    case State::Header:
+    case State::kHeader:
       return Step::Header;
-    case State::Password:
+    case State::kPassword:
       return Step::Password;
-    case State::WriteData:
+    case State::kWriteData:
       return Step::WriteData;
-    case State::CommandMode:
+    case State::kCommandMode:
       return Step::CommandAck;
-    case State::CommandBlock:
+    case State::kCommandBlock:
       return Step::CommandBlock;
   }
   return Step::Any;
@@ -221,25 +221,25 @@ void Pager::Tick(uint64_t nowUs) {
   if (nowUs <= since + limit) return;
   const uint64_t at = since + limit;
   switch (state_) {
-    case State::Awake:
+    case State::kAwake:
       ToIdle();  // woken but no header followed: go back to sleep
       break;
-    case State::Header:
-      Violate(ViolationKind::TruncatedHeader,
+    case State::kHeader:
+      Violate(ViolationKind::kTruncatedHeader,
               "header stopped after " + std::to_string(buffer_.size()) + " of 8 bytes", at);
       ToIdle();
       break;
-    case State::Password:
-    case State::WriteData:
-    case State::CommandBlock:
-      Violate(ViolationKind::TruncatedData,
-              std::string(state_ == State::Password    ? "password"
-                          : state_ == State::WriteData ? "write block"
-                                                       : "parameter block") +
+    case State::kPassword:
+    case State::kWriteData:
+    case State::kCommandBlock:
+      Violate(ViolationKind::kTruncatedData,
+              std::string(state_ == State::kPassword    ? "password"
+                          : state_ == State::kWriteData ? "write block"
+                                                        : "parameter block") +
                   " stopped after " + std::to_string(buffer_.size()) + " of " +
                   std::to_string(expected_) + " bytes",
               at);
-      state_ = state_ == State::CommandBlock ? State::CommandMode : State::Idle;
+      state_ = state_ == State::kCommandBlock ? State::kCommandMode : State::kIdle;
       break;
     default:
       break;
@@ -248,11 +248,11 @@ void Pager::Tick(uint64_t nowUs) {
 
 std::optional<uint64_t> Pager::NextDeadline() const {
   switch (state_) {
-    case State::Awake:
-    case State::Header:
-    case State::Password:
-    case State::WriteData:
-    case State::CommandBlock:
+    case State::kAwake:
+    case State::kHeader:
+    case State::kPassword:
+    case State::kWriteData:
+    case State::kCommandBlock:
       return std::max(lastInputUs_, lastOutputUs_) + uint64_t{config_.hostByteTimeoutMs} * 1000 + 1;
     default:
       return std::nullopt;
@@ -263,7 +263,7 @@ std::vector<uint8_t> Pager::Pull(uint64_t nowUs) {
   Tick(nowUs);
   std::vector<uint8_t> bytes;
   while (!output_.empty() && output_.front().readyUs <= nowUs) {
-    transcript_.push_back({output_.front().readyUs, Direction::PagerToHost, output_.front().byte});
+    transcript_.push_back({output_.front().readyUs, Direction::kPagerToHost, output_.front().byte});
     bytes.push_back(output_.front().byte);
     output_.pop_front();
   }
@@ -278,14 +278,14 @@ std::optional<uint64_t> Pager::NextOutputTime() const {
 void Pager::LineDropped(uint64_t nowUs) {
   Tick(nowUs);
   switch (state_) {
-    case State::Header:
-      Violate(ViolationKind::TruncatedHeader,
+    case State::kHeader:
+      Violate(ViolationKind::kTruncatedHeader,
               "line closed after " + std::to_string(buffer_.size()) + " of 8 header bytes", nowUs);
       break;
-    case State::Password:
-    case State::WriteData:
-    case State::CommandBlock:
-      Violate(ViolationKind::TruncatedData,
+    case State::kPassword:
+    case State::kWriteData:
+    case State::kCommandBlock:
+      Violate(ViolationKind::kTruncatedData,
               "line closed after " + std::to_string(buffer_.size()) + " of " +
                   std::to_string(expected_) + " bytes",
               nowUs);
@@ -301,17 +301,17 @@ void Pager::LineDropped(uint64_t nowUs) {
 
 void Pager::Receive(uint8_t byte, uint64_t nowUs) {
   Tick(nowUs);
-  transcript_.push_back({nowUs, Direction::HostToPager, byte});
+  transcript_.push_back({nowUs, Direction::kHostToPager, byte});
   if (disconnected_ || stopped_) return;
   lastInputUs_ = nowUs;
 
   Step step = InputStep();
-  const bool firstOfStep =
-      (state_ == State::Awake && byte != kWakeByte) ||
-      ((state_ == State::Password || state_ == State::WriteData || state_ == State::CommandBlock) &&
-       buffer_.empty());
-  if (state_ == State::Awake && byte != kWakeByte) step = Step::Header;
-  if (state_ == State::Idle && byte == kProbeByte) step = Step::ProbeAnswer;
+  const bool firstOfStep = (state_ == State::kAwake && byte != kWakeByte) ||
+                           ((state_ == State::kPassword || state_ == State::kWriteData ||
+                             state_ == State::kCommandBlock) &&
+                            buffer_.empty());
+  if (state_ == State::kAwake && byte != kWakeByte) step = Step::Header;
+  if (state_ == State::kIdle && byte == kProbeByte) step = Step::ProbeAnswer;
 
   if (FindFault(step, IsEchoFault)) {
     uint64_t at = std::max(nowUs, lastOutputUs_);
@@ -343,24 +343,24 @@ void Pager::Receive(uint8_t byte, uint64_t nowUs) {
 
 void Pager::Handle(uint8_t byte, uint64_t nowUs) {
   switch (state_) {
-    case State::Idle:
+    case State::kIdle:
       if (!output_.empty() && output_.back().readyUs > nowUs) {
-        Violate(ViolationKind::UnexpectedByte, Hex(byte) + " while the pager was still answering",
+        Violate(ViolationKind::kUnexpectedByte, Hex(byte) + " while the pager was still answering",
                 nowUs);
         return;
       }
       if (byte == kWakeByte) {
         ++stats_.wakeBytes;
         if (++wakesSeen_ <= config_.ignoreWakes) return;
-        state_ = Emit(Step::WakeAnswer, {config_.pagerType}, nowUs) ? State::Awake : State::Idle;
+        state_ = Emit(Step::WakeAnswer, {config_.pagerType}, nowUs) ? State::kAwake : State::kIdle;
       } else if (byte == kProbeByte) {
         ++stats_.probes;
         Emit(Step::ProbeAnswer, {config_.probeAnswer}, nowUs);
       } else {
-        Violate(ViolationKind::UnexpectedByte, Hex(byte) + " outside a transaction", nowUs);
+        Violate(ViolationKind::kUnexpectedByte, Hex(byte) + " outside a transaction", nowUs);
       }
       return;
-    case State::Awake:
+    case State::kAwake:
       if (byte == kWakeByte) {
         // The host did not hear the answer yet and wakes again.
         ++stats_.wakeBytes;
@@ -369,34 +369,34 @@ void Pager::Handle(uint8_t byte, uint64_t nowUs) {
       }
       buffer_.assign(1, byte);
       expected_ = 8;
-      state_ = State::Header;
+      state_ = State::kHeader;
       return;
-    case State::Header:
+    case State::kHeader:
       buffer_.push_back(byte);
       if (buffer_.size() == 8) OnHeader(nowUs);
       return;
-    case State::Password:
+    case State::kPassword:
       buffer_.push_back(byte);
       if (buffer_.size() == 10) AfterPassword(nowUs);
       return;
-    case State::WriteData:
+    case State::kWriteData:
       if (!CountDataByte()) return;
       buffer_.push_back(byte);
       if (buffer_.size() == expected_) OnWriteBlock(nowUs);
       return;
-    case State::CommandMode:
+    case State::kCommandMode:
       if (size_t n = ExpectedBlockLength(byte); n != 0) {
         blockCommand_ = byte;
         buffer_.clear();
         expected_ = n + 1;
-        state_ = State::CommandBlock;
+        state_ = State::kCommandBlock;
         return;
       }
       commands_.push_back({byte, {}, true});
       Emit(Step::CommandAck, {kCommandAck}, nowUs);
       if (byte == kLeaveCommandMode) ToIdle();
       return;
-    case State::CommandBlock:
+    case State::kCommandBlock:
       buffer_.push_back(byte);
       if (buffer_.size() == expected_) OnCommandBlock(nowUs);
       return;
@@ -415,18 +415,18 @@ void Pager::OnHeader(uint64_t nowUs) {
     return;
   }
   if ((flags_ & 0x80) == 0) {
-    Violate(ViolationKind::WrongHeader, "flags " + Hex(flags_) + " without 0x80", nowUs);
+    Violate(ViolationKind::kWrongHeader, "flags " + Hex(flags_) + " without 0x80", nowUs);
     return;
   }
   if (command_ != 1 && command_ != 2 && command_ != 9 && command_ != 12) {
-    Violate(ViolationKind::UnknownCommand, "header command " + Hex(command_), nowUs);
+    Violate(ViolationKind::kUnknownCommand, "header command " + Hex(command_), nowUs);
     return;
   }
-  if (param2 != 0) Violate(ViolationKind::WrongHeader, "parameter 2 is " + Hex(param2, 4), nowUs);
+  if (param2 != 0) Violate(ViolationKind::kWrongHeader, "parameter 2 is " + Hex(param2, 4), nowUs);
   ++stats_.transactions;
 
   if (command_ == 9) {
-    if (Emit(Step::CommandAck, {kCommandAck}, nowUs)) state_ = State::CommandMode;
+    if (Emit(Step::CommandAck, {kCommandAck}, nowUs)) state_ = State::kCommandMode;
     return;
   }
   const PagerIdentity& id = config_.identity;
@@ -449,7 +449,7 @@ void Pager::OnHeader(uint64_t nowUs) {
   if (status == 'Y') {
     buffer_.clear();
     expected_ = 10;
-    state_ = State::Password;
+    state_ = State::kPassword;
     return;
   }
   if (Emit(Step::Verdict, {kVerdictAccepted}, nowUs)) StartData(nowUs);
@@ -487,7 +487,7 @@ void Pager::StartData(uint64_t nowUs) {
     case 2:
       buffer_.clear();
       expected_ = size_t{length_} + 1;
-      state_ = State::WriteData;
+      state_ = State::kWriteData;
       return;
     case 12:
       ++stats_.activations;
@@ -509,7 +509,7 @@ void Pager::OnWriteBlock(uint64_t nowUs) {
   }
   const uint8_t expected = Sum(buffer_.data(), length_);
   if (buffer_[length_] != expected) {
-    Violate(ViolationKind::BadChecksum,
+    Violate(ViolationKind::kBadChecksum,
             "write block of " + std::to_string(length_) + " bytes at " + Hex(address_, 4) +
                 ": checksum " + Hex(buffer_[length_]) + ", expected " + Hex(expected),
             nowUs);
@@ -527,7 +527,7 @@ void Pager::OnWriteBlock(uint64_t nowUs) {
 }
 
 void Pager::OnCommandBlock(uint64_t nowUs) {
-  state_ = State::CommandMode;
+  state_ = State::kCommandMode;
   const size_t n = expected_ - 1;
   const bool ok = Sum(buffer_.data(), n) == buffer_[n];
   commands_.push_back(
@@ -537,7 +537,7 @@ void Pager::OnCommandBlock(uint64_t nowUs) {
     return;
   }
   if (!ok) {
-    Violate(ViolationKind::BadChecksum,
+    Violate(ViolationKind::kBadChecksum,
             "parameter block of command " + Hex(blockCommand_) + ": checksum " + Hex(buffer_[n]) +
                 ", expected " + Hex(Sum(buffer_.data(), n)),
             nowUs);
@@ -552,7 +552,7 @@ std::string Pager::TranscriptText() const {
   char line[96];
   for (const auto& entry : transcript_) {
     std::snprintf(line, sizeof line, "%12.3f ms  %s  %02X\n", entry.timeUs / 1000.0,
-                  entry.direction == Direction::HostToPager ? "host->pager" : "pager->host",
+                  entry.direction == Direction::kHostToPager ? "host->pager" : "pager->host",
                   entry.byte);
     text += line;
   }

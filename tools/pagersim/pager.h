@@ -115,7 +115,7 @@ struct PagerConfig {
   std::vector<Fault> faults;
 };
 
-enum class Direction : uint8_t { HostToPager, PagerToHost };
+enum class Direction : uint8_t { kHostToPager, kPagerToHost };
 
 struct TranscriptEntry {
   uint64_t timeUs;
@@ -124,12 +124,12 @@ struct TranscriptEntry {
 };
 
 enum class ViolationKind {
-  BadChecksum,      // data or parameter block with a wrong checksum
-  UnknownCommand,   // header command other than 1, 2, 9, 12
-  WrongHeader,      // header with flag 0x80 clear or parameter 2 not zero
-  TruncatedHeader,  // the host stopped in the middle of a header
-  TruncatedData,    // ... of a password, data block or parameter block
-  UnexpectedByte,   // a byte while the pager expected none
+  kBadChecksum,      // data or parameter block with a wrong checksum
+  kUnknownCommand,   // header command other than 1, 2, 9, 12
+  kWrongHeader,      // header with flag 0x80 clear or parameter 2 not zero
+  kTruncatedHeader,  // the host stopped in the middle of a header
+  kTruncatedData,    // ... of a password, data block or parameter block
+  kUnexpectedByte,   // a byte while the pager expected none
 };
 
 struct Violation {
@@ -190,7 +190,7 @@ class Pager {
   const std::array<uint8_t, kMemorySize>& Memory() const { return memory_; }
   PagerConfig& Config() { return config_; }
   const PagerConfig& Config() const { return config_; }
-  bool InCommandMode() const { return state_ == State::CommandMode; }
+  bool InCommandMode() const { return state_ == State::kCommandMode; }
 
   const std::vector<TranscriptEntry>& Transcript() const { return transcript_; }
   const std::vector<Violation>& Violations() const { return violations_; }
@@ -202,13 +202,13 @@ class Pager {
 
  private:
   enum class State {
-    Idle,
-    Awake,
-    Header,
-    Password,
-    WriteData,
-    CommandMode,
-    CommandBlock,
+    kIdle,
+    kAwake,
+    kHeader,
+    kPassword,
+    kWriteData,
+    kCommandMode,
+    kCommandBlock,
   };
   struct Pending {
     uint8_t byte;
@@ -221,7 +221,7 @@ class Pager {
   void StartData(uint64_t nowUs);
   void OnWriteBlock(uint64_t nowUs);
   void OnCommandBlock(uint64_t nowUs);
-  void ToIdle() { state_ = State::Idle; }
+  void ToIdle() { state_ = State::kIdle; }
   // Queues the bytes of an output step (faults applied). Returns false when a
   // Silence or Disconnect fault ate the step: the transaction is abandoned.
   bool Emit(Step step, std::vector<uint8_t> bytes, uint64_t readyUs);
@@ -233,7 +233,7 @@ class Pager {
 
   PagerConfig config_;
   std::array<uint8_t, kMemorySize> memory_{};
-  State state_ = State::Idle;
+  State state_ = State::kIdle;
   std::deque<Pending> output_;
   uint64_t lastOutputUs_ = 0;
   uint64_t lastInputUs_ = 0;
