@@ -10,7 +10,7 @@ using holm::ui::kStaticId;
 
 ControlTemplate Label(const char* text, int l, int t, int w, int h) {
   ControlTemplate c;
-  c.kind = ControlKind::Label;
+  c.kind = ControlKind::kLabel;
   c.text = text;
   c.rect = {l, t, w, h};
   return c;
@@ -19,7 +19,7 @@ ControlTemplate Label(const char* text, int l, int t, int w, int h) {
 ControlTemplate List(int id, int l, int t, int w, int h) {
   ControlTemplate c;
   c.id = id;
-  c.kind = ControlKind::DropDownList;
+  c.kind = ControlKind::kDropDownList;
   c.rect = {l, t, w, h};
   return c;
 }
@@ -27,7 +27,7 @@ ControlTemplate List(int id, int l, int t, int w, int h) {
 ControlTemplate Group(const char* text, int l, int t, int w, int h) {
   ControlTemplate c;
   c.id = kStaticId;
-  c.kind = ControlKind::GroupBox;
+  c.kind = ControlKind::kGroupBox;
   c.text = text;
   c.rect = {l, t, w, h};
   return c;
@@ -36,7 +36,7 @@ ControlTemplate Group(const char* text, int l, int t, int w, int h) {
 ControlTemplate Radio(int id, const char* text, int l, int t, int w, int h, bool first = false) {
   ControlTemplate c;
   c.id = id;
-  c.kind = ControlKind::RadioButton;
+  c.kind = ControlKind::kRadioButton;
   c.text = text;
   c.rect = {l, t, w, h};
   c.firstOfGroup = first;
@@ -47,7 +47,7 @@ ControlTemplate Button(int id, const char* text, int l, int t, int w, int h,
                        bool isDefault = false) {
   ControlTemplate c;
   c.id = id;
-  c.kind = ControlKind::PushButton;
+  c.kind = ControlKind::kPushButton;
   c.text = text;
   c.rect = {l, t, w, h};
   c.defaultButton = isDefault;

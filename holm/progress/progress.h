@@ -1,6 +1,6 @@
 // Progress: the progress indicator object. It answers IProgressIndicator
 // (custom interface) and IDispatch with its own dispatch IID; both drive the
-// same step queue (CProgressQueue) and window (CProgressDlg).
+// same step queue (ProgressQueue) and window (CProgressDlg).
 //
 // Dispatch identifiers by position: 1 AddStep(VT_I4, VT_BSTR, VT_BSTR),
 // 2 NextStep, 3 SetProgress(VT_I4), 4 SetProgressPercent(VT_I4), 5 Show,
@@ -36,7 +36,7 @@ class Progress : public fw::CCmdTarget, public IProgressIndicator, public IDispa
   HRESULT STDMETHODCALLTYPE Show() override;
   HRESULT STDMETHODCALLTYPE Hide() override;
 
-  const CProgressQueue& Queue() const { return queue_; }
+  const ProgressQueue& Queue() const { return queue_; }
 
  protected:
   ~Progress() override;
@@ -57,7 +57,7 @@ class Progress : public fw::CCmdTarget, public IProgressIndicator, public IDispa
   static HRESULT DispShow(void* self, const fw::DispArgs& args);
   static HRESULT DispHide(void* self, const fw::DispArgs& args);
 
-  CProgressQueue queue_;
+  ProgressQueue queue_;
 };
 
 }  // namespace holm

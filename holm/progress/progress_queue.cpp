@@ -14,9 +14,9 @@ int32_t Add(int32_t a, int32_t b) {
 
 }  // namespace
 
-CProgressQueue::CProgressQueue() = default;
+ProgressQueue::ProgressQueue() = default;
 
-int32_t CProgressQueue::PercentOf(int32_t percent, int32_t weight) {
+int32_t ProgressQueue::PercentOf(int32_t percent, int32_t weight) {
   const int64_t product = static_cast<int64_t>(percent) * weight;
   int64_t q = product / 100;
   const int64_t r = product % 100;  // same sign as product
@@ -25,7 +25,7 @@ int32_t CProgressQueue::PercentOf(int32_t percent, int32_t weight) {
   return Wrap(q);
 }
 
-void CProgressQueue::AddStep(int32_t weight, std::string text, std::string caption) {
+void ProgressQueue::AddStep(int32_t weight, std::string text, std::string caption) {
   const int32_t index = Add(pending_, 1);
   if (index >= 0) {
     // Queue first: if that runs out of memory nothing has changed.
@@ -44,7 +44,7 @@ void CProgressQueue::AddStep(int32_t weight, std::string text, std::string capti
   UpdateTexts();
 }
 
-void CProgressQueue::NextStep() {
+void ProgressQueue::NextStep() {
   if (pending_ >= 0 && !steps_.empty()) {
     completed_ = Add(completed_, steps_.front().Weight);
     steps_.pop_front();
@@ -54,7 +54,7 @@ void CProgressQueue::NextStep() {
   if (pending_ >= -1) UpdateTexts();
 }
 
-void CProgressQueue::SetProgress(int32_t value) {
+void ProgressQueue::SetProgress(int32_t value) {
   if (steps_.empty()) return;
   ProgressStep& head = steps_.front();
   // Both comparisons are unsigned: a negative value completes the step.
@@ -64,12 +64,12 @@ void CProgressQueue::SetProgress(int32_t value) {
   dialog_.SetPos(Add(completed_, static_cast<int32_t>(p)));
 }
 
-void CProgressQueue::SetProgressPercent(int32_t percent) {
+void ProgressQueue::SetProgressPercent(int32_t percent) {
   if (steps_.empty()) return;
   SetProgress(PercentOf(percent, steps_.front().Weight));
 }
 
-void CProgressQueue::UpdateTexts() {
+void ProgressQueue::UpdateTexts() {
   if (!steps_.empty()) {
     const ProgressStep& head = steps_.front();
     if (!head.Caption.empty()) dialog_.SetCaption(head.Caption);

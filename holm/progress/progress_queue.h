@@ -29,13 +29,13 @@ struct ProgressStep {
   uint32_t Progress = 0;  // handled as unsigned
 };
 
-class CProgressQueue {
+class ProgressQueue {
  public:
   // Text shown when the last queued step is done.
   static constexpr const char* kDoneText = "Operation in progress...";
 
   // Creates the window (hidden) on the current UI backend.
-  CProgressQueue();
+  ProgressQueue();
 
   // Throws std::bad_alloc before changing anything when memory runs out.
   void AddStep(int32_t weight, std::string text, std::string caption);

@@ -13,12 +13,12 @@ namespace holm {
 // Only regular files are read: a device, pipe or folder could block or never
 // end, and is refused as a file failure. On Windows a 0x1A byte ends the
 // input, as it ends text-mode input there: what follows it is not read.
-class CInputFile {
+class InputFile {
  public:
-  explicit CInputFile(const std::string& name);
-  ~CInputFile();
-  CInputFile(const CInputFile&) = delete;
-  CInputFile& operator=(const CInputFile&) = delete;
+  explicit InputFile(const std::string& name);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
 
   // Reads up to size bytes; 0 at the end of the file.
   size_t Read(char* buffer, size_t size);
@@ -51,12 +51,12 @@ class CInputFile {
 //     untouched; the writer buffers its output, so that is almost every
 //     failure except one of the disk itself.
 // Destroyed without Commit, it removes the temporary file.
-class CReplacingFile {
+class ReplacingFile {
  public:
-  explicit CReplacingFile(const std::string& target);
-  ~CReplacingFile();
-  CReplacingFile(const CReplacingFile&) = delete;
-  CReplacingFile& operator=(const CReplacingFile&) = delete;
+  explicit ReplacingFile(const std::string& target);
+  ~ReplacingFile();
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
 
   void Write(const char* bytes, size_t size);
   // Flushes, closes and puts the file in place of the target.

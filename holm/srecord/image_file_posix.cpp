@@ -20,7 +20,7 @@ namespace holm {
 
 // ---------------------------------------------------------------- reading
 
-CInputFile::CInputFile(const std::string& name) {
+InputFile::InputFile(const std::string& name) {
   if (name.empty() || name.find('\0') != std::string::npos) throw S19FileError("invalid file name");
   // Non-blocking open, so that a FIFO without a writer cannot hang us.
   fd_ = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -35,11 +35,11 @@ CInputFile::CInputFile(const std::string& name) {
   if (flags >= 0) (void)::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
 }
 
-CInputFile::~CInputFile() {
+InputFile::~InputFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-size_t CInputFile::Read(char* buffer, size_t size) {
+size_t InputFile::Read(char* buffer, size_t size) {
   for (;;) {
     ssize_t n = ::read(fd_, buffer, size);
     if (n >= 0) return static_cast<size_t>(n);
@@ -53,7 +53,7 @@ namespace {
 std::atomic<unsigned> tempCounter{0};
 }  // namespace
 
-bool CReplacingFile::OpenTemporary() {
+bool ReplacingFile::OpenTemporary() {
   // A name nobody else uses: process id, a counter and the clock.
   for (int attempt = 0; attempt < 100; ++attempt) {
     unsigned long stamp = static_cast<unsigned long>(
@@ -68,7 +68,7 @@ bool CReplacingFile::OpenTemporary() {
   return false;
 }
 
-CReplacingFile::CReplacingFile(const std::string& target) : target_(target) {
+ReplacingFile::ReplacingFile(const std::string& target) : target_(target) {
   if (target.empty() || target.find('\0') != std::string::npos)
     throw S19FileError("invalid file name");
   // A symbolic link stays a link: the file it points to is replaced.
@@ -111,11 +111,11 @@ CReplacingFile::CReplacingFile(const std::string& target) : target_(target) {
   if (flags >= 0) (void)::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
 }
 
-CReplacingFile::~CReplacingFile() {
+ReplacingFile::~ReplacingFile() {
   Discard();
 }
 
-void CReplacingFile::Discard() noexcept {
+void ReplacingFile::Discard() noexcept {
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
@@ -123,7 +123,7 @@ void CReplacingFile::Discard() noexcept {
   }
 }
 
-void CReplacingFile::Write(const char* bytes, size_t size) {
+void ReplacingFile::Write(const char* bytes, size_t size) {
   while (size > 0) {
     ssize_t n = ::write(fd_, bytes, size);
     if (n < 0) {
@@ -136,7 +136,7 @@ void CReplacingFile::Write(const char* bytes, size_t size) {
   }
 }
 
-void CReplacingFile::Commit() {
+void ReplacingFile::Commit() {
   // In place, the old text past the new end goes.
   if (inPlace_ && regular_ && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0)
     throw S19FileError("cannot write " + target_);

@@ -42,7 +42,7 @@ void DeleteQuietly(const std::string& name) noexcept {
 
 // ---------------------------------------------------------------- reading
 
-CInputFile::CInputFile(const std::string& name) {
+InputFile::InputFile(const std::string& name) {
   if (name.empty() || name.find('\0') != std::string::npos) throw S19FileError("invalid file name");
   HANDLE h = CreateFileW(WideName(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -54,11 +54,11 @@ CInputFile::CInputFile(const std::string& name) {
   handle_ = h;
 }
 
-CInputFile::~CInputFile() {
+InputFile::~InputFile() {
   if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
 }
 
-size_t CInputFile::Read(char* buffer, size_t size) {
+size_t InputFile::Read(char* buffer, size_t size) {
   DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
   DWORD got = 0;
   if (ended_) return 0;
@@ -81,11 +81,11 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 }  // namespace
 
-bool CReplacingFile::OpenTemporary() {
+bool ReplacingFile::OpenTemporary() {
   return OpenTemporaryWith(FILE_ATTRIBUTE_NORMAL);
 }
 
-bool CReplacingFile::OpenTemporaryWith(unsigned long attributes) {
+bool ReplacingFile::OpenTemporaryWith(unsigned long attributes) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp_ = target_ + ".tmp" + std::to_string(GetCurrentProcessId()) + "_" +
             std::to_string(tempCounter++) + "_" + std::to_string(GetTickCount() & 0xFFFFFF);
@@ -101,7 +101,7 @@ bool CReplacingFile::OpenTemporaryWith(unsigned long attributes) {
   return false;
 }
 
-CReplacingFile::CReplacingFile(const std::string& target) : target_(target) {
+ReplacingFile::ReplacingFile(const std::string& target) : target_(target) {
   if (target.empty() || target.find('\0') != std::string::npos)
     throw S19FileError("invalid file name");
   // Opening the target for writing asks the system whether we may write
@@ -137,11 +137,11 @@ CReplacingFile::CReplacingFile(const std::string& target) : target_(target) {
   handle_ = existing;
 }
 
-CReplacingFile::~CReplacingFile() {
+ReplacingFile::~ReplacingFile() {
   Discard();
 }
 
-void CReplacingFile::Discard() noexcept {
+void ReplacingFile::Discard() noexcept {
   if (handle_) {
     CloseHandle(static_cast<HANDLE>(handle_));
     handle_ = nullptr;
@@ -149,7 +149,7 @@ void CReplacingFile::Discard() noexcept {
   }
 }
 
-void CReplacingFile::Write(const char* bytes, size_t size) {
+void ReplacingFile::Write(const char* bytes, size_t size) {
   while (size > 0) {
     DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD written = 0;
@@ -161,7 +161,7 @@ void CReplacingFile::Write(const char* bytes, size_t size) {
   }
 }
 
-void CReplacingFile::Commit() {
+void ReplacingFile::Commit() {
   HANDLE h = static_cast<HANDLE>(handle_);
   if (inPlace_ && regular_) {
     // In place, the old text past the new end goes.

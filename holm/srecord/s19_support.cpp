@@ -13,12 +13,12 @@ namespace holm {
 namespace {
 
 // Takes ownership of a string argument and frees it on every path.
-class CBstrOwner {
+class BstrOwner {
  public:
-  explicit CBstrOwner(BSTR s) : s_(s) {}
-  ~CBstrOwner() { Release(); }
-  CBstrOwner(const CBstrOwner&) = delete;
-  CBstrOwner& operator=(const CBstrOwner&) = delete;
+  explicit BstrOwner(BSTR s) : s_(s) {}
+  ~BstrOwner() { Release(); }
+  BstrOwner(const BstrOwner&) = delete;
+  BstrOwner& operator=(const BstrOwner&) = delete;
   BSTR Get() const { return s_; }
   void Take(BSTR s) {
     Release();
@@ -105,8 +105,8 @@ HRESULT S19Support::Run(bool reading, Operation&& operation) {
 
 HRESULT S19Support::WriteImageFile(BSTR fileName, BSTR text, LONG baseAddress, BYTE* header,
                                    LONG headerLength, BYTE* data, LONG dataLength) {
-  CBstrOwner name(fileName);
-  CBstrOwner body(text);
+  BstrOwner name(fileName);
+  BstrOwner body(text);
   return Run(false, [&] {
     std::string narrowName = ToNarrow(name.Get(), tarnholm::TextKind::kFileName);
     std::string narrowText = ToNarrow(body.Get(), tarnholm::TextKind::kText);
@@ -119,7 +119,7 @@ HRESULT S19Support::WriteImageFile(BSTR fileName, BSTR text, LONG baseAddress, B
 
 HRESULT S19Support::ReadImageFile(BSTR fileName, BSTR* text, LONG baseAddress, BYTE* header,
                                   LONG headerSize, BYTE* data, LONG dataSize) {
-  CBstrOwner name(fileName);
+  BstrOwner name(fileName);
   return Run(true, [&] {
     if (!text) throw S19BadArgument("null text variable");
     std::string narrowName = ToNarrow(name.Get(), tarnholm::TextKind::kFileName);
@@ -131,10 +131,10 @@ HRESULT S19Support::ReadImageFile(BSTR fileName, BSTR* text, LONG baseAddress, B
 }
 
 HRESULT S19Support::WriteImageFileEx(BSTR fileName, S19ImageDesc* desc, S19FileInfo* options) {
-  CBstrOwner name(fileName);
+  BstrOwner name(fileName);
   // The text is taken first, so the caller's variable is left empty on
   // every path, a failure included.
-  CBstrOwner body(nullptr);
+  BstrOwner body(nullptr);
   if (desc && desc->Text) {
     body.Take(*desc->Text);
     *desc->Text = nullptr;
@@ -180,7 +180,7 @@ void ToReport(const FileInfo& f, S19FileInfo& r) {
 }  // namespace
 
 HRESULT S19Support::ReadImageFileEx(BSTR fileName, S19ImageDesc* desc, S19FileInfo* info) {
-  CBstrOwner name(fileName);
+  BstrOwner name(fileName);
   return Run(true, [&] {
     if (!desc || !info || !desc->Text) throw S19BadArgument("null descriptor, report or text");
     std::string narrowName = ToNarrow(name.Get(), tarnholm::TextKind::kFileName);

@@ -83,11 +83,11 @@ int32_t NonNegative(int32_t n) {
 // ---------------------------------------------------------------- output
 
 // Record text goes through a large buffer into a replacing file.
-class COutput {
+class RecordOutput {
  public:
   static constexpr size_t kCapacity = size_t{1} << 20;
 
-  explicit COutput(const std::string& target) : buffer_(new char[kCapacity]), file_(target) {}
+  explicit RecordOutput(const std::string& target) : buffer_(new char[kCapacity]), file_(target) {}
 
   // Room for n (<= kCapacity) characters; Advance(n) keeps them.
   char* Space(size_t n) {
@@ -121,13 +121,13 @@ class COutput {
 
   std::unique_ptr<char[]> buffer_;
   size_t used_ = 0;
-  CReplacingFile file_;
+  ReplacingFile file_;
 };
 
 // The same interface on a string, for BuildRecord.
-class CStringSink {
+class StringSink {
  public:
-  explicit CStringSink(std::string& s) : s_(s) {}
+  explicit StringSink(std::string& s) : s_(s) {}
   char* Space(size_t n) {
     size_t old = s_.size();
     s_.resize(old + n);
@@ -190,7 +190,7 @@ void EmitRecord(Sink& out, std::string_view type, uint32_t address, const uint8_
 }
 
 // Free text with every line feed written as the platform's line end.
-void PutText(COutput& out, std::string_view text) {
+void PutText(RecordOutput& out, std::string_view text) {
   if (kLineEnd == "\n") {
     out.Put(text);
     return;
@@ -207,7 +207,8 @@ void PutText(COutput& out, std::string_view text) {
 }
 
 // S1 records of 16 bytes, the last one with the remainder.
-void PutDataRecords(COutput& out, int32_t baseAddress, const uint8_t* data, int32_t dataLength) {
+void PutDataRecords(RecordOutput& out, int32_t baseAddress, const uint8_t* data,
+                    int32_t dataLength) {
   const size_t length = static_cast<size_t>(NonNegative(dataLength));
   const size_t whole = length & ~size_t{15};
   size_t offset = 0;
@@ -228,14 +229,14 @@ void CheckBuffer(const void* buffer, int32_t size, const char* what) {
 // Splits a file into lines at line feeds, dropping the line feed and a CR
 // before it. Lines may be of any length; a line that fits in the chunk
 // buffer is handed out without copying.
-class CLineReader {
+class LineReader {
  public:
   // Small files get a small buffer; the first full chunk switches to the
   // large one.
   static constexpr size_t kFirstChunk = size_t{64} << 10;
   static constexpr size_t kChunk = size_t{1} << 20;
 
-  explicit CLineReader(const std::string& name)
+  explicit LineReader(const std::string& name)
       : file_(name), buffer_(new char[kFirstChunk]), capacity_(kFirstChunk) {}
 
   // The next line, valid until the next call; false at the end of the file.
@@ -279,7 +280,7 @@ class CLineReader {
   }
 
  private:
-  CInputFile file_;
+  InputFile file_;
   std::unique_ptr<char[]> buffer_;
   size_t capacity_;
   size_t pos_ = 0;
@@ -296,7 +297,7 @@ std::string BuildRecord(std::string_view type, uint32_t address, const uint8_t* 
                         size_t length, std::string_view lineEnd) {
   std::string s;
   s.reserve(type.size() + 8 + 2 * length + lineEnd.size());
-  CStringSink sink(s);
+  StringSink sink(s);
   EmitRecord(sink, type, address, bytes, length, lineEnd);
   return s;
 }
@@ -365,7 +366,7 @@ void WriteImageFile(const std::string& fileName, std::string_view text, int32_t 
                     int32_t dataLength) {
   CheckBuffer(header, headerLength, "header");
   CheckBuffer(data, dataLength, "data");
-  COutput out(fileName);
+  RecordOutput out(fileName);
   PutText(out, text);
   out.Put(kLineEnd);
   EmitRecord(out, "S0", 0, header, static_cast<size_t>(NonNegative(headerLength)), kLineEnd);
@@ -379,7 +380,7 @@ void ReadImageFile(const std::string& fileName,
                    uint8_t* header, int32_t headerSize, uint8_t* data, int32_t dataSize) {
   CheckBuffer(header, headerSize, "header");
   CheckBuffer(data, dataSize, "data");
-  CLineReader reader(fileName);
+  LineReader reader(fileName);
   std::string_view line;
   // Every line before the S0 line is text, except that a last empty line
   // before it is dropped (the one the writer adds after a text that already
@@ -412,7 +413,7 @@ void WriteImageFileEx(const std::string& fileName, std::string_view text, const 
                       const FileInfo& options) {
   if (options.HasHeader) CheckBuffer(desc.Header, desc.HeaderSize, "header");
   if (options.HasData) CheckBuffer(desc.Data, desc.DataSize, "data");
-  COutput out(fileName);
+  RecordOutput out(fileName);
   if (!text.empty()) {
     PutText(out, text);
     if (text.back() != '\n') out.Put(kLineEnd);
@@ -429,7 +430,7 @@ void ReadImageFileEx(const std::string& fileName, const ImageDesc& desc, FileInf
                      const std::function<void(std::string_view)>& storeText) {
   CheckBuffer(desc.Header, desc.HeaderSize, "header");
   CheckBuffer(desc.Data, desc.DataSize, "data");
-  CLineReader reader(fileName);
+  LineReader reader(fileName);
   info = FileInfo{};
   std::string text;
   std::string_view line;

@@ -101,7 +101,7 @@ bool ReadTemplateLine(const std::vector<std::string>& f, DialogTemplate& t) {
   }
   if (f[0] == "control" && f.size() >= 9) {
     const int kind = IntField(f, 2);
-    if (kind < 0 || kind > static_cast<int>(ControlKind::ProgressBar)) return true;  // unknown
+    if (kind < 0 || kind > static_cast<int>(ControlKind::kProgressBar)) return true;  // unknown
     ControlTemplate c;
     c.id = IntField(f, 1, kStaticId);
     c.kind = static_cast<ControlKind>(kind);
@@ -124,16 +124,16 @@ std::string ControlMessages(const ControlState& c) {
   const std::string id = Num(c.tmpl->id);
   std::string out = "visible " + id + (c.visible ? " 1\n" : " 0\n");
   switch (c.tmpl->kind) {
-    case ControlKind::DropDownList:
+    case ControlKind::kDropDownList:
       out += "items " + id;
       for (const std::string& item : c.items) out += " " + TextField(item);
       out += "\nselect " + id + " " + Num(c.selected) + "\n";
       break;
-    case ControlKind::RadioButton:
+    case ControlKind::kRadioButton:
       out +=
           "text " + id + " " + TextField(c.text) + "\ncheck " + id + (c.checked ? " 1\n" : " 0\n");
       break;
-    case ControlKind::ProgressBar:
+    case ControlKind::kProgressBar:
       out += "bar " + id + " " + Num(c.rangeMin) + " " + Num(c.rangeMax) + " " + Num(c.pos) + "\n";
       break;
     default:
@@ -162,9 +162,9 @@ std::string ChoiceMessages(const Dialog& dlg) {
   std::string out;
   for (const ControlState& c : dlg.Controls()) {
     if (c.tmpl->id == kStaticId) continue;
-    if (c.tmpl->kind == ControlKind::DropDownList)
+    if (c.tmpl->kind == ControlKind::kDropDownList)
       out += "select " + Num(c.tmpl->id) + " " + Num(c.selected) + "\n";
-    else if (c.tmpl->kind == ControlKind::RadioButton)
+    else if (c.tmpl->kind == ControlKind::kRadioButton)
       out += "check " + Num(c.tmpl->id) + (c.checked ? " 1\n" : " 0\n");
   }
   return out;

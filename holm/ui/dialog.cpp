@@ -21,7 +21,7 @@ Dialog::Dialog(const DialogTemplate& tmpl) : tmpl_(tmpl), caption_(tmpl.caption)
     s.tmpl = &c;
     s.text = c.text;
     s.visible = !c.hidden;
-    if (c.kind == ControlKind::ProgressBar) {
+    if (c.kind == ControlKind::kProgressBar) {
       // The platform control starts with range 0 ... 100.
       s.rangeMin = 0;
       s.rangeMax = 100;
@@ -66,12 +66,12 @@ void Dialog::SetVisible(int id, bool visible) {
 
 static ControlState* ListOf(Dialog& d, int id) {
   ControlState* c = d.Find(id);
-  return (c && c->tmpl->kind == ControlKind::DropDownList) ? c : nullptr;
+  return (c && c->tmpl->kind == ControlKind::kDropDownList) ? c : nullptr;
 }
 
 static const ControlState* ListOf(const Dialog& d, int id) {
   const ControlState* c = d.Find(id);
-  return (c && c->tmpl->kind == ControlKind::DropDownList) ? c : nullptr;
+  return (c && c->tmpl->kind == ControlKind::kDropDownList) ? c : nullptr;
 }
 
 void Dialog::AddItem(int id, std::string item) {
@@ -121,10 +121,10 @@ int Dialog::SelectPrefix(int id, const std::string& prefix) {
 
 std::vector<int> Dialog::Group(int id) const {
   int at = IndexOf(id);
-  if (at < 0 || controls_[static_cast<size_t>(at)].tmpl->kind != ControlKind::RadioButton)
+  if (at < 0 || controls_[static_cast<size_t>(at)].tmpl->kind != ControlKind::kRadioButton)
     return {};
   auto isRadio = [&](int i) {
-    return controls_[static_cast<size_t>(i)].tmpl->kind == ControlKind::RadioButton;
+    return controls_[static_cast<size_t>(i)].tmpl->kind == ControlKind::kRadioButton;
   };
   int first = at;
   while (first > 0 && !controls_[static_cast<size_t>(first)].tmpl->firstOfGroup &&
@@ -140,12 +140,12 @@ std::vector<int> Dialog::Group(int id) const {
 
 bool Dialog::Checked(int id) const {
   const ControlState* c = Find(id);
-  return c && c->tmpl->kind == ControlKind::RadioButton && c->checked;
+  return c && c->tmpl->kind == ControlKind::kRadioButton && c->checked;
 }
 
 void Dialog::SetChecked(int id, bool checked) {
   ControlState* c = Find(id);
-  if (!c || c->tmpl->kind != ControlKind::RadioButton) return;
+  if (!c || c->tmpl->kind != ControlKind::kRadioButton) return;
   if (checked) {
     for (int other : Group(id))
       if (ControlState* o = Find(other)) o->checked = false;
@@ -168,12 +168,12 @@ void Dialog::CheckIndex(int id, int index) {
 
 static ControlState* BarOf(Dialog& d, int id) {
   ControlState* c = d.Find(id);
-  return (c && c->tmpl->kind == ControlKind::ProgressBar) ? c : nullptr;
+  return (c && c->tmpl->kind == ControlKind::kProgressBar) ? c : nullptr;
 }
 
 static const ControlState* BarOf(const Dialog& d, int id) {
   const ControlState* c = d.Find(id);
-  return (c && c->tmpl->kind == ControlKind::ProgressBar) ? c : nullptr;
+  return (c && c->tmpl->kind == ControlKind::kProgressBar) ? c : nullptr;
 }
 
 static void KeepInRange(ControlState& c) {

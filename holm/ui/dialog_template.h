@@ -19,12 +19,12 @@ namespace holm::ui {
 inline constexpr int kStaticId = -1;
 
 enum class ControlKind {
-  Label,         // static text, left aligned
-  DropDownList,  // combo box that cannot be edited; height includes the open list
-  GroupBox,      // frame with a title around related controls
-  RadioButton,   // automatic radio button; see ControlTemplate::firstOfGroup
-  PushButton,    // command button; see ControlTemplate::defaultButton
-  ProgressBar,   // the common progress bar control; see ControlTemplate::bordered
+  kLabel,         // static text, left aligned
+  kDropDownList,  // combo box that cannot be edited; height includes the open list
+  kGroupBox,      // frame with a title around related controls
+  kRadioButton,   // automatic radio button; see ControlTemplate::firstOfGroup
+  kPushButton,    // command button; see ControlTemplate::defaultButton
+  kProgressBar,   // the common progress bar control; see ControlTemplate::bordered
 };
 
 // A rectangle in dialog units, relative to the dialog's client area.
@@ -37,7 +37,7 @@ struct DlgRect {
 
 struct ControlTemplate {
   int id = kStaticId;
-  ControlKind kind = ControlKind::Label;
+  ControlKind kind = ControlKind::kLabel;
   std::string text;
   DlgRect rect;
   // Radio buttons: this button starts a new group. A group is this button

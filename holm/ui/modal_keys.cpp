@@ -21,10 +21,10 @@ bool ModalNavigator::IsTabStop(int index) const {
   const ControlState& c = dialog_.Controls()[static_cast<size_t>(index)];
   if (!c.visible) return false;
   switch (c.tmpl->kind) {
-    case ControlKind::DropDownList:
-    case ControlKind::PushButton:
+    case ControlKind::kDropDownList:
+    case ControlKind::kPushButton:
       return true;
-    case ControlKind::RadioButton:
+    case ControlKind::kRadioButton:
       // One stop per group: at the first visible button of the group.
       for (int id : dialog_.Group(c.tmpl->id)) {
         const ControlState* g = dialog_.Find(id);
@@ -37,7 +37,7 @@ bool ModalNavigator::IsTabStop(int index) const {
 }
 
 int ModalNavigator::GroupFocus(int index) const {
-  if (KindAt(index) != ControlKind::RadioButton) return index;
+  if (KindAt(index) != ControlKind::kRadioButton) return index;
   const auto& controls = dialog_.Controls();
   for (int id : dialog_.Group(controls[static_cast<size_t>(index)].tmpl->id)) {
     const ControlState* g = dialog_.Find(id);
@@ -51,7 +51,7 @@ void ModalNavigator::MoveTab(int step) {
   const int n = static_cast<int>(dialog_.Controls().size());
   // Find the tab stop that the focused control belongs to.
   int at = focused_;
-  if (KindAt(at) == ControlKind::RadioButton) {
+  if (KindAt(at) == ControlKind::kRadioButton) {
     while (!IsTabStop(at)) at = (at + n - 1) % n;
   }
   for (int k = 1; k <= n; ++k) {
@@ -67,48 +67,48 @@ void ModalNavigator::SetFocused(int index) {
   if (index < 0 || index >= static_cast<int>(dialog_.Controls().size())) return;
   const ControlState& c = dialog_.Controls()[static_cast<size_t>(index)];
   const ControlKind kind = c.tmpl->kind;
-  if (c.visible && (kind == ControlKind::DropDownList || kind == ControlKind::RadioButton ||
-                    kind == ControlKind::PushButton))
+  if (c.visible && (kind == ControlKind::kDropDownList || kind == ControlKind::kRadioButton ||
+                    kind == ControlKind::kPushButton))
     focused_ = index;
 }
 
 int ModalNavigator::DefaultButton() const {
   for (const ControlState& c : dialog_.Controls())
-    if (c.tmpl->kind == ControlKind::PushButton && c.tmpl->defaultButton) return c.tmpl->id;
+    if (c.tmpl->kind == ControlKind::kPushButton && c.tmpl->defaultButton) return c.tmpl->id;
   return kIdOk;
 }
 
 int ModalNavigator::Handle(Key key) {
-  if (key == Key::Escape) return kIdCancel;
-  if (focused_ < 0) return key == Key::Enter ? DefaultButton() : 0;
+  if (key == Key::kEscape) return kIdCancel;
+  if (focused_ < 0) return key == Key::kEnter ? DefaultButton() : 0;
   ControlState& c = dialog_.Controls()[static_cast<size_t>(focused_)];
   switch (key) {
-    case Key::Tab:
+    case Key::kTab:
       MoveTab(1);
       return 0;
-    case Key::BackTab:
+    case Key::kBackTab:
       MoveTab(-1);
       return 0;
-    case Key::Enter:
-      return c.tmpl->kind == ControlKind::PushButton ? c.tmpl->id : DefaultButton();
-    case Key::Space:
-      if (c.tmpl->kind == ControlKind::PushButton) return c.tmpl->id;
-      if (c.tmpl->kind == ControlKind::RadioButton) dialog_.SetChecked(c.tmpl->id, true);
+    case Key::kEnter:
+      return c.tmpl->kind == ControlKind::kPushButton ? c.tmpl->id : DefaultButton();
+    case Key::kSpace:
+      if (c.tmpl->kind == ControlKind::kPushButton) return c.tmpl->id;
+      if (c.tmpl->kind == ControlKind::kRadioButton) dialog_.SetChecked(c.tmpl->id, true);
       return 0;
-    case Key::Up:
-    case Key::Down:
-    case Key::Left:
-    case Key::Right: {
-      const int step = (key == Key::Up || key == Key::Left) ? -1 : 1;
-      if (c.tmpl->kind == ControlKind::DropDownList) {
-        if (key == Key::Left || key == Key::Right) return 0;
+    case Key::kUp:
+    case Key::kDown:
+    case Key::kLeft:
+    case Key::kRight: {
+      const int step = (key == Key::kUp || key == Key::kLeft) ? -1 : 1;
+      if (c.tmpl->kind == ControlKind::kDropDownList) {
+        if (key == Key::kLeft || key == Key::kRight) return 0;
         const int count = static_cast<int>(c.items.size());
         if (count == 0) return 0;
         int next = c.selected < 0 ? 0 : c.selected + step;
         if (next < 0) next = 0;
         if (next >= count) next = count - 1;
         c.selected = next;
-      } else if (c.tmpl->kind == ControlKind::RadioButton) {
+      } else if (c.tmpl->kind == ControlKind::kRadioButton) {
         std::vector<int> group = dialog_.Group(c.tmpl->id);
         const int size = static_cast<int>(group.size());
         int pos = 0;

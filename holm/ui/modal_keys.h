@@ -16,7 +16,7 @@
 
 namespace holm::ui {
 
-enum class Key { Tab, BackTab, Up, Down, Left, Right, Space, Enter, Escape, Other };
+enum class Key { kTab, kBackTab, kUp, kDown, kLeft, kRight, kSpace, kEnter, kEscape, kOther };
 
 class ModalNavigator {
  public:

@@ -272,7 +272,7 @@ int TextLimit(const Dialog& d, size_t self, int ox, int oy, int y, int x, int fr
     const int cy = oy + CellY(r.top);
     const int rows = std::max(1, CellY(r.height));
     if (y < cy || y >= cy + rows) continue;
-    if (c.tmpl->kind == ControlKind::GroupBox) {
+    if (c.tmpl->kind == ControlKind::kGroupBox) {
       const int gx2 = cx + std::max(1, CellX(r.width)) - 1;
       if (cx < x && gx2 >= x)
         limit = std::min(limit, gx2);  // the group's right border
@@ -399,23 +399,23 @@ void DrawControl(const Dialog& d, size_t i, const Frame& f, const Cell& at) {
     return std::max(at.maxX, TextLimit(d, i, f.ox, f.oy, at.y, at.x, f.right - 1));
   };
   switch (c.tmpl->kind) {
-    case ControlKind::Label:
+    case ControlKind::kLabel:
       Put(at.y, at.x, textLimit(), c.text, A_NORMAL, true);
       break;
-    case ControlKind::GroupBox:
+    case ControlKind::kGroupBox:
       DrawGroupBox(c, f, at);
       break;
-    case ControlKind::RadioButton:
+    case ControlKind::kRadioButton:
       Put(at.y, at.x, at.maxX, c.checked ? "(*)" : "( )", at.focusAttr, false);
       Put(at.y, at.x + 4, textLimit(), c.text, A_NORMAL, true);
       break;
-    case ControlKind::PushButton:
+    case ControlKind::kPushButton:
       DrawPushButton(c, at);
       break;
-    case ControlKind::DropDownList:
+    case ControlKind::kDropDownList:
       DrawDropDownList(c, at);
       break;
-    case ControlKind::ProgressBar:
+    case ControlKind::kProgressBar:
       DrawProgressBar(c, f, at);
       break;
   }
@@ -478,27 +478,27 @@ void TerminalBackend::RepaintWindow(const ModelessWindow* w) {
 Key ToKey(int ch) {
   switch (ch) {
     case '\t':
-      return Key::Tab;
+      return Key::kTab;
     case KEY_BTAB:
-      return Key::BackTab;
+      return Key::kBackTab;
     case KEY_UP:
-      return Key::Up;
+      return Key::kUp;
     case KEY_DOWN:
-      return Key::Down;
+      return Key::kDown;
     case KEY_LEFT:
-      return Key::Left;
+      return Key::kLeft;
     case KEY_RIGHT:
-      return Key::Right;
+      return Key::kRight;
     case ' ':
-      return Key::Space;
+      return Key::kSpace;
     case '\r':
     case '\n':
     case KEY_ENTER:
-      return Key::Enter;
+      return Key::kEnter;
     case 27:
-      return Key::Escape;
+      return Key::kEscape;
     default:
-      return Key::Other;
+      return Key::kOther;
   }
 }
 

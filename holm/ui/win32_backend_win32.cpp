@@ -91,28 +91,28 @@ class TemplateBuilder {
     WORD atom = 0;
     const wchar_t* className = nullptr;
     switch (c.kind) {
-      case ControlKind::Label:
+      case ControlKind::kLabel:
         style |= SS_LEFT | WS_GROUP;
         atom = 0x0082;
         break;
-      case ControlKind::DropDownList:
+      case ControlKind::kDropDownList:
         style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | WS_GROUP;
         atom = 0x0085;
         break;
-      case ControlKind::GroupBox:
+      case ControlKind::kGroupBox:
         style |= BS_GROUPBOX | WS_GROUP;
         atom = 0x0080;
         break;
-      case ControlKind::RadioButton:
+      case ControlKind::kRadioButton:
         style |= BS_AUTORADIOBUTTON;
         if (c.firstOfGroup) style |= WS_GROUP | WS_TABSTOP;
         atom = 0x0080;
         break;
-      case ControlKind::PushButton:
+      case ControlKind::kPushButton:
         style |= (c.defaultButton ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) | WS_TABSTOP | WS_GROUP;
         atom = 0x0080;
         break;
-      case ControlKind::ProgressBar:
+      case ControlKind::kProgressBar:
         if (c.bordered) style |= WS_BORDER;
         style |= WS_GROUP;
         className = PROGRESS_CLASSW;
@@ -143,17 +143,17 @@ void PushControl(HWND dlg, const ControlState& c) {
   HWND ctl = GetDlgItem(dlg, c.tmpl->id);
   if (ctl == nullptr) return;
   switch (c.tmpl->kind) {
-    case ControlKind::DropDownList: {
+    case ControlKind::kDropDownList: {
       SendMessageW(ctl, CB_RESETCONTENT, 0, 0);
       for (const std::string& item : c.items)
         SendMessageW(ctl, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
       SendMessageW(ctl, CB_SETCURSEL, static_cast<WPARAM>(c.selected), 0);
       break;
     }
-    case ControlKind::RadioButton:
+    case ControlKind::kRadioButton:
       SendMessageW(ctl, BM_SETCHECK, c.checked ? BST_CHECKED : BST_UNCHECKED, 0);
       break;
-    case ControlKind::ProgressBar:
+    case ControlKind::kProgressBar:
       // The control takes 16-bit bounds.
       SendMessageW(ctl, PBM_SETRANGE, 0,
                    MAKELPARAM(static_cast<WORD>(c.rangeMin), static_cast<WORD>(c.rangeMax)));
@@ -178,12 +178,12 @@ void PullAll(HWND dlg, Dialog& model) {
     if (c.tmpl->id == kStaticId) continue;
     HWND ctl = GetDlgItem(dlg, c.tmpl->id);
     if (ctl == nullptr) continue;
-    if (c.tmpl->kind == ControlKind::DropDownList) {
+    if (c.tmpl->kind == ControlKind::kDropDownList) {
       LRESULT sel = SendMessageW(ctl, CB_GETCURSEL, 0, 0);
       c.selected = (sel == CB_ERR || sel >= static_cast<LRESULT>(c.items.size()))
                        ? -1
                        : static_cast<int>(sel);
-    } else if (c.tmpl->kind == ControlKind::RadioButton) {
+    } else if (c.tmpl->kind == ControlKind::kRadioButton) {
       c.checked = SendMessageW(ctl, BM_GETCHECK, 0, 0) == BST_CHECKED;
     }
   }

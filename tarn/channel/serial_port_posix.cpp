@@ -85,11 +85,11 @@ const char* ReasonFor(int error) {
 class PosixSerialPort final : public ISerialPort {
  public:
   ~PosixSerialPort() override {
-    if (fd >= 0) Close();
+    if (fd_ >= 0) Close();
   }
 
   bool Open(const char* name) override {
-    if (fd >= 0) return Fail(EBUSY);
+    if (fd_ >= 0) return Fail(EBUSY);
     std::string path;
     if (int error = ResolvePortName(name, &path); error != 0) return Fail(error);
     int d = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -109,24 +109,24 @@ class PosixSerialPort final : public ISerialPort {
       return Fail(error);
     }
     (void)ioctl(d, TIOCEXCL);
-    haveSaved = tcgetattr(d, &saved) == 0;
-    fd = d;
+    haveSaved_ = tcgetattr(d, &saved_) == 0;
+    fd_ = d;
     return true;
   }
 
-  bool IsOpen() const override { return fd >= 0; }
+  bool IsOpen() const override { return fd_ >= 0; }
 
   bool Configure(const PortLineConfig& config) override {
-    if (fd < 0) return Fail(EBADF);
+    if (fd_ < 0) return Fail(EBADF);
     if (config.baudRate == 0) return Fail(EINVAL);  // 0 would keep the old rate
     serial::LineConfig line;
     line.baudRate = config.baudRate;
     line.dataBits = config.dataBits;
     line.parityCode = config.parityCode;
     line.stopBitsCode = config.stopBitsCode;
-    if (int error = serial::ConfigureLine(fd, line); error != 0) return Fail(error);
+    if (int error = serial::ConfigureLine(fd_, line); error != 0) return Fail(error);
     int lines = TIOCM_DTR | TIOCM_RTS;
-    if (ioctl(fd, TIOCMBIC, &lines) != 0 && !NotSupported(errno)) return Fail(errno);
+    if (ioctl(fd_, TIOCMBIC, &lines) != 0 && !NotSupported(errno)) return Fail(errno);
     return true;
   }
 
@@ -136,25 +136,25 @@ class PosixSerialPort final : public ISerialPort {
   }
 
   void PurgeAll() override {
-    if (fd >= 0) (void)tcflush(fd, TCIOFLUSH);
+    if (fd_ >= 0) (void)tcflush(fd_, TCIOFLUSH);
   }
   // On a hung-up line (EIO) there is nothing left to discard.
   bool PurgeInput() override { return Flush(TCIFLUSH); }
   bool PurgeOutput() override { return Flush(TCOFLUSH); }
 
   bool SetBreak(bool on) override {
-    if (fd < 0) return Fail(EBADF);
-    if (ioctl(fd, on ? TIOCSBRK : TIOCCBRK) != 0) return Fail(errno);
+    if (fd_ < 0) return Fail(EBADF);
+    if (ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) != 0) return Fail(errno);
     return true;
   }
 
   bool Escape(uint32_t code) override {
-    if (fd < 0) return Fail(EBADF);
+    if (fd_ < 0) return Fail(EBADF);
     switch (code) {
       case kSetXoff:
-        return tcflow(fd, TCOOFF) == 0 || Fail(errno);
+        return tcflow(fd_, TCOOFF) == 0 || Fail(errno);
       case kSetXon:
-        return tcflow(fd, TCOON) == 0 || Fail(errno);
+        return tcflow(fd_, TCOON) == 0 || Fail(errno);
       case kSetRts:
         return ModemLine(TIOCMBIS, TIOCM_RTS);
       case kClrRts:
@@ -175,10 +175,10 @@ class PosixSerialPort final : public ISerialPort {
   }
 
   PortIo Write(uint8_t byte) override {
-    if (fd < 0) return FailIo(EBADF);
+    if (fd_ < 0) return FailIo(EBADF);
     Deadline deadline(timeoutMs);
     for (;;) {
-      ssize_t n = ::write(fd, &byte, 1);
+      ssize_t n = ::write(fd_, &byte, 1);
       if (n == 1) return PortIo::kDone;
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return FailIo(errno);
       PortIo waited = Wait(POLLOUT, deadline);
@@ -187,33 +187,33 @@ class PosixSerialPort final : public ISerialPort {
   }
 
   PortIo Read(uint8_t* byte) override {
-    if (fd < 0) return FailIo(EBADF);
+    if (fd_ < 0) return FailIo(EBADF);
     Deadline deadline(timeoutMs);
     for (;;) {
       PortIo waited = Wait(POLLIN, deadline);
       if (waited != PortIo::kDone) return waited;
-      ssize_t n = ::read(fd, byte, 1);
+      ssize_t n = ::read(fd_, byte, 1);
       if (n == 1) return PortIo::kDone;
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return FailIo(errno);
       // Readable but nothing read: the line hung up, or another reader took
       // the byte; Wait tells the two apart on the next round.
-      if (hungUp) return FailIo(EIO);
+      if (hungUp_) return FailIo(EIO);
     }
   }
 
   bool Close() override {
-    if (fd < 0) return true;
-    (void)ioctl(fd, TIOCNXCL);
-    if (haveSaved) (void)tcsetattr(fd, TCSANOW, &saved);
+    if (fd_ < 0) return true;
+    (void)ioctl(fd_, TIOCNXCL);
+    if (haveSaved_) (void)tcsetattr(fd_, TCSANOW, &saved_);
     // The descriptor is released even when close reports an error; the
     // lock goes with it.
     int cancelState = 0;
     (void)pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState);
-    (void)::close(fd);
+    (void)::close(fd_);
     (void)pthread_setcancelstate(cancelState, nullptr);
-    fd = -1;
-    haveSaved = false;
-    hungUp = false;
+    fd_ = -1;
+    haveSaved_ = false;
+    hungUp_ = false;
     return true;
   }
 
@@ -240,27 +240,27 @@ class PosixSerialPort final : public ISerialPort {
   // Waits until `events` is possible, the deadline passes or the line fails.
   PortIo Wait(short events, const Deadline& deadline) {
     for (;;) {
-      pollfd p{fd, events, 0};
+      pollfd p{fd_, events, 0};
       int r = poll(&p, 1, deadline.Remaining());
       if (r < 0) {
         if (errno == EINTR) continue;
         return FailIo(errno);
       }
       if (r == 0) return PortIo::kTimedOut;
-      hungUp = (p.revents & POLLHUP) != 0;
+      hungUp_ = (p.revents & POLLHUP) != 0;
       if (p.revents & events) return PortIo::kDone;  // data first, even on a hung-up line
       if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return FailIo(EIO);
     }
   }
 
   bool Flush(int queue) {
-    if (fd < 0) return Fail(EBADF);
-    if (tcflush(fd, queue) == 0 || errno == EIO) return true;
+    if (fd_ < 0) return Fail(EBADF);
+    if (tcflush(fd_, queue) == 0 || errno == EIO) return true;
     return Fail(errno);
   }
 
   bool ModemLine(unsigned long request, int line) {
-    if (ioctl(fd, request, &line) == 0 || NotSupported(errno)) return true;
+    if (ioctl(fd_, request, &line) == 0 || NotSupported(errno)) return true;
     return Fail(errno);
   }
 
@@ -273,10 +273,10 @@ class PosixSerialPort final : public ISerialPort {
     return PortIo::kFailed;
   }
 
-  int fd = -1;
-  termios saved{};
-  bool haveSaved = false;
-  bool hungUp = false;
+  int fd_ = -1;
+  termios saved_{};
+  bool haveSaved_ = false;
+  bool hungUp_ = false;
   uint32_t timeoutMs = 0;
   int32_t lastError = 0;
 };

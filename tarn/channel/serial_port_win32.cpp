@@ -22,32 +22,32 @@ const char* ReasonFor(DWORD error) {
 class Win32SerialPort final : public ISerialPort {
  public:
   ~Win32SerialPort() override {
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
   }
 
   // The device name is passed exactly as stored ("COM1").
   bool Open(const char* name) override {
-    if (handle != INVALID_HANDLE_VALUE) return Fail(ERROR_BUSY);
+    if (handle_ != INVALID_HANDLE_VALUE) return Fail(ERROR_BUSY);
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) return Fail(GetLastError());
-    handle = h;
+    handle_ = h;
     return true;
   }
 
-  bool IsOpen() const override { return handle != INVALID_HANDLE_VALUE; }
+  bool IsOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
 
   // The record starts from all zeros, not from the port's current state:
   // no parity checking, no CTS/DSR flow control, DTR and RTS control
   // disabled, no XON/XOFF, no replacement characters, no abort on error.
   bool Configure(const PortLineConfig& config) override {
-    ZeroMemory(&dcb, sizeof dcb);
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = config.baudRate;
-    dcb.ByteSize = config.dataBits;
-    dcb.Parity = config.parityCode;
-    dcb.StopBits = config.stopBitsCode;
-    return SetCommState(handle, &dcb) || Fail(GetLastError());
+    ZeroMemory(&dcb_, sizeof dcb_);
+    dcb_.DCBlength = sizeof dcb_;
+    dcb_.BaudRate = config.baudRate;
+    dcb_.ByteSize = config.dataBits;
+    dcb_.Parity = config.parityCode;
+    dcb_.StopBits = config.stopBitsCode;
+    return SetCommState(handle_, &dcb_) || Fail(GetLastError());
   }
 
   bool SetTimeouts(uint32_t milliseconds) override {
@@ -57,60 +57,60 @@ class Win32SerialPort final : public ISerialPort {
     t.ReadTotalTimeoutConstant = milliseconds;
     t.WriteTotalTimeoutMultiplier = 0;
     t.WriteTotalTimeoutConstant = milliseconds;
-    return SetCommTimeouts(handle, &t) || Fail(GetLastError());
+    return SetCommTimeouts(handle_, &t) || Fail(GetLastError());
   }
 
-  void PurgeAll() override { (void)PurgeComm(handle, PURGE_TXCLEAR | PURGE_RXCLEAR); }
+  void PurgeAll() override { (void)PurgeComm(handle_, PURGE_TXCLEAR | PURGE_RXCLEAR); }
   bool PurgeInput() override {
-    return PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR) || Fail(GetLastError());
+    return PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR) || Fail(GetLastError());
   }
   bool PurgeOutput() override {
-    return PurgeComm(handle, PURGE_TXABORT | PURGE_TXCLEAR) || Fail(GetLastError());
+    return PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR) || Fail(GetLastError());
   }
 
   bool SetBreak(bool on) override {
-    return (on ? SetCommBreak(handle) : ClearCommBreak(handle)) || Fail(GetLastError());
+    return (on ? SetCommBreak(handle_) : ClearCommBreak(handle_)) || Fail(GetLastError());
   }
 
   bool Escape(uint32_t code) override {
-    return EscapeCommFunction(handle, code) || Fail(GetLastError());
+    return EscapeCommFunction(handle_, code) || Fail(GetLastError());
   }
 
   PortIo Write(uint8_t byte) override {
     DWORD written = 0;
-    if (!WriteFile(handle, &byte, 1, &written, nullptr)) return FailIo(GetLastError());
+    if (!WriteFile(handle_, &byte, 1, &written, nullptr)) return FailIo(GetLastError());
     return written == 0 ? PortIo::kTimedOut : PortIo::kDone;
   }
 
   PortIo Read(uint8_t* byte) override {
     DWORD got = 0;
-    if (!ReadFile(handle, byte, 1, &got, nullptr)) return FailIo(GetLastError());
+    if (!ReadFile(handle_, byte, 1, &got, nullptr)) return FailIo(GetLastError());
     return got == 0 ? PortIo::kTimedOut : PortIo::kDone;
   }
 
   bool Close() override {
-    if (handle == INVALID_HANDLE_VALUE) return true;
-    if (!CloseHandle(handle)) return Fail(GetLastError());
-    handle = INVALID_HANDLE_VALUE;
+    if (handle_ == INVALID_HANDLE_VALUE) return true;
+    if (!CloseHandle(handle_)) return Fail(GetLastError());
+    handle_ = INVALID_HANDLE_VALUE;
     return true;
   }
 
-  int32_t LastError() const override { return static_cast<int32_t>(lastError); }
-  const char* LastErrorReason() const override { return ReasonFor(lastError); }
+  int32_t LastError() const override { return static_cast<int32_t>(lastError_); }
+  const char* LastErrorReason() const override { return ReasonFor(lastError_); }
 
  private:
   bool Fail(DWORD error) {
-    lastError = error;
+    lastError_ = error;
     return false;
   }
   PortIo FailIo(DWORD error) {
-    lastError = error;
+    lastError_ = error;
     return PortIo::kFailed;
   }
 
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  DCB dcb{};
-  DWORD lastError = 0;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  DCB dcb_{};
+  DWORD lastError_ = 0;
 };
 
 }  // namespace

@@ -90,7 +90,7 @@ class PortSetupTest : public ::testing::Test {
     for (const auto& c : LastRun().opened) {
       if (c.tmpl->id == firstId) inGroup = true;
       if (!inGroup) continue;
-      if (c.tmpl->kind != holm::ui::ControlKind::RadioButton ||
+      if (c.tmpl->kind != holm::ui::ControlKind::kRadioButton ||
           (c.tmpl->firstOfGroup && c.tmpl->id != firstId))
         break;
       if (c.checked) checked += (checked.empty() ? "" : "+") + c.text;
@@ -432,39 +432,39 @@ TEST(DialogTemplates, AsTheTablesGiveThem) {
   const int S = holm::ui::kStaticId;
   ExpectTemplate(PortSettingsTemplate(), 131, 207, 110,
                  {
-                     {S, K::Label, "&COM Port:", 7, 9, 37, 8, false, false},
-                     {1003, K::DropDownList, "", 59, 7, 48, 81, false, false},
-                     {S, K::Label, "&Baud Rate:", 7, 25, 37, 8, false, false},
-                     {1004, K::DropDownList, "", 59, 23, 48, 81, false, false},
-                     {S, K::GroupBox, "&Parity", 7, 48, 50, 54, false, false},
-                     {1005, K::RadioButton, "No", 12, 59, 36, 13, true, false},
-                     {1007, K::RadioButton, "Odd", 12, 72, 36, 13, false, false},
-                     {1006, K::RadioButton, "Even", 12, 85, 36, 13, false, false},
-                     {S, K::GroupBox, "&Data Bits", 73, 48, 50, 54, false, false},
-                     {1008, K::RadioButton, "7 bit", 82, 63, 33, 12, true, false},
-                     {1009, K::RadioButton, "8 bit", 82, 78, 35, 12, false, false},
-                     {S, K::GroupBox, "&Stop Bits", 138, 48, 50, 54, false, false},
-                     {1010, K::RadioButton, "1 bit", 145, 59, 29, 10, true, false},
-                     {1011, K::RadioButton, "1.5 bit", 145, 72, 35, 10, false, false},
-                     {1012, K::RadioButton, "2 bits", 145, 85, 33, 10, false, false},
-                     {1, K::PushButton, "OK", 150, 7, 50, 14, false, true},
-                     {2, K::PushButton, "Cancel", 150, 25, 50, 14, false, false},
+                     {S, K::kLabel, "&COM Port:", 7, 9, 37, 8, false, false},
+                     {1003, K::kDropDownList, "", 59, 7, 48, 81, false, false},
+                     {S, K::kLabel, "&Baud Rate:", 7, 25, 37, 8, false, false},
+                     {1004, K::kDropDownList, "", 59, 23, 48, 81, false, false},
+                     {S, K::kGroupBox, "&Parity", 7, 48, 50, 54, false, false},
+                     {1005, K::kRadioButton, "No", 12, 59, 36, 13, true, false},
+                     {1007, K::kRadioButton, "Odd", 12, 72, 36, 13, false, false},
+                     {1006, K::kRadioButton, "Even", 12, 85, 36, 13, false, false},
+                     {S, K::kGroupBox, "&Data Bits", 73, 48, 50, 54, false, false},
+                     {1008, K::kRadioButton, "7 bit", 82, 63, 33, 12, true, false},
+                     {1009, K::kRadioButton, "8 bit", 82, 78, 35, 12, false, false},
+                     {S, K::kGroupBox, "&Stop Bits", 138, 48, 50, 54, false, false},
+                     {1010, K::kRadioButton, "1 bit", 145, 59, 29, 10, true, false},
+                     {1011, K::kRadioButton, "1.5 bit", 145, 72, 35, 10, false, false},
+                     {1012, K::kRadioButton, "2 bits", 145, 85, 33, 10, false, false},
+                     {1, K::kPushButton, "OK", 150, 7, 50, 14, false, true},
+                     {2, K::kPushButton, "Cancel", 150, 25, 50, 14, false, false},
                  });
   ExpectTemplate(BaudPortTemplate(), 135, 177, 47,
                  {
-                     {1, K::PushButton, "OK", 120, 7, 50, 14, false, true},
-                     {2, K::PushButton, "Cancel", 120, 24, 50, 14, false, false},
-                     {S, K::Label, "&COM Port:", 8, 9, 37, 8, false, false},
-                     {1003, K::DropDownList, "", 55, 7, 48, 81, false, false},
-                     {S, K::Label, "&Baud Rate:", 8, 25, 37, 8, false, false},
-                     {1004, K::DropDownList, "", 55, 23, 48, 81, false, false},
+                     {1, K::kPushButton, "OK", 120, 7, 50, 14, false, true},
+                     {2, K::kPushButton, "Cancel", 120, 24, 50, 14, false, false},
+                     {S, K::kLabel, "&COM Port:", 8, 9, 37, 8, false, false},
+                     {1003, K::kDropDownList, "", 55, 7, 48, 81, false, false},
+                     {S, K::kLabel, "&Baud Rate:", 8, 25, 37, 8, false, false},
+                     {1004, K::kDropDownList, "", 55, 23, 48, 81, false, false},
                  });
   ExpectTemplate(PortOnlyTemplate(), 132, 177, 47,
                  {
-                     {S, K::Label, "&COM Port:", 14, 16, 37, 8, false, false},
-                     {1003, K::DropDownList, "", 56, 14, 48, 81, false, false},
-                     {1, K::PushButton, "OK", 120, 7, 50, 14, false, true},
-                     {2, K::PushButton, "Cancel", 120, 25, 50, 14, false, false},
+                     {S, K::kLabel, "&COM Port:", 14, 16, 37, 8, false, false},
+                     {1003, K::kDropDownList, "", 56, 14, 48, 81, false, false},
+                     {1, K::kPushButton, "OK", 120, 7, 50, 14, false, true},
+                     {2, K::kPushButton, "Cancel", 120, 25, 50, 14, false, false},
                  });
 }
 

@@ -39,10 +39,10 @@ TEST(DownloadInside, PassedDeadlineEndsTheCallWithErrorTwo) {
 
 TEST(DownloadInside, ChannelFailureOutsideTheGuardedPlacesIsErrorOne) {
   Simulated sim;
-  sim.link->FailOn(pagersim::CallKind::PurgeInput, 3);
+  sim.link->FailOn(pagersim::CallKind::kPurgeInput, 3);
   EXPECT_EQ(sim.object->Identify(), E_FAIL);
   EXPECT_EQ(sim.Code(), 2);
-  sim.link->FailOn(pagersim::CallKind::Delay, 3);
+  sim.link->FailOn(pagersim::CallKind::kDelay, 3);
   LONG result = 777;
   BYTE buffer[2];
   EXPECT_EQ(sim.object->ReadMemory(&result, 0, buffer, 2), E_FAIL);

@@ -302,28 +302,28 @@ TEST(Pager, ProbeIsAnsweredOutsideTransactionsAndUnknownBytesAreViolations) {
 TEST(Pager, OutputFaultsReplaceDropOrSilenceTheirStep) {
   {
     PagerConfig config = Config();
-    config.faults = {{Step::WakeAnswer, FaultKind::WrongByte, 0x00, 1}};
+    config.faults = {{Step::kWakeAnswer, FaultKind::kWrongByte, 0x00, 1}};
     Host host(config);
     EXPECT_EQ(host.Send({0xAA}), Bytes{0x00});
     EXPECT_EQ(host.Send({0xAA}), Bytes{0x8B});  // count 1: fired once
   }
   {
     PagerConfig config = Config();
-    config.faults = {{Step::InfoBlock, FaultKind::DropByte, 0, 1}};
+    config.faults = {{Step::kInfoBlock, FaultKind::kDropByte, 0, 1}};
     Host host(config);
     host.Send({0xAA});
     EXPECT_EQ(host.Send({0x87, 0x01, 0, 0, 0, 0, 0, 0}).size(), 36u);
   }
   {
     PagerConfig config = Config();
-    config.faults = {{Step::Status, FaultKind::Silence, 0, 1}};
+    config.faults = {{Step::kStatus, FaultKind::kSilence, 0, 1}};
     Host host(config);
     host.Send({0xAA});
     EXPECT_EQ(host.Send({0x86, 0x01, 0, 0, 0, 0, 0, 4}).size(), 36u);  // no status, no data
   }
   {
     PagerConfig config = Config();
-    config.faults = {{Step::FirstAck, FaultKind::WrongByte, 0x15, 1}};
+    config.faults = {{Step::kFirstAck, FaultKind::kWrongByte, 0x15, 1}};
     Host host(config);
     host.Send({0xAA});
     host.Send({0x86, 0x02, 0, 0, 0, 0, 0, 1});
@@ -331,7 +331,7 @@ TEST(Pager, OutputFaultsReplaceDropOrSilenceTheirStep) {
   }
   {
     PagerConfig config = Config();
-    config.faults = {{Step::SecondAck, FaultKind::Silence, 0, 0}};
+    config.faults = {{Step::kSecondAck, FaultKind::kSilence, 0, 0}};
     Host host(config);
     host.Send({0xAA});
     host.Send({0x86, 0x02, 0, 0, 0, 0, 0, 1});
@@ -342,7 +342,7 @@ TEST(Pager, OutputFaultsReplaceDropOrSilenceTheirStep) {
 
 TEST(Pager, InputFaultsCorruptOrLoseTheHostsBytes) {
   PagerConfig config = Config();
-  config.faults = {{Step::WriteData, FaultKind::WrongByte, 0x13, 1}};
+  config.faults = {{Step::kWriteData, FaultKind::kWrongByte, 0x13, 1}};
   Host host(config);
   host.Send({0xAA});
   host.Send({0x86, 0x02, 0x02, 0x00, 0, 0, 0, 2});
@@ -350,7 +350,7 @@ TEST(Pager, InputFaultsCorruptOrLoseTheHostsBytes) {
   EXPECT_TRUE(host.pager.HasViolation(ViolationKind::kBadChecksum));
 
   PagerConfig dropping = Config();
-  dropping.faults = {{Step::Header, FaultKind::DropByte, 0, 1}};
+  dropping.faults = {{Step::kHeader, FaultKind::kDropByte, 0, 1}};
   Host other(dropping);
   other.Send({0xAA});
   EXPECT_EQ(other.Send({0x87, 0x01, 0, 0, 0, 0, 0, 0}), Bytes{});  // 7 of 8 bytes arrived
@@ -361,19 +361,19 @@ TEST(Pager, InputFaultsCorruptOrLoseTheHostsBytes) {
 TEST(Pager, EchoingLineAndDisconnect) {
   PagerConfig config = Config();
   config.ignoreWakes = 1;
-  config.faults = {{Step::WakeAnswer, FaultKind::Echo, 0, 1}};
+  config.faults = {{Step::kWakeAnswer, FaultKind::kEcho, 0, 1}};
   Host host(config);
   EXPECT_EQ(host.Send({0xAA}), Bytes{0xAA});  // echo only, the wake is ignored
   EXPECT_EQ(host.Send({0xAA}), Bytes{0x8B});
 
   PagerConfig everything = Config();
-  everything.faults = {{Step::Any, FaultKind::Echo, 0, 0}};
+  everything.faults = {{Step::kAny, FaultKind::kEcho, 0, 0}};
   Host echoing(everything);
   EXPECT_EQ(echoing.Send({0xAA}), (Bytes{0xAA, 0x8B}));
   EXPECT_EQ(echoing.Send({0x55}), Bytes{0x55});
 
   PagerConfig cut = Config();
-  cut.faults = {{Step::Verdict, FaultKind::Disconnect, 0, 1}};
+  cut.faults = {{Step::kVerdict, FaultKind::kDisconnect, 0, 1}};
   Host dead(cut);
   dead.Send({0xAA});
   EXPECT_EQ(dead.Send({0x86, 0x01, 0, 0, 0, 0, 0, 1}).size(), 37u);
@@ -401,10 +401,10 @@ TEST(Pager, StopsAnsweringAfterTheConfiguredDataBytes) {
 }
 
 TEST(Pager, NamesRoundTrip) {
-  for (Step step : {Step::Any, Step::WakeAnswer, Step::ReadData, Step::SecondAck,
-                    Step::CommandBlock, Step::ProbeAnswer})
+  for (Step step : {Step::kAny, Step::kWakeAnswer, Step::kReadData, Step::kSecondAck,
+                    Step::kCommandBlock, Step::kProbeAnswer})
     EXPECT_EQ(StepFromString(ToString(step)), step);
-  EXPECT_EQ(FaultKindFromString("disconnect"), FaultKind::Disconnect);
+  EXPECT_EQ(FaultKindFromString("disconnect"), FaultKind::kDisconnect);
   EXPECT_FALSE(StepFromString("nonsense"));
 }
 

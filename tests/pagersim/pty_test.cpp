@@ -102,7 +102,7 @@ struct Served {
   PtyServer server;
   bool started = false;
   std::thread thread;
-  PtyServer::End end = PtyServer::End::Failed;
+  PtyServer::End end = PtyServer::End::kFailed;
 };
 
 TEST(PtyServer, ClientReadsAndWritesMemoryOverAPty) {
@@ -139,7 +139,7 @@ TEST(PtyServer, ClientReadsAndWritesMemoryOverAPty) {
   EXPECT_EQ(client.Read(1), Bytes{0x15});
   client.Close();
 
-  EXPECT_EQ(served.Finish(), PtyServer::End::Stopped);
+  EXPECT_EQ(served.Finish(), PtyServer::End::kStopped);
   const Pager& pager = served.server.pager();
   EXPECT_EQ(pager.Memory()[0x200], 0x12);
   EXPECT_EQ(pager.Memory()[0x201], 0x34);
@@ -217,10 +217,10 @@ TEST(PtyServer, OnceEndsWhenTheHostClosesAndDisconnectCutsTheLine) {
     EXPECT_EQ(client.Read(1), Bytes{0x8B});
   }
   served.thread.join();
-  EXPECT_EQ(served.end, PtyServer::End::HostClosed);
+  EXPECT_EQ(served.end, PtyServer::End::kHostClosed);
 
   PagerConfig config = Config();
-  config.faults = {{Step::Status, FaultKind::Disconnect, 0, 1}};
+  config.faults = {{Step::kStatus, FaultKind::kDisconnect, 0, 1}};
   Served cut(config);
   ASSERT_TRUE(cut.started);
   Client client(cut.server.DevicePath());
@@ -228,7 +228,7 @@ TEST(PtyServer, OnceEndsWhenTheHostClosesAndDisconnectCutsTheLine) {
   EXPECT_EQ(client.Read(1), Bytes{0x8B});
   client.Write({0x87, 0x01, 0, 0, 0, 0, 0, 0});
   cut.thread.join();
-  EXPECT_EQ(cut.end, PtyServer::End::Disconnected);
+  EXPECT_EQ(cut.end, PtyServer::End::kDisconnected);
   EXPECT_LE(client.Read(37, 200).size(), 36u);  // no status byte ever comes
 }
 
@@ -296,7 +296,7 @@ TEST(PtyServer, ServesAnExistingTty) {
   EXPECT_EQ(answer, 0x8B);
   served.Finish();
   ::close(master);
-  EXPECT_EQ(served.end, PtyServer::End::Stopped);
+  EXPECT_EQ(served.end, PtyServer::End::kStopped);
   EXPECT_EQ(served.server.pager().Stats().wakeBytes, 1u);
 }
 

@@ -159,7 +159,7 @@ TEST(SimLink, ReadWaitsUpToTheTimeoutForALateByteAndFailsWithCode7After) {
 
 TEST(SimLink, SilentPagerCostsTenAttemptsOfDelayAndTimeout) {
   PagerConfig config = Config();
-  config.faults = {{Step::WakeAnswer, FaultKind::Silence, 0, 0}};
+  config.faults = {{Step::kWakeAnswer, FaultKind::kSilence, 0, 0}};
   SimLink link(config);
   link.Open();
   EXPECT_EQ(WakeUp(link), 0);
@@ -170,7 +170,7 @@ TEST(SimLink, SilentPagerCostsTenAttemptsOfDelayAndTimeout) {
 TEST(SimLink, EchoingLineIsSkippedByTheWakeUp) {
   PagerConfig config = Config();
   config.ignoreWakes = 1;
-  config.faults = {{Step::WakeAnswer, FaultKind::Echo, 0, 1}};
+  config.faults = {{Step::kWakeAnswer, FaultKind::kEcho, 0, 1}};
   SimLink link(config);
   link.Open();
   EXPECT_EQ(WakeUp(link), 0x8B);
@@ -179,7 +179,7 @@ TEST(SimLink, EchoingLineIsSkippedByTheWakeUp) {
 
 TEST(SimLink, EchoCancellingReadsOneByteBackAsTheBaseClassDoes) {
   PagerConfig config = Config();
-  config.faults = {{Step::Any, FaultKind::Echo, 0, 0}};
+  config.faults = {{Step::kAny, FaultKind::kEcho, 0, 0}};
   SimLink echoing(config);
   echoing.Open();  // echo cancelling is on from construction
   echoing.WriteByte(0xAA);
@@ -212,13 +212,13 @@ TEST(SimLink, EchoCancellingReadsOneByteBackAsTheBaseClassDoes) {
 
 TEST(SimLink, FailureHooksAndClosedChannel) {
   SimLink link(Config());
-  link.FailOn(CallKind::Open, 1);
+  link.FailOn(CallKind::kOpen, 1);
   EXPECT_THROW(link.Open(), tarn::GeneralException);
   EXPECT_FALSE(link.IsOpen());
   link.Open();  // the hook fired once
   EXPECT_TRUE(link.IsOpen());
 
-  link.FailOn(CallKind::Close, 3, 0);
+  link.FailOn(CallKind::kClose, 3, 0);
   for (int i = 0; i < 2; ++i) {
     try {
       link.Close();
@@ -232,7 +232,7 @@ TEST(SimLink, FailureHooksAndClosedChannel) {
   link.Close();
   EXPECT_FALSE(link.IsOpen());
 
-  link.FailOn(CallKind::Delay, 9, 2);
+  link.FailOn(CallKind::kDelay, 9, 2);
   link.Delay(1);
   EXPECT_THROW(link.Delay(1), tarn::GeneralException);
   link.Delay(1);
@@ -251,7 +251,7 @@ TEST(SimLink, FailureHooksAndClosedChannel) {
 
 TEST(SimLink, DisconnectFaultMakesIoFail) {
   PagerConfig config = Config();
-  config.faults = {{Step::Records, FaultKind::Disconnect, 0, 1}};
+  config.faults = {{Step::kRecords, FaultKind::kDisconnect, 0, 1}};
   SimLink link(config);
   link.Open();
   ASSERT_EQ(WakeUp(link), 0x8B);
@@ -289,7 +289,7 @@ TEST(SimLink, ClosingInTheMiddleOfAHeaderIsATruncation) {
 
 TEST(SimLink, CommandModeAckMissingCostsTheFiveSecondWait) {
   PagerConfig config = Config();
-  config.faults = {{Step::CommandAck, FaultKind::Silence, 0, 0}};
+  config.faults = {{Step::kCommandAck, FaultKind::kSilence, 0, 0}};
   SimLink link(config);
   link.Open();
   ASSERT_EQ(WakeUp(link), 0x8B);

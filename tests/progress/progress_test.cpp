@@ -34,7 +34,7 @@ std::string Text(BSTR b) {
   return out;
 }
 
-enum class Path { Custom, Dispatch };
+enum class Path { kCustom, kDispatch };
 
 // Drives one object through the chosen interface.
 class ProgressFixture : public ::testing::TestWithParam<Path> {
@@ -63,7 +63,7 @@ class ProgressFixture : public ::testing::TestWithParam<Path> {
   }
 
   void AddStep(LONG weight, const char* text, const char* caption) {
-    if (GetParam() == Path::Custom) {
+    if (GetParam() == Path::kCustom) {
       // The object takes both strings and releases them.
       ASSERT_EQ(indicator_->AddStep(weight, Bstr(text), Bstr(caption)), S_OK);
       return;
@@ -85,13 +85,13 @@ class ProgressFixture : public ::testing::TestWithParam<Path> {
     VariantClear(&args[1]);
   }
   void Call(DISPID id, HRESULT (STDMETHODCALLTYPE IProgressIndicator::*m)()) {
-    if (GetParam() == Path::Custom)
+    if (GetParam() == Path::kCustom)
       ASSERT_EQ((indicator_->*m)(), S_OK);
     else
       ASSERT_EQ(Invoke(id, nullptr, 0), S_OK);
   }
   void Call(DISPID id, HRESULT (STDMETHODCALLTYPE IProgressIndicator::*m)(LONG), LONG value) {
-    if (GetParam() == Path::Custom) {
+    if (GetParam() == Path::kCustom) {
       ASSERT_EQ((indicator_->*m)(value), S_OK);
       return;
     }
@@ -107,7 +107,7 @@ class ProgressFixture : public ::testing::TestWithParam<Path> {
   void Show() { Call(5, &IProgressIndicator::Show); }
   void Hide() { Call(6, &IProgressIndicator::Hide); }
 
-  const holm::CProgressQueue& Queue() const {
+  const holm::ProgressQueue& Queue() const {
     return static_cast<holm::Progress*>(object_)->Queue();
   }
   int Pos() const { return window_->Model().Pos(kProgressBarId); }
@@ -124,8 +124,8 @@ class ProgressFixture : public ::testing::TestWithParam<Path> {
 };
 
 INSTANTIATE_TEST_SUITE_P(BothPaths, ProgressFixture,
-                         ::testing::Values(Path::Custom, Path::Dispatch), [](const auto& p) {
-                           return p.param == Path::Custom ? "Custom" : "Dispatch";
+                         ::testing::Values(Path::kCustom, Path::kDispatch), [](const auto& p) {
+                           return p.param == Path::kCustom ? "Custom" : "Dispatch";
                          });
 
 TEST_P(ProgressFixture, NewObjectHasAHiddenWindowFromTheTemplate) {
@@ -284,7 +284,7 @@ TEST_P(ProgressFixture, EveryChangeRepaintsAtOnce) {
 }
 
 TEST(ProgressPercent, RoundingInSixtyFourBits) {
-  using Q = holm::CProgressQueue;
+  using Q = holm::ProgressQueue;
   EXPECT_EQ(Q::PercentOf(50, 3), 2);
   EXPECT_EQ(Q::PercentOf(-50, 3), -2);
   EXPECT_EQ(Q::PercentOf(49, 1), 0);
@@ -380,7 +380,7 @@ TEST(ProgressTemplate, SizeStyleAndTheBarsRectangle) {
   EXPECT_EQ(t.style, ui::kStyleCaption | ui::kStyleModalFrame | ui::kStyleCentered);
   const ui::ControlTemplate* bar = t.Find(kProgressBarId);
   ASSERT_NE(bar, nullptr);
-  EXPECT_EQ(bar->kind, ui::ControlKind::ProgressBar);
+  EXPECT_EQ(bar->kind, ui::ControlKind::kProgressBar);
   EXPECT_EQ((std::array<int, 4>{bar->rect.left, bar->rect.top, bar->rect.width, bar->rect.height}),
             (std::array<int, 4>{20, 28, 210, 14}));
   EXPECT_TRUE(bar->bordered);

@@ -185,7 +185,7 @@ TEST(NoChannel, OperationsRaiseInsteadOfTouchingANullChannel) {
 
 TEST(Exceptions, ChannelFailureOutsideTheGuardedPrimitivesPropagates) {
   for (CallKind kind :
-       {CallKind::PurgeInput, CallKind::SetTimeout, CallKind::SetEchoCancel, CallKind::Delay}) {
+       {CallKind::kPurgeInput, CallKind::kSetTimeout, CallKind::kSetEchoCancel, CallKind::kDelay}) {
     SCOPED_TRACE(pagersim::ToString(kind));
     Bench b;
     b.link.FailOn(kind, tarn::kChannelControlFailed);

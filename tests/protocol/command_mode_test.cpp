@@ -30,7 +30,7 @@ TEST(BeginCommands, WakesSendsHeaderNineAndKeepsThePortOpen) {
 
 TEST(BeginCommands, WrongAnswerToTheHeaderIsErrorFourteenWithThePortOpen) {
   PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::CommandAck, FaultKind::WrongByte, 0x21});
+  config.faults.push_back({Step::kCommandAck, FaultKind::kWrongByte, 0x21});
   Bench b(config);
   EXPECT_EQ(b.proto.DoBeginCommands(), kResultFail);
   EXPECT_EQ(b.proto.lastError, 14);
@@ -53,7 +53,7 @@ TEST(BeginCommands, FailuresBeforeTheAcknowledgement) {
   {
     SCOPED_TRACE("port cannot be opened");
     Bench b;
-    b.link.FailOn(CallKind::Open, tarn::kChannelCantOpen);
+    b.link.FailOn(CallKind::kOpen, tarn::kChannelCantOpen);
     EXPECT_EQ(b.proto.DoBeginCommands(), kResultFail);
     EXPECT_EQ(b.proto.lastError, 3);
     EXPECT_EQ(b.link.Trace(), "Open!1");
@@ -82,7 +82,7 @@ TEST(Commands, BytePairSendsTheLowBytesEachAcknowledged) {
 
 TEST(Commands, BytePairStopsWhenTheFirstIsNotAcknowledged) {
   CommandBench b;
-  b.link.pager().Config().faults.push_back({Step::CommandAck, FaultKind::WrongByte, 0x15});
+  b.link.pager().Config().faults.push_back({Step::kCommandAck, FaultKind::kWrongByte, 0x15});
   EXPECT_EQ(b.proto.DoSendBytePair(0x41, 0x42), kResultFail);
   EXPECT_EQ(b.proto.lastError, 14);
   EXPECT_EQ(b.link.Written(), Bytes{0x41});
@@ -145,7 +145,7 @@ TEST(Commands, ParameterCommandWithProgressReportsZeroAfterItsFirstByte) {
 
 TEST(Commands, RefusedBlockIsErrorFourteen) {
   CommandBench b;
-  b.link.pager().Config().faults.push_back({Step::CommandAck, FaultKind::WrongByte, 0x15});
+  b.link.pager().Config().faults.push_back({Step::kCommandAck, FaultKind::kWrongByte, 0x15});
   EXPECT_EQ(b.proto.DoSendCommand40(1, 2), kResultFail);
   EXPECT_EQ(b.proto.lastError, 14);
 }
@@ -172,7 +172,7 @@ TEST(EndCommands, LeavesCommandModeAndClosesThePort) {
 
 TEST(EndCommands, ClosesThePortEvenWithoutAnAcknowledgement) {
   CommandBench b;
-  b.link.pager().Config().faults.push_back({Step::CommandAck, FaultKind::Silence});
+  b.link.pager().Config().faults.push_back({Step::kCommandAck, FaultKind::kSilence});
   const uint64_t start = b.link.NowMs();
   EXPECT_EQ(b.proto.DoEndCommands(), kResultFail);
   EXPECT_EQ(b.proto.lastError, 14);
@@ -183,7 +183,7 @@ TEST(EndCommands, ClosesThePortEvenWithoutAnAcknowledgement) {
 
 TEST(EndCommands, UnsentLeaveByteKeepsThePortOpen) {
   CommandBench b;
-  b.link.FailOn(CallKind::Write, tarn::kChannelWriteFailed);
+  b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteFailed);
   EXPECT_EQ(b.proto.DoEndCommands(), kResultFail);
   EXPECT_EQ(b.proto.lastError, 8);
   EXPECT_EQ(b.link.Trace(), "W:12!6");
@@ -192,7 +192,7 @@ TEST(EndCommands, UnsentLeaveByteKeepsThePortOpen) {
 
 TEST(EndCommands, CloseFailureIsNotReported) {
   CommandBench b;
-  b.link.FailOn(CallKind::Close, tarn::kChannelControlFailed);
+  b.link.FailOn(CallKind::kClose, tarn::kChannelControlFailed);
   EXPECT_EQ(b.proto.DoEndCommands(), kResultOk);
   EXPECT_EQ(b.proto.lastError, 0);
 }
@@ -209,7 +209,7 @@ TEST(Probe, FirstOperationAfterConstructionLosesTheAnswerToEchoCancelling) {
 
 TEST(Probe, FirstOperationAfterConstructionWithASilentPager) {
   PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::ProbeAnswer, FaultKind::Silence});
+  config.faults.push_back({Step::kProbeAnswer, FaultKind::kSilence});
   Bench b(config);
   EXPECT_EQ(b.proto.DoSendCommand0B(), kResultFalse);
   EXPECT_EQ(b.proto.lastError, 14);
@@ -241,7 +241,7 @@ TEST(Probe, EndsCommandModeLeftOpenByBeginCommands) {
 TEST(Probe, PortFailures) {
   {
     Bench b;
-    b.link.FailOn(CallKind::Open, tarn::kChannelCantOpen);
+    b.link.FailOn(CallKind::kOpen, tarn::kChannelCantOpen);
     EXPECT_EQ(b.proto.DoSendCommand0B(), kResultFail);
     EXPECT_EQ(b.proto.lastError, 3);
     EXPECT_EQ(b.link.Trace(), "Open!1");
@@ -249,7 +249,7 @@ TEST(Probe, PortFailures) {
   {
     Bench b;
     ASSERT_EQ(b.proto.DoIdentify(), kResultOk);
-    b.link.FailOn(CallKind::Close, tarn::kChannelControlFailed);
+    b.link.FailOn(CallKind::kClose, tarn::kChannelControlFailed);
     EXPECT_EQ(b.proto.DoSendCommand0B(), kResultFail);
     EXPECT_EQ(b.proto.lastError, 6);
   }

@@ -38,7 +38,7 @@ TEST(Identify, DisabledPagerIsErrorElevenWithThePortClosed) {
   EXPECT_EQ(b.proto.lastError, 11);
   EXPECT_EQ(b.proto.statusChar, 'D');
   EXPECT_FALSE(b.link.IsOpen());
-  EXPECT_EQ(b.link.Calls().back().kind, CallKind::Close);
+  EXPECT_EQ(b.link.Calls().back().kind, CallKind::kClose);
 }
 
 TEST(ReadMemory, FourBytesAt0x0100ByteForByte) {
@@ -125,7 +125,7 @@ TEST(WriteMemory, ProgressDuringDataAndPacing) {
   // t = 1024 * 1000 / 10240 = 100 ms after each pacing report.
   for (size_t k = 3; k < expected.size(); ++k) {
     const auto& call = b.link.Calls()[b.sink.callIndex[k]];
-    EXPECT_EQ(call.kind, CallKind::Delay);
+    EXPECT_EQ(call.kind, CallKind::kDelay);
     EXPECT_EQ(call.value, 100u);
   }
   EXPECT_EQ(b.link.TotalDelayMs(), 210u + 3 * 200 + 50 * 100 + 3000);
@@ -133,7 +133,7 @@ TEST(WriteMemory, ProgressDuringDataAndPacing) {
 
 TEST(WriteMemory, WrongFirstAcknowledgementIsErrorFourteenWithoutSecondWait) {
   PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::FirstAck, FaultKind::WrongByte, 0x15});
+  config.faults.push_back({Step::kFirstAck, FaultKind::kWrongByte, 0x15});
   Bench b(config);
   std::vector<uint8_t> data(100, 1);
   EXPECT_EQ(b.proto.DoWriteMemory(0, data.data(), 100), kResultFail);
@@ -147,7 +147,7 @@ TEST(WriteMemory, WrongFirstAcknowledgementIsErrorFourteenWithoutSecondWait) {
 
 TEST(WriteMemory, MissingSecondAcknowledgementTimesOutAfterSixtySeconds) {
   PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::SecondAck, FaultKind::Silence});
+  config.faults.push_back({Step::kSecondAck, FaultKind::kSilence});
   Bench b(config);
   std::vector<uint8_t> data(100, 1);
   EXPECT_EQ(b.proto.DoWriteMemory(0, data.data(), 100), kResultFail);
@@ -231,7 +231,7 @@ TEST(Activate, NoAcknowledgementWithinTwoMinutesIsErrorFourteen) {
 
 TEST(Frame, PortThatCannotBeOpenedIsErrorThreeAndNothingElse) {
   Bench b;
-  b.link.FailOn(CallKind::Open, tarn::kChannelCantOpen);
+  b.link.FailOn(CallKind::kOpen, tarn::kChannelCantOpen);
   EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
   EXPECT_EQ(b.proto.lastError, 3);
   EXPECT_EQ(b.link.Trace(), "Open!1");
@@ -240,7 +240,7 @@ TEST(Frame, PortThatCannotBeOpenedIsErrorThreeAndNothingElse) {
 TEST(Frame, CloseFailureReplacesTheResultEvenAfterASuccessfulRead) {
   Bench b;
   b.link.pager().Memory()[0x0100] = 0x99;
-  b.link.FailOn(CallKind::Close, tarn::kChannelControlFailed);
+  b.link.FailOn(CallKind::kClose, tarn::kChannelControlFailed);
   uint8_t byte = 0;
   EXPECT_EQ(b.proto.DoReadMemory(0x0100, &byte, 1), kResultFail);
   EXPECT_EQ(b.proto.lastError, 6);
@@ -249,7 +249,7 @@ TEST(Frame, CloseFailureReplacesTheResultEvenAfterASuccessfulRead) {
 
 TEST(Frame, CloseFailureReplacesATransactionError) {
   Bench b(DefaultConfig('D'));
-  b.link.FailOn(CallKind::Close, tarn::kChannelControlFailed);
+  b.link.FailOn(CallKind::kClose, tarn::kChannelControlFailed);
   EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
   EXPECT_EQ(b.proto.lastError, 6);
 }

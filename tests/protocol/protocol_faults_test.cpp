@@ -70,7 +70,7 @@ constexpr unsigned kReadsThroughVerdict = 1 + 16 + 20 + 1 + 1;
 
 TEST(WriteAcknowledgements, RefusedSecondAcknowledgementFailsWithoutTheSettlingPause) {
   PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::SecondAck, FaultKind::WrongByte, 0x15});
+  config.faults.push_back({Step::kSecondAck, FaultKind::kWrongByte, 0x15});
   Rig r(config);
   std::vector<uint8_t> data(100, 1);
   EXPECT_EQ(r.proto.DoWriteMemory(0, data.data(), 100), kResultFail);
@@ -82,7 +82,7 @@ TEST(WriteAcknowledgements, RefusedSecondAcknowledgementFailsWithoutTheSettlingP
 
 TEST(ActivateAcknowledgement, RefusalFailsWithoutIdentifyingAgain) {
   PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::ActivateAck, FaultKind::WrongByte, 0x15});
+  config.faults.push_back({Step::kActivateAck, FaultKind::kWrongByte, 0x15});
   Rig r(config);
   EXPECT_EQ(r.proto.DoActivate(), kResultFail);
   EXPECT_EQ(r.proto.lastError, 14);
@@ -160,7 +160,7 @@ TEST(Refusals, WriteAndActivateSendNoDataAndWaitForNothing) {
 TEST(FailedBytes, DataByteEndsTheWriteAtOnce) {
   Rig r;
   const uint8_t data[10] = {0x40, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49};
-  r.link.FailOn(CallKind::Write, tarn::kChannelWriteTimeout, 1 + 8 + 4);
+  r.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout, 1 + 8 + 4);
   EXPECT_EQ(r.proto.DoWriteMemory(0x0100, data, 10), kResultFail);
   EXPECT_EQ(r.proto.lastError, 8);
   EXPECT_EQ(r.TraceFrom("R:BB"), "R:BB W:40 W:41 W:42 W:43!8 Close");
@@ -170,7 +170,7 @@ TEST(FailedBytes, CommandBlockByteEndsTheCommandWithoutWaitingForItsAnswer) {
   Rig r;
   ASSERT_EQ(r.proto.DoBeginCommands(), kResultOk);
   r.link.ClearCalls();
-  r.link.FailOn(CallKind::Write, tarn::kChannelWriteTimeout, 3);
+  r.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout, 3);
   EXPECT_EQ(r.proto.DoSendCommand42(0x01020304), kResultFail);
   EXPECT_EQ(r.proto.lastError, 8);
   EXPECT_EQ(r.link.Trace(), "W:42 W:04 W:03!8");
@@ -179,7 +179,7 @@ TEST(FailedBytes, CommandBlockByteEndsTheCommandWithoutWaitingForItsAnswer) {
 
 TEST(FailedBytes, HeaderByteOfCommandModeIsErrorElevenWithThePortOpen) {
   Rig r;
-  r.link.FailOn(CallKind::Write, tarn::kChannelWriteTimeout, 3);
+  r.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout, 3);
   EXPECT_EQ(r.proto.DoBeginCommands(), kResultFail);
   EXPECT_EQ(r.proto.lastError, 11);
   EXPECT_EQ(r.link.Trace(), Join({"Open", kWake, "W:80 W:09!8"}));
@@ -192,7 +192,7 @@ TEST(FailedBytes, ReceivesLeaveRecordsAndStatusAsTheyWere) {
     Rig r;
     std::memset(r.proto.firstRecord, 0x77, 10);
     std::memset(r.proto.secondRecord, 0x78, 10);
-    r.link.FailOn(CallKind::Read, tarn::kChannelReadFailed, 1 + 16 + 12);
+    r.link.FailOn(CallKind::kRead, tarn::kChannelReadFailed, 1 + 16 + 12);
     EXPECT_EQ(r.proto.DoIdentify(), kResultFail);
     EXPECT_EQ(r.proto.lastError, 8);
     EXPECT_EQ(Bytes(r.proto.firstRecord, r.proto.firstRecord + 10), Bytes(10, 0x77));
@@ -203,7 +203,7 @@ TEST(FailedBytes, ReceivesLeaveRecordsAndStatusAsTheyWere) {
     Rig r;
     r.proto.statusChar = 'Q';
     r.proto.statusOk = 5;
-    r.link.FailOn(CallKind::Read, tarn::kChannelReadFailed, 1 + 16 + 20 + 1);
+    r.link.FailOn(CallKind::kRead, tarn::kChannelReadFailed, 1 + 16 + 20 + 1);
     EXPECT_EQ(r.proto.DoIdentify(), kResultFail);
     EXPECT_EQ(r.proto.lastError, 8);
     EXPECT_EQ(r.proto.statusChar, 'Q');
@@ -217,7 +217,7 @@ TEST(FailedBytes, ReceivesLeaveRecordsAndStatusAsTheyWere) {
 TEST(WakeUpEcho, LineThatEchoesEveryWakeByteUsesUpTheTenAttempts) {
   PagerConfig config = DefaultConfig();
   config.ignoreWakes = 1000;
-  config.faults.push_back({Step::WakeAnswer, FaultKind::Echo, 0, 0});
+  config.faults.push_back({Step::kWakeAnswer, FaultKind::kEcho, 0, 0});
   Rig r(config);
   EXPECT_EQ(r.proto.DoIdentify(), kResultFail);
   EXPECT_EQ(r.proto.lastError, 10);
@@ -231,7 +231,7 @@ TEST(BytePair, ResultIsThatOfTheSecondAcknowledgement) {
   ASSERT_EQ(r.proto.DoBeginCommands(), kResultOk);
   r.link.ClearCalls();
   r.link.AfterReads(1, [&] {
-    r.link.pager().Config().faults.push_back({Step::CommandAck, FaultKind::WrongByte, 0x15});
+    r.link.pager().Config().faults.push_back({Step::kCommandAck, FaultKind::kWrongByte, 0x15});
   });
   EXPECT_EQ(r.proto.DoSendBytePair(0x101, 0x202), kResultFail);
   EXPECT_EQ(r.proto.lastError, 14);

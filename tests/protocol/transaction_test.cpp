@@ -23,7 +23,7 @@ TEST(WakeUp, AnsweredAtTheFirstAttempt) {
 
 TEST(WakeUp, EchoedWakeByteIsSkippedAndTheAnswerTakenLater) {
   PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::WakeAnswer, FaultKind::Echo, 0, 1});
+  config.faults.push_back({Step::kWakeAnswer, FaultKind::kEcho, 0, 1});
   Bench b(config);
   b.OpenForSteps();
   EXPECT_EQ(b.steps.WakeUp().result, kResultOk);
@@ -77,7 +77,7 @@ TEST(WakeUp, LineFailuresAreErrorEight) {
   {
     SCOPED_TRACE("read fails other than by silence");
     Bench b;
-    b.link.FailOn(CallKind::Read, tarn::kChannelReadFailed);
+    b.link.FailOn(CallKind::kRead, tarn::kChannelReadFailed);
     EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
     EXPECT_EQ(b.proto.lastError, 8);
     EXPECT_EQ(b.link.Written(), Bytes{0xAA});
@@ -85,7 +85,7 @@ TEST(WakeUp, LineFailuresAreErrorEight) {
   {
     SCOPED_TRACE("wake byte not sent");
     Bench b;
-    b.link.FailOn(CallKind::Write, tarn::kChannelWriteTimeout);
+    b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout);
     EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
     EXPECT_EQ(b.proto.lastError, 8);
     EXPECT_TRUE(b.link.Written().empty());
@@ -116,7 +116,7 @@ TEST(Header, FieldsGoOutMostSignificantByteFirst) {
 
 TEST(Header, FirstFailedByteEndsTheStepWithErrorEleven) {
   Bench b;
-  b.link.FailOn(CallKind::Write, tarn::kChannelWriteTimeout, 4);  // wake byte, then header 0..2
+  b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout, 4);  // wake byte, then header 0..2
   EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
   EXPECT_EQ(b.proto.lastError, 11);
   EXPECT_EQ(b.link.Trace(), Join({"Open", kWake, "W:87 W:01 W:00!8 Close"}));
@@ -129,7 +129,7 @@ TEST(Answers, FailedReceiveLeavesTheTargetFieldAsItWas) {
   std::memset(b.proto.infoBlock, 0x77, 16);
   b.proto.infoLastByte = 0x66;
   // Read 1 is the wake answer, reads 2.. are the info block: fail at its byte 7.
-  b.link.FailOn(CallKind::Read, tarn::kChannelReadFailed, 9);
+  b.link.FailOn(CallKind::kRead, tarn::kChannelReadFailed, 9);
   EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
   EXPECT_EQ(b.proto.lastError, 8);
   EXPECT_EQ(Bytes(b.proto.infoBlock, b.proto.infoBlock + 16), Bytes(16, 0x77));
@@ -232,7 +232,7 @@ TEST(Password, PasswordAndVerdictLineFailuresAreErrorEight) {
   {
     SCOPED_TRACE("password byte not sent");
     Bench b(DefaultConfig('Y'));
-    b.link.FailOn(CallKind::Write, tarn::kChannelWriteFailed, 1 + 8 + 3);
+    b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteFailed, 1 + 8 + 3);
     uint8_t byte = 0;
     EXPECT_EQ(b.proto.DoReadMemory(0, &byte, 1), kResultFail);
     EXPECT_EQ(b.proto.lastError, 8);
@@ -241,7 +241,7 @@ TEST(Password, PasswordAndVerdictLineFailuresAreErrorEight) {
   {
     SCOPED_TRACE("verdict not received");
     PagerConfig config = DefaultConfig();
-    config.faults.push_back({Step::Verdict, FaultKind::Silence});
+    config.faults.push_back({Step::kVerdict, FaultKind::kSilence});
     Bench b(config);
     b.proto.passwordReply = 0x33;
     uint8_t byte = 0;
@@ -310,7 +310,7 @@ TEST(DataBlock, SendProgressFillsTheFirstQuarter) {
   for (size_t k = 0; k < 3; ++k) {
     // Each report follows its byte and is followed by a 200 ms pause.
     ASSERT_EQ(b.sink.callIndex[k], write_index[k] + 1 + k);
-    EXPECT_EQ(calls[b.sink.callIndex[k]].kind, CallKind::Delay);
+    EXPECT_EQ(calls[b.sink.callIndex[k]].kind, CallKind::kDelay);
     EXPECT_EQ(calls[b.sink.callIndex[k]].value, 200u);
   }
   EXPECT_EQ(b.link.TotalDelayMs(), 600u);
@@ -326,11 +326,11 @@ TEST(DataBlock, ReadOf1500BytesReportsZeroThirtyFourSixtyEight) {
   EXPECT_EQ(b.sink.percents, (std::vector<int32_t>{0, 34, 68}));
   for (size_t k = 0; k < 3; ++k) {
     const auto& call = b.link.Calls()[b.sink.callIndex[k]];
-    EXPECT_EQ(call.kind, CallKind::Delay);
+    EXPECT_EQ(call.kind, CallKind::kDelay);
     EXPECT_EQ(call.value, 200u);
     // The report comes after the byte at 0, 512, 1024 was read.
     const auto& before = b.link.Calls()[b.sink.callIndex[k] - 1];
-    EXPECT_EQ(before.kind, CallKind::Read);
+    EXPECT_EQ(before.kind, CallKind::kRead);
     EXPECT_EQ(before.value, static_cast<uint8_t>(512 * k * 7));
   }
   EXPECT_EQ(b.link.Delays(), (std::vector<uint32_t>{100, 100, 5, 5, 200, 200, 200}));
@@ -363,7 +363,7 @@ TEST(DataBlock, FailedSendIsErrorEightAndStopsAtOnce) {
   uint8_t data[] = {1, 2, 3};
   b.proto.transferBuffer = data;
   b.proto.frameLength = 3;
-  b.link.FailOn(CallKind::Write, tarn::kChannelWriteTimeout, 2);
+  b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout, 2);
   const tarn::StepResult sent = b.steps.SendDataBlock();
   EXPECT_EQ(sent.result, kResultFail);
   EXPECT_EQ(sent.error, 8);

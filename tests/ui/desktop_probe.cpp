@@ -31,12 +31,12 @@ DialogTemplate ProbeTemplate() {
   t.height = 40;
   ControlTemplate label;
   label.id = 1000;
-  label.kind = ControlKind::Label;
+  label.kind = ControlKind::kLabel;
   label.text = "probe";
   label.rect = {7, 7, 140, 10};
   ControlTemplate ok;
   ok.id = kIdOk;
-  ok.kind = ControlKind::PushButton;
+  ok.kind = ControlKind::kPushButton;
   ok.text = "OK";
   ok.rect = {100, 20, 50, 14};
   ok.defaultButton = true;

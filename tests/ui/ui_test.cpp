@@ -34,24 +34,24 @@ DialogTemplate SettingsTemplate() {
   t.width = 207;
   t.height = 110;
   t.style = kStyleCaption | kStyleModalFrame | kStyleSystemMenu | kStyleCentered;
-  t.controls.push_back(Ctl(kStaticId, ControlKind::Label, "&Port:", {7, 9, 37, 8}));
-  t.controls.push_back(Ctl(10, ControlKind::DropDownList, "", {59, 7, 48, 81}));
-  t.controls.push_back(Ctl(11, ControlKind::DropDownList, "", {59, 23, 48, 81}));
-  t.controls.push_back(Ctl(kStaticId, ControlKind::GroupBox, "&Parity", {7, 48, 50, 54}));
-  t.controls.push_back(Ctl(20, ControlKind::RadioButton, "No", {12, 59, 36, 13}));
+  t.controls.push_back(Ctl(kStaticId, ControlKind::kLabel, "&Port:", {7, 9, 37, 8}));
+  t.controls.push_back(Ctl(10, ControlKind::kDropDownList, "", {59, 7, 48, 81}));
+  t.controls.push_back(Ctl(11, ControlKind::kDropDownList, "", {59, 23, 48, 81}));
+  t.controls.push_back(Ctl(kStaticId, ControlKind::kGroupBox, "&Parity", {7, 48, 50, 54}));
+  t.controls.push_back(Ctl(20, ControlKind::kRadioButton, "No", {12, 59, 36, 13}));
   t.controls.back().firstOfGroup = true;
-  t.controls.push_back(Ctl(22, ControlKind::RadioButton, "Odd", {12, 72, 36, 13}));
-  t.controls.push_back(Ctl(21, ControlKind::RadioButton, "Even", {12, 85, 36, 13}));
-  t.controls.push_back(Ctl(kStaticId, ControlKind::GroupBox, "&Data", {73, 48, 50, 54}));
-  t.controls.push_back(Ctl(30, ControlKind::RadioButton, "7 bit", {82, 63, 33, 12}));
+  t.controls.push_back(Ctl(22, ControlKind::kRadioButton, "Odd", {12, 72, 36, 13}));
+  t.controls.push_back(Ctl(21, ControlKind::kRadioButton, "Even", {12, 85, 36, 13}));
+  t.controls.push_back(Ctl(kStaticId, ControlKind::kGroupBox, "&Data", {73, 48, 50, 54}));
+  t.controls.push_back(Ctl(30, ControlKind::kRadioButton, "7 bit", {82, 63, 33, 12}));
   t.controls.back().firstOfGroup = true;
-  t.controls.push_back(Ctl(31, ControlKind::RadioButton, "8 bit", {82, 78, 35, 12}));
-  t.controls.push_back(Ctl(kIdOk, ControlKind::PushButton, "OK", {150, 7, 50, 14}));
+  t.controls.push_back(Ctl(31, ControlKind::kRadioButton, "8 bit", {82, 78, 35, 12}));
+  t.controls.push_back(Ctl(kIdOk, ControlKind::kPushButton, "OK", {150, 7, 50, 14}));
   t.controls.back().defaultButton = true;
-  t.controls.push_back(Ctl(kIdCancel, ControlKind::PushButton, "Cancel", {150, 25, 50, 14}));
-  t.controls.push_back(Ctl(99, ControlKind::PushButton, "Hidden", {150, 40, 50, 14}));
+  t.controls.push_back(Ctl(kIdCancel, ControlKind::kPushButton, "Cancel", {150, 25, 50, 14}));
+  t.controls.push_back(Ctl(99, ControlKind::kPushButton, "Hidden", {150, 40, 50, 14}));
   t.controls.back().hidden = true;
-  t.controls.push_back(Ctl(40, ControlKind::ProgressBar, "", {20, 28, 210, 14}));
+  t.controls.push_back(Ctl(40, ControlKind::kProgressBar, "", {20, 28, 210, 14}));
   return t;
 }
 
@@ -155,16 +155,16 @@ TEST(ModalKeys, TabVisitsListsGroupsAndVisibleButtonsInOrder) {
   ModalNavigator nav(d);
   std::vector<int> seen{Id(d, nav)};
   for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(nav.Handle(Key::Tab), 0);
+    EXPECT_EQ(nav.Handle(Key::kTab), 0);
     seen.push_back(Id(d, nav));
   }
   // The hidden button is skipped and the order wraps around.
   EXPECT_EQ(seen, (std::vector<int>{10, 11, 22, 30, kIdOk, kIdCancel, 10}));
-  nav.Handle(Key::BackTab);
+  nav.Handle(Key::kBackTab);
   EXPECT_EQ(Id(d, nav), kIdCancel);
-  nav.Handle(Key::BackTab);
-  nav.Handle(Key::BackTab);
-  nav.Handle(Key::BackTab);
+  nav.Handle(Key::kBackTab);
+  nav.Handle(Key::kBackTab);
+  nav.Handle(Key::kBackTab);
   EXPECT_EQ(Id(d, nav), 22);
 }
 
@@ -174,26 +174,26 @@ TEST(ModalKeys, ArrowsChangeListsAndRadioGroups) {
   FillLists(d);
   ModalNavigator nav(d);
   ASSERT_EQ(Id(d, nav), 10);
-  nav.Handle(Key::Down);  // nothing selected: the first item
+  nav.Handle(Key::kDown);  // nothing selected: the first item
   EXPECT_EQ(d.SelectedIndex(10), 0);
-  nav.Handle(Key::Down);
-  nav.Handle(Key::Down);
-  nav.Handle(Key::Down);  // stops at the last item
+  nav.Handle(Key::kDown);
+  nav.Handle(Key::kDown);
+  nav.Handle(Key::kDown);  // stops at the last item
   EXPECT_EQ(d.SelectedIndex(10), 2);
-  nav.Handle(Key::Up);
+  nav.Handle(Key::kUp);
   EXPECT_EQ(d.SelectedText(10), "COM2");
-  nav.Handle(Key::Tab);
-  nav.Handle(Key::Tab);  // the parity group, nothing checked: its first button
+  nav.Handle(Key::kTab);
+  nav.Handle(Key::kTab);  // the parity group, nothing checked: its first button
   ASSERT_EQ(Id(d, nav), 20);
-  nav.Handle(Key::Space);
+  nav.Handle(Key::kSpace);
   EXPECT_TRUE(d.Checked(20));
-  nav.Handle(Key::Down);
+  nav.Handle(Key::kDown);
   EXPECT_EQ(Id(d, nav), 22);
   EXPECT_EQ(d.CheckedIndex(20), 1);
-  nav.Handle(Key::Right);
-  nav.Handle(Key::Right);  // wraps within the group
+  nav.Handle(Key::kRight);
+  nav.Handle(Key::kRight);  // wraps within the group
   EXPECT_EQ(d.CheckedIndex(20), 0);
-  nav.Handle(Key::Left);
+  nav.Handle(Key::kLeft);
   EXPECT_EQ(d.CheckedIndex(20), 2);
   EXPECT_EQ(d.CheckedIndex(30), -1);  // other groups untouched
 }
@@ -203,14 +203,14 @@ TEST(ModalKeys, EnterEscapeAndButtons) {
   Dialog d(t);
   FillLists(d);
   ModalNavigator nav(d);
-  EXPECT_EQ(nav.Handle(Key::Enter), kIdOk);  // on a list: the default button
-  EXPECT_EQ(nav.Handle(Key::Escape), kIdCancel);
-  EXPECT_EQ(nav.Handle(Key::Other), 0);
-  while (Id(d, nav) != kIdCancel) nav.Handle(Key::Tab);
-  EXPECT_EQ(nav.Handle(Key::Enter), kIdCancel);  // the focused button
-  EXPECT_EQ(nav.Handle(Key::Space), kIdCancel);
-  nav.Handle(Key::BackTab);
-  EXPECT_EQ(nav.Handle(Key::Space), kIdOk);
+  EXPECT_EQ(nav.Handle(Key::kEnter), kIdOk);  // on a list: the default button
+  EXPECT_EQ(nav.Handle(Key::kEscape), kIdCancel);
+  EXPECT_EQ(nav.Handle(Key::kOther), 0);
+  while (Id(d, nav) != kIdCancel) nav.Handle(Key::kTab);
+  EXPECT_EQ(nav.Handle(Key::kEnter), kIdCancel);  // the focused button
+  EXPECT_EQ(nav.Handle(Key::kSpace), kIdCancel);
+  nav.Handle(Key::kBackTab);
+  EXPECT_EQ(nav.Handle(Key::kSpace), kIdOk);
 }
 
 TEST(HeadlessBackend, ScriptedUserAndRecords) {

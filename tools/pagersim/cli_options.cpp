@@ -94,7 +94,7 @@ bool ParseFault(const std::string& text, Fault* fault, std::string* error) {
   result.kind = *kind;
   if (parts.size() >= 3 && !parts[2].empty()) {
     if (!ParseByte(parts[2], &result.byte, error)) return false;
-  } else if (result.kind == FaultKind::WrongByte) {
+  } else if (result.kind == FaultKind::kWrongByte) {
     *error = "fault '" + text + "': 'wrong' needs the byte to send";
     return false;
   }

@@ -158,10 +158,10 @@ void CatchSignals(pagersim::PtyServer* server) {
 // The exit code for how serving ended, with its message.
 int EndCode(pagersim::PtyServer::End end, const std::string& error) {
   switch (end) {
-    case pagersim::PtyServer::End::Failed:
+    case pagersim::PtyServer::End::kFailed:
       std::cerr << "pagersim: error: " << error << "\n";
       return 1;
-    case pagersim::PtyServer::End::Disconnected:
+    case pagersim::PtyServer::End::kDisconnected:
       std::cerr << "pagersim: line disconnected (fault)\n";
       return 3;
     default:
@@ -222,9 +222,7 @@ int main(int argc, char** argv) {
   ServeOptions serve = values.serve;
   if (values.stdinControl) serve.stopFd = 0;
 
-#ifdef PAGERSIM_HAVE_S19
   InstallS19Support();
-#endif
   PtyServer server(config);
   server.pager().Memory().fill(fillByte);
   if (!values.image.empty() &&

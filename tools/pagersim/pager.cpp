@@ -12,23 +12,23 @@ struct StepName {
   const char* name;
 };
 constexpr StepName kStepNames[] = {
-    {Step::Any, "any"},
-    {Step::WakeAnswer, "wake"},
-    {Step::Header, "header"},
-    {Step::OptionByte, "option"},
-    {Step::InfoBlock, "info"},
-    {Step::Records, "records"},
-    {Step::Status, "status"},
-    {Step::Password, "password"},
-    {Step::Verdict, "verdict"},
-    {Step::ReadData, "read-data"},
-    {Step::WriteData, "write-data"},
-    {Step::FirstAck, "first-ack"},
-    {Step::SecondAck, "second-ack"},
-    {Step::ActivateAck, "activate-ack"},
-    {Step::CommandAck, "command-ack"},
-    {Step::CommandBlock, "command-block"},
-    {Step::ProbeAnswer, "probe"},
+    {Step::kAny, "any"},
+    {Step::kWakeAnswer, "wake"},
+    {Step::kHeader, "header"},
+    {Step::kOptionByte, "option"},
+    {Step::kInfoBlock, "info"},
+    {Step::kRecords, "records"},
+    {Step::kStatus, "status"},
+    {Step::kPassword, "password"},
+    {Step::kVerdict, "verdict"},
+    {Step::kReadData, "read-data"},
+    {Step::kWriteData, "write-data"},
+    {Step::kFirstAck, "first-ack"},
+    {Step::kSecondAck, "second-ack"},
+    {Step::kActivateAck, "activate-ack"},
+    {Step::kCommandAck, "command-ack"},
+    {Step::kCommandBlock, "command-block"},
+    {Step::kProbeAnswer, "probe"},
 };
 
 struct KindName {
@@ -36,25 +36,25 @@ struct KindName {
   const char* name;
 };
 constexpr KindName kKindNames[] = {
-    {FaultKind::Silence, "silence"},       {FaultKind::WrongByte, "wrong"},
-    {FaultKind::DropByte, "drop"},         {FaultKind::Echo, "echo"},
-    {FaultKind::Disconnect, "disconnect"},
+    {FaultKind::kSilence, "silence"},       {FaultKind::kWrongByte, "wrong"},
+    {FaultKind::kDropByte, "drop"},         {FaultKind::kEcho, "echo"},
+    {FaultKind::kDisconnect, "disconnect"},
 };
 
 bool IsOutputFault(FaultKind kind) {
-  return kind == FaultKind::Silence || kind == FaultKind::WrongByte ||
-         kind == FaultKind::DropByte || kind == FaultKind::Disconnect;
+  return kind == FaultKind::kSilence || kind == FaultKind::kWrongByte ||
+         kind == FaultKind::kDropByte || kind == FaultKind::kDisconnect;
 }
 bool IsEchoFault(FaultKind kind) {
-  return kind == FaultKind::Echo;
+  return kind == FaultKind::kEcho;
 }
 bool IsInputFault(FaultKind kind) {
   return IsOutputFault(kind);
 }
 
 bool IsInputStep(Step step) {
-  return step == Step::Header || step == Step::Password || step == Step::WriteData ||
-         step == Step::CommandBlock;
+  return step == Step::kHeader || step == Step::kPassword || step == Step::kWriteData ||
+         step == Step::kCommandBlock;
 }
 
 std::string Hex(unsigned value, int digits = 2) {
@@ -146,8 +146,8 @@ Fault* Pager::FindFault(Step step, bool (*kindFilter)(FaultKind)) {
     // "Any" corrupts output steps and echoes every byte, but does not rewrite
     // or drop the host's own bytes.
     bool anyMatches =
-        fault.step == Step::Any && (!IsInputStep(step) || fault.kind == FaultKind::Echo ||
-                                    fault.kind == FaultKind::Disconnect);
+        fault.step == Step::kAny && (!IsInputStep(step) || fault.kind == FaultKind::kEcho ||
+                                     fault.kind == FaultKind::kDisconnect);
     if (fault.step != step && !anyMatches) continue;
     if (fault.count > 0 && --fault.count == 0) fault.count = -1;
     return &fault;
@@ -159,18 +159,18 @@ bool Pager::Emit(Step step, std::vector<uint8_t> bytes, uint64_t readyUs) {
   if (disconnected_ || stopped_) return false;
   if (Fault* fault = FindFault(step, IsOutputFault)) {
     switch (fault->kind) {
-      case FaultKind::Silence:
+      case FaultKind::kSilence:
         return false;
-      case FaultKind::Disconnect:
+      case FaultKind::kDisconnect:
         disconnected_ = true;
         return false;
-      case FaultKind::WrongByte:
+      case FaultKind::kWrongByte:
         if (!bytes.empty()) bytes[0] = fault->byte;
         break;
-      case FaultKind::DropByte:
+      case FaultKind::kDropByte:
         if (!bytes.empty()) bytes.erase(bytes.begin());
         break;
-      case FaultKind::Echo:
+      case FaultKind::kEcho:
         break;
     }
   }
@@ -186,19 +186,19 @@ Step Pager::InputStep() const {
   switch (state_) {
     case State::kIdle:
     case State::kAwake:
-      return Step::WakeAnswer;  // refined by the caller for headers and probes
+      return Step::kWakeAnswer;  // refined by the caller for headers and probes
     case State::kHeader:
-      return Step::Header;
+      return Step::kHeader;
     case State::kPassword:
-      return Step::Password;
+      return Step::kPassword;
     case State::kWriteData:
-      return Step::WriteData;
+      return Step::kWriteData;
     case State::kCommandMode:
-      return Step::CommandAck;
+      return Step::kCommandAck;
     case State::kCommandBlock:
-      return Step::CommandBlock;
+      return Step::kCommandBlock;
   }
-  return Step::Any;
+  return Step::kAny;
 }
 
 size_t Pager::ExpectedBlockLength(uint8_t command) const {
@@ -310,8 +310,8 @@ void Pager::Receive(uint8_t byte, uint64_t nowUs) {
                            ((state_ == State::kPassword || state_ == State::kWriteData ||
                              state_ == State::kCommandBlock) &&
                             buffer_.empty());
-  if (state_ == State::kAwake && byte != kWakeByte) step = Step::Header;
-  if (state_ == State::kIdle && byte == kProbeByte) step = Step::ProbeAnswer;
+  if (state_ == State::kAwake && byte != kWakeByte) step = Step::kHeader;
+  if (state_ == State::kIdle && byte == kProbeByte) step = Step::kProbeAnswer;
 
   if (FindFault(step, IsEchoFault)) {
     uint64_t at = std::max(nowUs, lastOutputUs_);
@@ -322,18 +322,18 @@ void Pager::Receive(uint8_t byte, uint64_t nowUs) {
     silenceAfterInput_ = false;
     if (Fault* fault = FindFault(step, IsInputFault)) {
       switch (fault->kind) {
-        case FaultKind::Silence:
+        case FaultKind::kSilence:
           silenceAfterInput_ = true;
           break;
-        case FaultKind::Disconnect:
+        case FaultKind::kDisconnect:
           disconnected_ = true;
           return;
-        case FaultKind::WrongByte:
+        case FaultKind::kWrongByte:
           byte = fault->byte;
           break;
-        case FaultKind::DropByte:
+        case FaultKind::kDropByte:
           return;  // lost on the line
-        case FaultKind::Echo:
+        case FaultKind::kEcho:
           break;
       }
     }
@@ -352,10 +352,10 @@ void Pager::Handle(uint8_t byte, uint64_t nowUs) {
       if (byte == kWakeByte) {
         ++stats_.wakeBytes;
         if (++wakesSeen_ <= config_.ignoreWakes) return;
-        state_ = Emit(Step::WakeAnswer, {config_.pagerType}, nowUs) ? State::kAwake : State::kIdle;
+        state_ = Emit(Step::kWakeAnswer, {config_.pagerType}, nowUs) ? State::kAwake : State::kIdle;
       } else if (byte == kProbeByte) {
         ++stats_.probes;
-        Emit(Step::ProbeAnswer, {config_.probeAnswer}, nowUs);
+        Emit(Step::kProbeAnswer, {config_.probeAnswer}, nowUs);
       } else {
         Violate(ViolationKind::kUnexpectedByte, Hex(byte) + " outside a transaction", nowUs);
       }
@@ -364,7 +364,7 @@ void Pager::Handle(uint8_t byte, uint64_t nowUs) {
       if (byte == kWakeByte) {
         // The host did not hear the answer yet and wakes again.
         ++stats_.wakeBytes;
-        if (!Emit(Step::WakeAnswer, {config_.pagerType}, nowUs)) ToIdle();
+        if (!Emit(Step::kWakeAnswer, {config_.pagerType}, nowUs)) ToIdle();
         return;
       }
       buffer_.assign(1, byte);
@@ -393,7 +393,7 @@ void Pager::Handle(uint8_t byte, uint64_t nowUs) {
         return;
       }
       commands_.push_back({byte, {}, true});
-      Emit(Step::CommandAck, {kCommandAck}, nowUs);
+      Emit(Step::kCommandAck, {kCommandAck}, nowUs);
       if (byte == kLeaveCommandMode) ToIdle();
       return;
     case State::kCommandBlock:
@@ -426,21 +426,22 @@ void Pager::OnHeader(uint64_t nowUs) {
   ++stats_.transactions;
 
   if (command_ == 9) {
-    if (Emit(Step::CommandAck, {kCommandAck}, nowUs)) state_ = State::kCommandMode;
+    if (Emit(Step::kCommandAck, {kCommandAck}, nowUs)) state_ = State::kCommandMode;
     return;
   }
   const PagerIdentity& id = config_.identity;
-  if ((flags_ & 0x20) && !Emit(Step::OptionByte, {config_.optionByte}, nowUs)) return;
+  if ((flags_ & 0x20) && !Emit(Step::kOptionByte, {config_.optionByte}, nowUs)) return;
   if ((flags_ & 0x04) &&
-      !Emit(Step::InfoBlock, std::vector<uint8_t>(id.infoBlock.begin(), id.infoBlock.end()), nowUs))
+      !Emit(Step::kInfoBlock, std::vector<uint8_t>(id.infoBlock.begin(), id.infoBlock.end()),
+            nowUs))
     return;
   if (flags_ & 0x02) {
     std::vector<uint8_t> records(id.firstRecord.begin(), id.firstRecord.end());
     records.insert(records.end(), id.secondRecord.begin(), id.secondRecord.end());
-    if (!Emit(Step::Records, std::move(records), nowUs)) return;
+    if (!Emit(Step::kRecords, std::move(records), nowUs)) return;
   }
   const uint8_t status = id.status;
-  if (!Emit(Step::Status, {status}, nowUs)) return;
+  if (!Emit(Step::kStatus, {status}, nowUs)) return;
   if (status == 'D') return;  // disabled: the transaction ends here
   if (flags_ & 0x01) {
     StartData(nowUs);
@@ -452,7 +453,7 @@ void Pager::OnHeader(uint64_t nowUs) {
     state_ = State::kPassword;
     return;
   }
-  if (Emit(Step::Verdict, {kVerdictAccepted}, nowUs)) StartData(nowUs);
+  if (Emit(Step::kVerdict, {kVerdictAccepted}, nowUs)) StartData(nowUs);
 }
 
 void Pager::AfterPassword(uint64_t nowUs) {
@@ -463,10 +464,10 @@ void Pager::AfterPassword(uint64_t nowUs) {
   }
   if (!std::equal(buffer_.begin(), buffer_.end(), config_.password.begin())) {
     ++stats_.refusals;
-    Emit(Step::Verdict, {config_.refusalByte}, nowUs);
+    Emit(Step::kVerdict, {config_.refusalByte}, nowUs);
     return;
   }
-  if (Emit(Step::Verdict, {kVerdictAccepted}, nowUs)) StartData(nowUs);
+  if (Emit(Step::kVerdict, {kVerdictAccepted}, nowUs)) StartData(nowUs);
 }
 
 void Pager::StartData(uint64_t nowUs) {
@@ -480,7 +481,7 @@ void Pager::StartData(uint64_t nowUs) {
       // The bytes allowed before the limit still go out.
       const bool stop = stopped_;
       stopped_ = false;
-      Emit(Step::ReadData, std::move(bytes), nowUs);
+      Emit(Step::kReadData, std::move(bytes), nowUs);
       stopped_ = stop;
       return;
     }
@@ -491,7 +492,7 @@ void Pager::StartData(uint64_t nowUs) {
       return;
     case 12:
       ++stats_.activations;
-      if (Emit(Step::ActivateAck, {kAck}, nowUs + uint64_t{config_.activateDelayMs} * 1000) &&
+      if (Emit(Step::kActivateAck, {kAck}, nowUs + uint64_t{config_.activateDelayMs} * 1000) &&
           config_.identityAfterActivate) {
         config_.identity = *config_.identityAfterActivate;
       }
@@ -513,17 +514,17 @@ void Pager::OnWriteBlock(uint64_t nowUs) {
             "write block of " + std::to_string(length_) + " bytes at " + Hex(address_, 4) +
                 ": checksum " + Hex(buffer_[length_]) + ", expected " + Hex(expected),
             nowUs);
-    Emit(Step::FirstAck, {config_.nakByte}, nowUs);
+    Emit(Step::kFirstAck, {config_.nakByte}, nowUs);
     return;
   }
   for (unsigned i = 0; i < length_; ++i) memory_[(address_ + i) & 0xFFFF] = buffer_[i];
   ++stats_.writes;
-  if (!Emit(Step::FirstAck, {kAck}, nowUs)) return;
+  if (!Emit(Step::kFirstAck, {kAck}, nowUs)) return;
   // The host waits 50 pauses of length*1000/10240 ms between the two
   // acknowledgements; the pager uses that time to program its memory.
   const uint64_t pauseUs =
       config_.fastWriteAck ? 0 : uint64_t{50} * (uint64_t{length_} * 1000 / 10240) * 1000;
-  Emit(Step::SecondAck, {kAck}, lastOutputUs_ + pauseUs);
+  Emit(Step::kSecondAck, {kAck}, lastOutputUs_ + pauseUs);
 }
 
 void Pager::OnCommandBlock(uint64_t nowUs) {
@@ -541,10 +542,10 @@ void Pager::OnCommandBlock(uint64_t nowUs) {
             "parameter block of command " + Hex(blockCommand_) + ": checksum " + Hex(buffer_[n]) +
                 ", expected " + Hex(Sum(buffer_.data(), n)),
             nowUs);
-    Emit(Step::CommandAck, {config_.nakByte}, nowUs);
+    Emit(Step::kCommandAck, {config_.nakByte}, nowUs);
     return;
   }
-  Emit(Step::CommandAck, {kCommandAck}, nowUs);
+  Emit(Step::kCommandAck, {kCommandAck}, nowUs);
 }
 
 std::string Pager::TranscriptText() const {

@@ -68,30 +68,30 @@ struct PagerIdentity {
 // CommandAck: command bytes, ProbeAnswer: the probe byte). Disconnect kills
 // the line when the step begins. Any matches every step.
 enum class Step {
-  Any,
-  WakeAnswer,
-  Header,
-  OptionByte,
-  InfoBlock,
-  Records,
-  Status,
-  Password,
-  Verdict,
-  ReadData,
-  WriteData,
-  FirstAck,
-  SecondAck,
-  ActivateAck,
-  CommandAck,
-  CommandBlock,
-  ProbeAnswer,
+  kAny,
+  kWakeAnswer,
+  kHeader,
+  kOptionByte,
+  kInfoBlock,
+  kRecords,
+  kStatus,
+  kPassword,
+  kVerdict,
+  kReadData,
+  kWriteData,
+  kFirstAck,
+  kSecondAck,
+  kActivateAck,
+  kCommandAck,
+  kCommandBlock,
+  kProbeAnswer,
 };
 
-enum class FaultKind { Silence, WrongByte, DropByte, Echo, Disconnect };
+enum class FaultKind { kSilence, kWrongByte, kDropByte, kEcho, kDisconnect };
 
 struct Fault {
-  Step step = Step::Any;
-  FaultKind kind = FaultKind::Silence;
+  Step step = Step::kAny;
+  FaultKind kind = FaultKind::kSilence;
   uint8_t byte = 0;  // the byte sent (or received) instead, for WrongByte
   int count = 1;     // how many times it fires (per byte for Echo); 0 = always
 };

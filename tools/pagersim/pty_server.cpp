@@ -213,10 +213,10 @@ std::optional<PtyServer::End> PtyServer::Send(Line& line, uint64_t now, std::str
       line.wantWrite = true;
     } else if (line.isPty) {
       Hangup(line);
-      if (options_.once) return End::HostClosed;
+      if (options_.once) return End::kHostClosed;
     } else {
       *error = Errno("write to " + devicePath_);
-      return End::Failed;
+      return End::kFailed;
     }
     break;
   }
@@ -260,18 +260,18 @@ std::optional<PtyServer::End> PtyServer::Wait(const Line& line, uint64_t waitUs,
   if (::ppoll(fds, count, &waitTime, nullptr) < 0) {
     if (errno == EINTR) return std::nullopt;
     *error = Errno("poll");
-    return End::Failed;
+    return End::kFailed;
   }
   if (fds[0].revents != 0) {
     char drain[64];
     while (::read(wakePipe_[0], drain, sizeof drain) > 0) {
     }
-    if (stopRequested_) return End::Stopped;
+    if (stopRequested_) return End::kStopped;
   }
   if (stopIndex >= 0 && fds[stopIndex].revents != 0) {
     char buffer[256];
     ssize_t n = ::read(options_.stopFd, buffer, sizeof buffer);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return End::Stopped;
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return End::kStopped;
   }
   *lineEvents = lineIndex >= 0 ? fds[lineIndex].revents : 0;
   return std::nullopt;
@@ -289,10 +289,10 @@ std::optional<PtyServer::End> PtyServer::Receive(Line& line, uint64_t now, std::
   } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
     if (!line.isPty) {
       *error = n == 0 ? "end of file on " + devicePath_ : Errno("read from " + devicePath_);
-      return End::Failed;
+      return End::kFailed;
     }
     Hangup(line);
-    if (options_.once) return End::HostClosed;
+    if (options_.once) return End::kHostClosed;
   }
   return std::nullopt;
 }
@@ -302,7 +302,7 @@ PtyServer::End PtyServer::Serve(std::string* error) {
   if (error == nullptr) error = &scratch;
   if (fd_ < 0) {
     *error = "not started";
-    return End::Failed;
+    return End::kFailed;
   }
   Line line;
   line.isPty = options_.ttyPath.empty();
@@ -310,11 +310,11 @@ PtyServer::End PtyServer::Serve(std::string* error) {
   line.frameUs = line.isPty && options_.baud != 0 ? 10'000'000ull / options_.baud : 0;
   line.connected = !line.isPty;
   for (;;) {
-    if (stopRequested_) return End::Stopped;
+    if (stopRequested_) return End::kStopped;
     uint64_t now = NowUs();
     if (!RunPager(line, now)) {
       Close();
-      return End::Disconnected;
+      return End::kDisconnected;
     }
     if (auto end = Send(line, now, error)) return *end;
     short lineEvents = -1;

@@ -34,7 +34,7 @@ struct ServeOptions {
 
 class PtyServer {
  public:
-  enum class End { Stopped, HostClosed, Disconnected, Failed };
+  enum class End { kStopped, kHostClosed, kDisconnected, kFailed };
 
   explicit PtyServer(PagerConfig config = {});
   ~PtyServer();
@@ -48,7 +48,7 @@ class PtyServer {
   const std::string& DevicePath() const { return devicePath_; }
   // Serves until one of the end conditions; *error is set for Failed.
   End Serve(std::string* error = nullptr);
-  // Makes Serve return End::Stopped; safe from another thread and from a
+  // Makes Serve return End::kStopped; safe from another thread and from a
   // signal handler.
   void Stop();
 

@@ -6,27 +6,27 @@ namespace pagersim {
 
 const char* ToString(CallKind kind) {
   switch (kind) {
-    case CallKind::Initialize:
+    case CallKind::kInitialize:
       return "Initialize";
-    case CallKind::Open:
+    case CallKind::kOpen:
       return "Open";
-    case CallKind::Close:
+    case CallKind::kClose:
       return "Close";
-    case CallKind::SetSettings:
+    case CallKind::kSetSettings:
       return "SetSettings";
-    case CallKind::SetTimeout:
+    case CallKind::kSetTimeout:
       return "SetTimeout";
-    case CallKind::Delay:
+    case CallKind::kDelay:
       return "Delay";
-    case CallKind::PurgeInput:
+    case CallKind::kPurgeInput:
       return "PurgeInput";
-    case CallKind::PurgeOutput:
+    case CallKind::kPurgeOutput:
       return "PurgeOutput";
-    case CallKind::SetEchoCancel:
+    case CallKind::kSetEchoCancel:
       return "SetEchoCancel";
-    case CallKind::Write:
+    case CallKind::kWrite:
       return "W";
-    case CallKind::Read:
+    case CallKind::kRead:
       return "R";
   }
   return "?";
@@ -67,12 +67,12 @@ void SimLink::Pump() {
 }
 
 void SimLink::Initialize() {
-  Enter(CallKind::Initialize, 0);
+  Enter(CallKind::kInitialize, 0);
   CSerialChannel::Initialize();
 }
 
 void SimLink::Open() {
-  Enter(CallKind::Open, 0);
+  Enter(CallKind::kOpen, 0);
   if (IsOpen()) return;
   CSerialChannel::Open();
   // Opening a port discards whatever was on the line before.
@@ -81,7 +81,7 @@ void SimLink::Open() {
 }
 
 void SimLink::Close() {
-  Enter(CallKind::Close, 0);
+  Enter(CallKind::kClose, 0);
   if (!IsOpen()) return;
   CSerialChannel::Close();
   Pump();
@@ -90,38 +90,38 @@ void SimLink::Close() {
 }
 
 void SimLink::SetSettings(const char* text) {
-  Enter(CallKind::SetSettings, 0);
+  Enter(CallKind::kSetSettings, 0);
   CSerialChannel::SetSettings(text);
 }
 
 uint32_t SimLink::SetTimeout(uint32_t milliseconds) {
-  Enter(CallKind::SetTimeout, milliseconds);
+  Enter(CallKind::kSetTimeout, milliseconds);
   return CSerialChannel::SetTimeout(milliseconds);
 }
 
 void SimLink::Delay(uint32_t milliseconds) {
-  Enter(CallKind::Delay, milliseconds);
+  Enter(CallKind::kDelay, milliseconds);
   nowUs_ += uint64_t{milliseconds} * 1000;
   Pump();
 }
 
 bool SimLink::SetEchoCancel(bool on) {
-  Enter(CallKind::SetEchoCancel, on ? 1 : 0);
+  Enter(CallKind::kSetEchoCancel, on ? 1 : 0);
   return CSerialChannel::SetEchoCancel(on);
 }
 
 void SimLink::PurgeInput() {
-  Enter(CallKind::PurgeInput, 0);
+  Enter(CallKind::kPurgeInput, 0);
   Pump();
   rx_.clear();
 }
 
 void SimLink::PurgeOutput() {
-  Enter(CallKind::PurgeOutput, 0);
+  Enter(CallKind::kPurgeOutput, 0);
 }
 
 void SimLink::PutByte(uint8_t byte) {
-  Enter(CallKind::Write, byte);
+  Enter(CallKind::kWrite, byte);
   if (pager_.Disconnected()) Fail(tarn::kChannelWriteFailed);
   Pump();
   pager_.Receive(byte, nowUs_);
@@ -131,7 +131,7 @@ void SimLink::PutByte(uint8_t byte) {
 }
 
 uint8_t SimLink::GetByte() {
-  Enter(CallKind::Read, 0);
+  Enter(CallKind::kRead, 0);
   Pump();
   // Bytes put on the line before a cut still arrive; then reads fail.
   if (rx_.empty() && pager_.Disconnected()) Fail(tarn::kChannelReadFailed);
@@ -160,15 +160,15 @@ std::string SimLink::Trace() const {
   for (const auto& call : calls_) {
     if (!text.empty()) text += ' ';
     switch (call.kind) {
-      case CallKind::SetTimeout:
-      case CallKind::Delay:
-      case CallKind::SetEchoCancel:
+      case CallKind::kSetTimeout:
+      case CallKind::kDelay:
+      case CallKind::kSetEchoCancel:
         std::snprintf(item, sizeof item, "%s(%u)", ToString(call.kind), call.value);
         break;
-      case CallKind::Write:
+      case CallKind::kWrite:
         std::snprintf(item, sizeof item, "W:%02X", call.value);
         break;
-      case CallKind::Read:
+      case CallKind::kRead:
         if (call.failure != 0)
           std::snprintf(item, sizeof item, "R!%d", call.failure);
         else
@@ -179,7 +179,7 @@ std::string SimLink::Trace() const {
         break;
     }
     text += item;
-    if (call.failure != 0 && call.kind != CallKind::Read) {
+    if (call.failure != 0 && call.kind != CallKind::kRead) {
       std::snprintf(item, sizeof item, "!%d", call.failure);
       text += item;
     }
@@ -190,21 +190,21 @@ std::string SimLink::Trace() const {
 uint64_t SimLink::TotalDelayMs() const {
   uint64_t total = 0;
   for (const auto& call : calls_)
-    if (call.kind == CallKind::Delay && call.failure == 0) total += call.value;
+    if (call.kind == CallKind::kDelay && call.failure == 0) total += call.value;
   return total;
 }
 
 std::vector<uint32_t> SimLink::Delays() const {
   std::vector<uint32_t> delays;
   for (const auto& call : calls_)
-    if (call.kind == CallKind::Delay && call.failure == 0) delays.push_back(call.value);
+    if (call.kind == CallKind::kDelay && call.failure == 0) delays.push_back(call.value);
   return delays;
 }
 
 std::vector<uint8_t> SimLink::Written() const {
   std::vector<uint8_t> bytes;
   for (const auto& call : calls_)
-    if (call.kind == CallKind::Write && call.failure == 0)
+    if (call.kind == CallKind::kWrite && call.failure == 0)
       bytes.push_back(static_cast<uint8_t>(call.value));
   return bytes;
 }
@@ -212,7 +212,7 @@ std::vector<uint8_t> SimLink::Written() const {
 std::vector<uint8_t> SimLink::ReadBytes() const {
   std::vector<uint8_t> bytes;
   for (const auto& call : calls_)
-    if (call.kind == CallKind::Read && call.failure == 0)
+    if (call.kind == CallKind::kRead && call.failure == 0)
       bytes.push_back(static_cast<uint8_t>(call.value));
   return bytes;
 }

@@ -29,17 +29,17 @@
 namespace pagersim {
 
 enum class CallKind {
-  Initialize,
-  Open,
-  Close,
-  SetSettings,
-  SetTimeout,
-  Delay,
-  PurgeInput,
-  PurgeOutput,
-  SetEchoCancel,
-  Write,  // one byte put on the line (PutByte)
-  Read,   // one byte taken from the line (GetByte), or a failed read
+  kInitialize,
+  kOpen,
+  kClose,
+  kSetSettings,
+  kSetTimeout,
+  kDelay,
+  kPurgeInput,
+  kPurgeOutput,
+  kSetEchoCancel,
+  kWrite,  // one byte put on the line (PutByte)
+  kRead,   // one byte taken from the line (GetByte), or a failed read
 };
 
 struct ChannelCall {

@@ -135,7 +135,7 @@ void GtkDialogWindow::Build() {
   for (size_t i = 0; i < widgets_.size(); ++i) widgets_[i] = MakeControl(i);
   // A label's mnemonic takes the focus to the control after it.
   for (size_t i = 0; i + 1 < widgets_.size(); ++i)
-    if (model_.Controls()[i].tmpl->kind == ControlKind::Label)
+    if (model_.Controls()[i].tmpl->kind == ControlKind::kLabel)
       gtk_label_set_mnemonic_widget(GTK_LABEL(widgets_[i]), widgets_[i + 1]);
   PushAll();
 }
@@ -150,22 +150,22 @@ GtkWidget* GtkDialogWindow::MakeControl(size_t index) {
   const ControlTemplate& c = *model_.Controls()[index].tmpl;
   GtkWidget* w = nullptr;
   switch (c.kind) {
-    case ControlKind::Label:
+    case ControlKind::kLabel:
       w = gtk_label_new_with_mnemonic(Mnemonic(c.text).c_str());
       gtk_label_set_xalign(GTK_LABEL(w), 0.0f);
       gtk_label_set_yalign(GTK_LABEL(w), 0.0f);
       break;
-    case ControlKind::DropDownList:
+    case ControlKind::kDropDownList:
       w = gtk_combo_box_text_new();
       g_signal_connect(w, "changed", G_CALLBACK(&GtkDialogWindow::OnChanged), this);
       break;
-    case ControlKind::GroupBox:
+    case ControlKind::kGroupBox:
       w = gtk_frame_new(nullptr);
       gtk_frame_set_label_widget(GTK_FRAME(w),
                                  gtk_label_new_with_mnemonic(Mnemonic(c.text).c_str()));
       gtk_widget_show(gtk_frame_get_label_widget(GTK_FRAME(w)));
       break;
-    case ControlKind::RadioButton: {
+    case ControlKind::kRadioButton: {
       // The group is the one of the first button of the template's group.
       const std::vector<int> group = model_.Group(c.id);
       GtkWidget* first = nullptr;
@@ -183,7 +183,7 @@ GtkWidget* GtkDialogWindow::MakeControl(size_t index) {
       g_signal_connect(w, "toggled", G_CALLBACK(&GtkDialogWindow::OnToggled), this);
       break;
     }
-    case ControlKind::PushButton:
+    case ControlKind::kPushButton:
       w = gtk_button_new_with_mnemonic(Mnemonic(c.text).c_str());
       g_signal_connect(w, "clicked", G_CALLBACK(&GtkDialogWindow::OnClicked), this);
       if (c.defaultButton) {
@@ -191,13 +191,13 @@ GtkWidget* GtkDialogWindow::MakeControl(size_t index) {
         gtk_window_set_default(GTK_WINDOW(window_), w);
       }
       break;
-    case ControlKind::ProgressBar:
+    case ControlKind::kProgressBar:
       w = gtk_progress_bar_new();
       gtk_progress_bar_set_show_text(GTK_PROGRESS_BAR(w), TRUE);
       if (c.bordered) gtk_style_context_add_class(gtk_widget_get_style_context(w), "bordered");
       break;
   }
-  Place(w, c.rect, c.kind == ControlKind::DropDownList);
+  Place(w, c.rect, c.kind == ControlKind::kDropDownList);
   return w;
 }
 
@@ -206,10 +206,10 @@ void GtkDialogWindow::PushToWidget(size_t index) {
   GtkWidget* w = widgets_[index];
   updating_ = true;
   switch (c.tmpl->kind) {
-    case ControlKind::Label:
+    case ControlKind::kLabel:
       gtk_label_set_text_with_mnemonic(GTK_LABEL(w), Mnemonic(c.text).c_str());
       break;
-    case ControlKind::DropDownList: {
+    case ControlKind::kDropDownList: {
       GtkComboBoxText* combo = GTK_COMBO_BOX_TEXT(w);
       gtk_combo_box_text_remove_all(combo);
       for (const std::string& item : c.items)
@@ -217,7 +217,7 @@ void GtkDialogWindow::PushToWidget(size_t index) {
       gtk_combo_box_set_active(GTK_COMBO_BOX(w), c.selected);
       break;
     }
-    case ControlKind::RadioButton: {
+    case ControlKind::kRadioButton: {
       gtk_button_set_label(GTK_BUTTON(w), Mnemonic(c.text).c_str());
       if (c.checked) {
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w), TRUE);
@@ -230,7 +230,7 @@ void GtkDialogWindow::PushToWidget(size_t index) {
       }
       break;
     }
-    case ControlKind::ProgressBar: {
+    case ControlKind::kProgressBar: {
       const long long span = static_cast<long long>(c.rangeMax) - c.rangeMin;
       const long long done = static_cast<long long>(c.pos) - c.rangeMin;
       const double fraction =
@@ -288,10 +288,10 @@ void GtkDialogWindow::Apply(const std::vector<std::string>& fields) {
   const ControlState* c = model_.Find(id);
   if (c == nullptr) return;
   const auto index = static_cast<size_t>(c - model_.Controls().data());
-  if (c->tmpl->kind == ControlKind::RadioButton) {
+  if (c->tmpl->kind == ControlKind::kRadioButton) {
     // Checking one button unchecked the others of its group.
     for (size_t i = 0; i < widgets_.size(); ++i)
-      if (model_.Controls()[i].tmpl->kind == ControlKind::RadioButton) PushToWidget(i);
+      if (model_.Controls()[i].tmpl->kind == ControlKind::kRadioButton) PushToWidget(i);
   } else {
     PushToWidget(index);
   }
@@ -330,42 +330,42 @@ void GtkDialogWindow::Press(int id) {
 
 bool GtkDialogWindow::HandleKey(const GdkEventKey* event) {
   if (event->state & (GDK_MOD1_MASK | GDK_CONTROL_MASK)) return false;  // mnemonics, F4 and so on
-  Key key = Key::Other;
+  Key key = Key::kOther;
   switch (event->keyval) {
     case GDK_KEY_Tab:
     case GDK_KEY_KP_Tab:
-      key = (event->state & GDK_SHIFT_MASK) ? Key::BackTab : Key::Tab;
+      key = (event->state & GDK_SHIFT_MASK) ? Key::kBackTab : Key::kTab;
       break;
     case GDK_KEY_ISO_Left_Tab:
-      key = Key::BackTab;
+      key = Key::kBackTab;
       break;
     case GDK_KEY_Up:
     case GDK_KEY_KP_Up:
-      key = Key::Up;
+      key = Key::kUp;
       break;
     case GDK_KEY_Down:
     case GDK_KEY_KP_Down:
-      key = Key::Down;
+      key = Key::kDown;
       break;
     case GDK_KEY_Left:
     case GDK_KEY_KP_Left:
-      key = Key::Left;
+      key = Key::kLeft;
       break;
     case GDK_KEY_Right:
     case GDK_KEY_KP_Right:
-      key = Key::Right;
+      key = Key::kRight;
       break;
     case GDK_KEY_space:
     case GDK_KEY_KP_Space:
-      key = Key::Space;
+      key = Key::kSpace;
       break;
     case GDK_KEY_Return:
     case GDK_KEY_KP_Enter:
     case GDK_KEY_ISO_Enter:
-      key = Key::Enter;
+      key = Key::kEnter;
       break;
     case GDK_KEY_Escape:
-      key = Key::Escape;
+      key = Key::kEscape;
       break;
     default:
       return false;
