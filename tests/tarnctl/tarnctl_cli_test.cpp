@@ -474,6 +474,14 @@ class TarnctlTerminal : public TarnctlCli {
     }
     return {};
   }
+  // Waits up to `seconds` for `text` to show in the pane.
+  bool WaitScreen(const std::string& text, int seconds) {
+    for (int i = 0; i < seconds * 10; ++i) {
+      if (Screen().find(text) != std::string::npos) return true;
+      usleep(100000);
+    }
+    return false;
+  }
   std::string socket_;
 };
 
@@ -482,11 +490,7 @@ TEST_F(TarnctlTerminal, WriteShowsTheProgressWindowInsteadOfLines) {
   std::vector<unsigned char> data(64, 0x42);
   tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0700, data));
   StartPane(std::string(TARNCTL_EXE) + " write " + Path("in.s19") + " --port '" + port_ + "'");
-  bool windowSeen = false;
-  for (int i = 0; i < 80 && !windowSeen; ++i) {
-    windowSeen = Screen().find("Write 0x0700-0x073F (64 bytes)") != std::string::npos;
-    usleep(100000);
-  }
+  bool windowSeen = WaitScreen("Write 0x0700-0x073F (64 bytes)", 8);
   EXPECT_TRUE(windowSeen) << Screen();
   EXPECT_EQ(WaitExit(30), "EXIT=0\n") << Screen();
   std::string screen = Screen();
@@ -496,11 +500,7 @@ TEST_F(TarnctlTerminal, WriteShowsTheProgressWindowInsteadOfLines) {
 
 TEST_F(TarnctlTerminal, SetupDialogSavesTheSettingsOnOk) {
   StartPane(std::string(TARNCTL_EXE) + " setup --port 'device = COM2 baud = 4800 parity = even'");
-  bool dialogSeen = false;
-  for (int i = 0; i < 50 && !dialogSeen; ++i) {
-    dialogSeen = Screen().find("Serial Communication Setup") != std::string::npos;
-    usleep(100000);
-  }
+  bool dialogSeen = WaitScreen("Serial Communication Setup", 5);
   ASSERT_TRUE(dialogSeen) << Screen();
   Tmux({"send-keys", "Enter"});
   EXPECT_EQ(WaitExit(10), "EXIT=0\n") << Screen();
@@ -515,11 +515,7 @@ TEST_F(TarnctlTerminal, PasswordPromptDoesNotEcho) {
   StartSim({"--status", "Y", "--password", "secretpw"});
   StartPane(std::string(TARNCTL_EXE) + " read 0 4 -o " + Path("pw.s19") +
             " --ask-password --port '" + port_ + "'");
-  bool prompt = false;
-  for (int i = 0; i < 50 && !prompt; ++i) {
-    prompt = Screen().find("Download password:") != std::string::npos;
-    usleep(100000);
-  }
+  bool prompt = WaitScreen("Download password:", 5);
   ASSERT_TRUE(prompt) << Screen();
   Tmux({"send-keys", "secretpw", "Enter"});
   EXPECT_EQ(WaitExit(10), "EXIT=0\n") << Screen();
@@ -530,11 +526,7 @@ TEST_F(TarnctlTerminal, SetupDialogKeepsADeviceItCannotShowAndSavesNoBadSettings
   const std::string saved = "device = /dev/tarnctl-saved baud = 4800 data = 8 parity = no stop = 1";
   ASSERT_EQ(Tarnctl({"setup", "--set", saved}).exitCode, 0);
   StartPane(std::string(TARNCTL_EXE) + " setup");
-  bool dialogSeen = false;
-  for (int i = 0; i < 50 && !dialogSeen; ++i) {
-    dialogSeen = Screen().find("Serial Communication Setup") != std::string::npos;
-    usleep(100000);
-  }
+  bool dialogSeen = WaitScreen("Serial Communication Setup", 5);
   ASSERT_TRUE(dialogSeen) << Screen();
   Tmux({"send-keys", "Enter"});
   EXPECT_EQ(WaitExit(10), "EXIT=0\n") << Screen();
@@ -561,11 +553,7 @@ TEST_F(TarnctlTerminal, InterruptedWriteGivesTheTerminalBackAndSaysWhereItStoppe
                      Path("in.s19") + " --block 16 --port '" + port_ + "'; echo EXIT=$? > " +
                      Path("exit") + "; sleep 60";
   ASSERT_EQ(Tmux({"new-session", "-d", "-x", "100", "-y", "40", line}).exitCode, 0);
-  bool windowSeen = false;
-  for (int i = 0; i < 80 && !windowSeen; ++i) {
-    windowSeen = Screen().find("Write 0x0800-0x080F (16 bytes)") != std::string::npos;
-    usleep(100000);
-  }
+  bool windowSeen = WaitScreen("Write 0x0800-0x080F (16 bytes)", 8);
   ASSERT_TRUE(windowSeen) << Screen();
   // Alternate screen on, cursor hidden, keypad mode on while the window shows.
   EXPECT_EQ(Tmux({"display", "-p", "#{alternate_on}#{cursor_flag}#{keypad_flag}"}).out, "101\n");
