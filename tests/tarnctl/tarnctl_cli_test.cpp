@@ -71,7 +71,7 @@ void TraceBytes(const std::string& trace, std::string* toPager, std::string* toH
     std::string time, direction, byte;
     words >> time >> direction;
     std::string* out = direction == ">" ? toPager : toHost;
-    while (words >> byte) *out += " " + byte;
+    while (words >> byte && byte != "#") *out += " " + byte;  // "# ..." notes a line
   }
 }
 
@@ -331,6 +331,31 @@ TEST_F(TarnctlCli, TraceRecordsTheWireBothWays) {
     const std::string port = port_.substr(0, port_.find(" baud")) + " baud = " + rate;
     RunResult fast = Tarnctl({"identify", "--port", port, "--trace", Path("fast.txt")});
     EXPECT_EQ(fast.exitCode, 0) << rate << ": " << fast.err;
+  }
+}
+
+// A line that echoes the password step (a half-duplex adapter): the
+// password shows in neither direction, right or wrong, and the relay ends.
+TEST_F(TarnctlCli, TraceMasksThePasswordALineEchoes) {
+  StartSim({"--fast", "--status", "Y", "--password", "secretpw", "--fault", "password:echo::0"});
+  for (const char* password : {"secretpw", "guessed1"}) {
+    tarnctl_test::WriteFile(Path("pw"), std::string(password) + "\n");
+    RunResult r = Tarnctl({"read", "0", "4", "-o", Path("r.s19"), "--password-file", Path("pw"),
+                           "--trace", Path("trace.txt"), "--port", port_},
+                          30);
+    EXPECT_FALSE(r.timedOut) << password;
+    std::string trace = tarnctl_test::ReadFile(Path("trace.txt")), toPager, toHost;
+    TraceBytes(trace, &toPager, &toHost);
+    std::string hex;
+    for (const char* c = password; *c != '\0'; ++c) {
+      char t[8];
+      std::snprintf(t, sizeof t, " %02X", static_cast<unsigned char>(*c));
+      hex += t;
+    }
+    EXPECT_EQ(toPager.find(hex.substr(0, 9)), std::string::npos) << password << "\n" << trace;
+    EXPECT_EQ(toHost.find(hex.substr(0, 9)), std::string::npos) << password << "\n" << trace;
+    EXPECT_NE(toPager.find(" ** ** ** ** ** ** ** ** ** **"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("# end:"), std::string::npos) << trace;
   }
 }
 
