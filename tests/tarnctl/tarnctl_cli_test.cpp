@@ -4,7 +4,10 @@
 // missing port, a verify mismatch, a damaged file, bad usage).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -285,6 +288,39 @@ TEST_F(TarnctlCli, BusyAndMissingPortsAreToldApart) {
   EXPECT_EQ(missing.exitCode, 3) << missing.err;
   EXPECT_NE(missing.err.find("port missing: /dev/tarnctl-no-such-port"), std::string::npos)
       << missing.err;
+}
+
+// Another program holding the port is named by `ports` as by a job, and
+// the name it gave itself is printed with its control characters escaped.
+TEST_F(TarnctlCli, PortsNamesTheHolderAndEscapesItsName) {
+  StartSim({});
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    prctl(PR_SET_NAME, "term\x1b[2Jx");
+    const int fd = open(sim_->Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const char c = fd >= 0 ? 'y' : 'n';
+    if (write(ready[1], &c, 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char c = 'n';
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(c, 'y');
+  const std::string named = "held by PID " + std::to_string(holder) + " (term\\x1B[2Jx)";
+  RunResult ports = Tarnctl({"ports", "--map", "COM3=" + sim_->Device()});
+  RunResult id = Tarnctl({"identify", "--port", port_});
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(ports.exitCode, 0) << ports.err;
+  EXPECT_NE(ports.out.find("mapped, busy " + named), std::string::npos) << ports.out;
+  EXPECT_EQ(id.exitCode, 3) << id.err;
+  EXPECT_NE(id.err.find("port busy: " + sim_->Device() + " " + named), std::string::npos) << id.err;
+  EXPECT_EQ((ports.out + id.err).find('\x1b'), std::string::npos) << "a raw escape was printed";
 }
 
 TEST_F(TarnctlCli, CommandModeSendsTheCommandsInOrder) {

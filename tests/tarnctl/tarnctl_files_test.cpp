@@ -224,6 +224,22 @@ TEST_F(TarnctlAsUser, FilesThePagerCannotHoldAndOctalLookingNumbersAreNotMisread
   EXPECT_EQ(Tarnctl({"cmd", "42:08", "--port", port_}).exitCode, 3);
 }
 
+// A user cannot see which of root's processes (a modem manager, say) has
+// the port open: a failure that a second reader of the line would explain
+// says so, instead of presenting the line as free.
+TEST_F(TarnctlAsUser, FailureSaysWhenSomeProcessesCouldNotBeChecked) {
+  sim_ = tarnctl::SimulatedPager::Start({"--fast", "--fault", "wake:silence::0"});
+  port_ = "device = " + sim_->Device() + " baud = 9600";
+  RunResult r = Tarnctl({"identify", "--port", port_});
+  EXPECT_NE(r.exitCode, 0) << r.err;
+  if (root_) {  // this test process is root's: the user cannot read its descriptors
+    EXPECT_NE(r.err.find("processes of other users could not be checked for holding " +
+                         sim_->Device() + "; one of them may share the line"),
+              std::string::npos)
+        << r.err;
+  }
+}
+
 TEST_F(TarnctlAsUser, TraceMasksThePasswordAndIsPrivate) {
   sim_ = tarnctl::SimulatedPager::Start({"--fast", "--status", "Y", "--password", "secretpw"});
   port_ = "device = " + sim_->Device() + " baud = 9600";

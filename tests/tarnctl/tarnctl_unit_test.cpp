@@ -4,16 +4,20 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 #include <vector>
 
 #include "commands.h"
 #include "errors.h"
+#include "fleet.h"
 #include "image.h"
 #include "pager.h"
 #include "platform.h"
@@ -169,6 +173,26 @@ TEST(Ports, ProbeTellsBusyFromMissingFromFree) {
   EXPECT_EQ(platform::ProbePort("/dev/tarnctl-no-such-port", &detail),
             platform::PortState::kMissing);
   close(keep);
+}
+
+// Two device nodes of one device (same device number), as udev's by-id
+// names or a copy made with mknod are, are one port for a fleet.
+TEST(Ports, TwoNodesOfOneDeviceAreOnePort) {
+  Pty pty;
+  std::string dir = tarnctl_test::MakeTempDir();
+  struct stat st {};
+  ASSERT_EQ(stat(pty.path.c_str(), &st), 0);
+  const std::string copy = dir + "/pager-node";
+  if (mknod(copy.c_str(), S_IFCHR | 0600, st.st_rdev) != 0) {
+    tarnctl_test::RemoveTree(dir);
+    GTEST_SKIP() << "mknod needs root: " << std::strerror(errno);
+  }
+  EXPECT_TRUE(platform::SameDevice(pty.path, copy));
+  EXPECT_FALSE(platform::SameDevice(pty.path, "/dev/null"));
+  EXPECT_FALSE(platform::SameDevice(pty.path, dir + "/missing"));
+  EXPECT_THROW(CheckDistinctDevices({"device = " + pty.path, "device = " + copy}), Error);
+  EXPECT_NO_THROW(CheckDistinctDevices({"device = " + pty.path, "device = /dev/null"}));
+  tarnctl_test::RemoveTree(dir);
 }
 
 bool ReadExactly(int fd, unsigned char* out, size_t n, int timeoutMs) {

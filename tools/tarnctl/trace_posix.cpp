@@ -22,6 +22,7 @@
 #include "serial/line_posix.h"
 #include "serial/numbers.h"
 #include "settings.h"
+#include "tarn/channel/port_holder.h"
 #include "trace.h"
 
 namespace tarnctl {
@@ -64,12 +65,14 @@ class PtyRelay final : public TraceRelay {
       throw Error(kExitFile, "cannot create the trace file " + file + ": " + std::strerror(e));
     }
     device_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (device_ < 0 || flock(device_, LOCK_EX | LOCK_NB) != 0) {
-      int e = errno;
+    tarn::PortHolder holder;
+    int claim = device_ < 0 ? errno : tarn::ClaimPort(device_, device, &holder);
+    if (claim != 0) {
       Cleanup();
-      throw Error(kExitPort,
-                  (e == EBUSY || e == EWOULDBLOCK ? "port busy: " : "cannot open port ") + device +
-                      " (" + std::strerror(e) + ")",
+      std::string why =
+          holder.pid != 0 ? " held by PID " + std::to_string(holder.pid) + " (" + holder.name + ")"
+                          : " (" + std::string(std::strerror(claim)) + ")";
+      throw Error(kExitPort, (claim == EBUSY ? "port busy: " : "cannot open port ") + device + why,
                   "check the port name and that no other program uses it");
     }
     try {
@@ -134,6 +137,8 @@ class PtyRelay final : public TraceRelay {
 
  private:
   void Cleanup() {
+    // The exclusive mode outlives the descriptor on a pseudo-terminal.
+    if (device_ >= 0) (void)ioctl(device_, TIOCNXCL);
     for (int* fd : {&device_, &master_, &slave_, &wake_[0], &wake_[1]})
       if (*fd >= 0) ::close(std::exchange(*fd, -1));
     if (trace_) std::fclose(std::exchange(trace_, nullptr));
