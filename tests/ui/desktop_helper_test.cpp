@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,7 +17,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "holm/ui/ui.h"
 
@@ -144,24 +142,19 @@ TEST_F(DesktopHelper, ClientWithoutStandardDescriptorsStillGetsAWorkingHelper) {
 }
 
 // A helper that stops reading (stopped, hung on its display): the client
-// goes on updating its window and closes it without waiting on the helper
-// for more than the second it gives it to end.
+// goes on updating its window (5 MB of updates, far beyond what the socket
+// holds) and closes it; a client that waited on the helper would be
+// stopped by the child's alarm.
 TEST_F(DesktopHelper, StalledHelperNeverBlocksTheUpdates) {
   const int code = InChild("stall", [] {
     auto w = CreateModeless(ProgressTemplate());
     w->Show();
     const std::string text(200, 'x');
-    const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 20000; ++i) w->SetText(1000, text + std::to_string(i));
-    const auto updated = std::chrono::steady_clock::now();
     w.reset();
-    const auto closed = std::chrono::steady_clock::now();
-    using std::chrono::seconds;
-    if (updated - start > seconds(5)) return 20;
-    if (closed - updated > seconds(3)) return 21;
     return 0;
   });
-  EXPECT_EQ(code, 0) << "20/21: slow updates/close; 142: hung (alarm)";
+  EXPECT_EQ(code, 0) << "142: the client hung (alarm)";
   const pid_t helper = HelperPid();
   ASSERT_GT(helper, 0);
   if (kill(helper, 0) == 0) {
