@@ -260,8 +260,8 @@ std::unique_ptr<Helper> Helper::Start(std::string* why) {
   return helper;
 }
 
-// True when the helper has ended within timeoutMs (and is reaped, unless
-// someone else reaped it first).
+// True when the helper has ended within timeoutMs (-1: no limit); it is
+// then reaped, unless someone else reaped it first.
 bool Helper::Exited(int timeoutMs) {
   if (pidfd_ >= 0) {
     pollfd p{pidfd_, POLLIN, 0};
@@ -276,7 +276,7 @@ bool Helper::Exited(int timeoutMs) {
   for (int waited = 0;; waited += 10) {
     const pid_t r = waitpid(pid_, nullptr, WNOHANG);
     if (r == pid_ || (r < 0 && errno != EINTR)) return true;
-    if (waited >= timeoutMs) return false;
+    if (timeoutMs >= 0 && waited >= timeoutMs) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
