@@ -16,6 +16,18 @@
 // process dies (parent-death signal), also if a child of the client still
 // holds the socket.
 //
+// The helper gets only what it needs: /dev/null as its input and output,
+// the client's standard error when the client has one, the socket on 3 and
+// no other descriptor of the client's (not its serial port, say), also when
+// the client runs with descriptors 0 to 2 closed. A helper that stops
+// reading never holds the client up: updates of a modeless window that do
+// not fit into the socket are dropped, and the whole state is sent once
+// the helper reads again; messages that must arrive (template, show, the
+// modal start) wait at most kStartTimeoutMs, then the helper counts as
+// gone. The helper is tracked by a pidfd where the system has them, so it
+// is never signalled after it was reaped by someone else and its process
+// ID reused.
+//
 // The helper is looked for in this order: $HOLM_UI_HELPER; next to the
 // library (or executable) this code is in; in the install's
 // libexec/tarnholm beside the library's lib directory; the configured
@@ -31,6 +43,7 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,10 +53,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "holm/ui/backends.h"
@@ -63,6 +78,15 @@ constexpr int kStartTimeoutMs = 15000;
 
 std::atomic<bool> g_reported{false};
 std::atomic<bool> g_noDisplay{false};
+
+// The pidfd calls by number: the C library's declarations are not usable
+// from C++ everywhere.
+int PidfdOpen(pid_t pid) {
+  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+}
+void PidfdKill(int pidfd) {
+  (void)syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
+}
 
 void ReportOnce(const std::string& why) {
   if (!g_reported.exchange(true))
@@ -113,7 +137,16 @@ class Helper {
   Helper(const Helper&) = delete;
   Helper& operator=(const Helper&) = delete;
 
+  // Messages that must arrive: false when the helper is gone or has taken
+  // nothing for kStartTimeoutMs.
   bool Send(const std::string& messages);
+  // An update that may be dropped: never waits. When the helper takes no
+  // more bytes, this and later updates are dropped and wholeState() is sent
+  // instead once it does. False when the helper is gone.
+  bool Update(const std::string& messages, const std::function<std::string()>& wholeState);
+  // True once (and then false) when updates were dropped since the last
+  // whole state: the caller sends the whole state with its next message.
+  bool TakeStale() { return std::exchange(stale_, false); }
   // The next line from the helper; false when it is gone or timeoutMs
   // (-1: no limit) passed.
   bool ReadLine(std::vector<std::string>* fields, int timeoutMs);
@@ -121,12 +154,37 @@ class Helper {
   bool Sync();
 
  private:
-  Helper(int fd, pid_t pid) : fd_(fd), pid_(pid) {}
+  Helper(int fd, pid_t pid, int pidfd) : fd_(fd), pid_(pid), pidfd_(pidfd) {}
+  enum class Flow { kSent, kBusy, kGone };
+  // Sends what the outbox holds, waiting for room up to timeoutMs: kBusy
+  // when bytes are left after that time.
+  Flow Flush(int timeoutMs);
+  bool Exited(int timeoutMs);
   int fd_;
   pid_t pid_;
+  int pidfd_;           // -1 where the system has no pidfds
+  std::string outbox_;  // the rest of a message the socket did not take yet
+  bool stale_ = false;  // updates were dropped
   std::string buffer_;
   int pings_ = 0;
 };
+
+// A descriptor of the client's that is open and stays open across exec.
+bool Inherited(int fd) {
+  const int flags = fcntl(fd, F_GETFD);
+  return flags >= 0 && (flags & FD_CLOEXEC) == 0;
+}
+
+// What the helper starts with: /dev/null as input and output, the client's
+// standard error if it has one, the socket `helperEnd` (>= 4) on 3, and
+// nothing else.
+void HelperDescriptors(posix_spawn_file_actions_t* actions, int helperEnd) {
+  posix_spawn_file_actions_adddup2(actions, helperEnd, 3);  // clears close-on-exec
+  posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(actions, 1, "/dev/null", O_WRONLY, 0);
+  if (!Inherited(2)) posix_spawn_file_actions_addopen(actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclosefrom_np(actions, 4);
+}
 
 std::unique_ptr<Helper> Helper::Start(std::string* why) {
   const std::string path = HelperPath();
@@ -139,11 +197,22 @@ std::unique_ptr<Helper> Helper::Start(std::string* why) {
     *why = std::string("socketpair: ") + std::strerror(errno);
     return nullptr;
   }
+  // Both ends above the standard descriptors, which a client may have
+  // closed: the helper's end is moved to 3 after 0 to 2 are set up.
+  const int clientEnd = fcntl(sv[0], F_DUPFD_CLOEXEC, 3);
+  const int helperEnd = fcntl(sv[1], F_DUPFD_CLOEXEC, 4);
+  close(sv[0]);
+  close(sv[1]);
+  if (clientEnd < 0 || helperEnd < 0) {
+    *why = std::string("socket descriptors: ") + std::strerror(errno);
+    if (clientEnd >= 0) close(clientEnd);
+    if (helperEnd >= 0) close(helperEnd);
+    return nullptr;
+  }
+  fcntl(clientEnd, F_SETFL, fcntl(clientEnd, F_GETFL) | O_NONBLOCK);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, sv[1], 3);  // dup2 clears close-on-exec
+  HelperDescriptors(&actions, helperEnd);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   // The helper starts with default signal handling whatever the client set.
@@ -168,13 +237,16 @@ std::unique_ptr<Helper> Helper::Start(std::string* why) {
   const int rc = posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  close(sv[1]);
+  close(helperEnd);
   if (rc != 0) {
-    close(sv[0]);
+    close(clientEnd);
     *why = "cannot start " + path + ": " + std::strerror(rc);
     return nullptr;
   }
-  std::unique_ptr<Helper> helper(new Helper(sv[0], pid));
+  // Taken before the helper could have been reaped: it cannot exit before
+  // it has read its socket's end of file or answered.
+  const int pidfd = PidfdOpen(pid);
+  std::unique_ptr<Helper> helper(new Helper(clientEnd, pid, pidfd >= 0 ? pidfd : -1));
   std::vector<std::string> f;
   if (!helper->ReadLine(&f, kStartTimeoutMs)) {
     *why = path + " did not start";
@@ -188,30 +260,77 @@ std::unique_ptr<Helper> Helper::Start(std::string* why) {
   return helper;
 }
 
-Helper::~Helper() {
-  Send("quit\n");
-  close(fd_);
-  // The helper exits on quit or end of file at once; one that hangs (its
-  // display server stopped, say) is killed after a second.
-  for (int i = 0; i < 100; ++i) {
-    const pid_t r = waitpid(pid_, nullptr, WNOHANG);
-    if (r == pid_ || (r < 0 && errno != EINTR)) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// True when the helper has ended within timeoutMs (-1: no limit); it is
+// then reaped, unless someone else reaped it first.
+bool Helper::Exited(int timeoutMs) {
+  if (pidfd_ >= 0) {
+    pollfd p{pidfd_, POLLIN, 0};
+    int r;
+    while ((r = poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
+    }
+    if (r == 0) return false;
+    siginfo_t info{};
+    (void)waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd_), &info, WEXITED);
+    return true;
   }
-  kill(pid_, SIGKILL);
-  while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+  for (int waited = 0;; waited += 10) {
+    const pid_t r = waitpid(pid_, nullptr, WNOHANG);
+    if (r == pid_ || (r < 0 && errno != EINTR)) return true;
+    if (timeoutMs >= 0 && waited >= timeoutMs) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 
-bool Helper::Send(const std::string& messages) {
-  size_t done = 0;
-  while (done < messages.size()) {
-    const ssize_t n = send(fd_, messages.data() + done, messages.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
+Helper::~Helper() {
+  outbox_ += "quit\n";
+  (void)Flush(0);
+  close(fd_);
+  // The helper exits on quit or end of file at once; one that hangs (its
+  // display server stopped, say) is killed after a second, through its
+  // pidfd, which cannot reach another process.
+  if (!Exited(1000)) {
+    if (pidfd_ >= 0)
+      PidfdKill(pidfd_);
+    else
+      kill(pid_, SIGKILL);
+    (void)Exited(-1);
   }
-  return true;
+  if (pidfd_ >= 0) close(pidfd_);
+}
+
+Helper::Flow Helper::Flush(int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!outbox_.empty()) {
+    const ssize_t n = send(fd_, outbox_.data(), outbox_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      outbox_.erase(0, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return Flow::kGone;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return Flow::kBusy;
+    pollfd p{fd_, POLLOUT, 0};
+    (void)poll(&p, 1, static_cast<int>(left.count()));
+  }
+  return Flow::kSent;
+}
+
+bool Helper::Send(const std::string& messages) {
+  outbox_ += messages;
+  return Flush(kStartTimeoutMs) == Flow::kSent;
+}
+
+bool Helper::Update(const std::string& messages, const std::function<std::string()>& wholeState) {
+  const Flow earlier = Flush(0);
+  if (earlier == Flow::kGone) return false;
+  if (earlier == Flow::kBusy) {
+    stale_ = true;  // still busy with an earlier message: this one is dropped
+    return true;
+  }
+  outbox_ = TakeStale() ? wholeState() : messages;
+  return Flush(0) != Flow::kGone;  // what is left goes out with the next update
 }
 
 bool Helper::ReadLine(std::vector<std::string>* fields, int timeoutMs) {
@@ -273,16 +392,21 @@ class DesktopWindow : public WindowImpl {
         return Lost();
       }
     }
-    if (!helper_->Send("show\n") || !helper_->Sync()) Lost();
+    if (!helper_->Send(WholeStateIfStale() + "show\n") || !helper_->Sync()) Lost();
   }
   void Hide() override {
-    if (helper_ && !helper_->Send("hide\n")) Lost();
+    if (helper_ && !helper_->Send(WholeStateIfStale() + "hide\n")) Lost();
   }
   void Repaint(int part) override {
-    if (helper_ && !helper_->Send(desktop::StateMessages(window_.Model(), part))) Lost();
+    if (helper_ && !helper_->Update(desktop::StateMessages(window_.Model(), part),
+                                    [this] { return desktop::AllStateMessages(window_.Model()); }))
+      Lost();
   }
 
  private:
+  std::string WholeStateIfStale() {
+    return helper_->TakeStale() ? desktop::AllStateMessages(window_.Model()) : std::string();
+  }
   // The helper died (its display went away, someone killed it): the window
   // is invisible from now on, until the next Show starts a new helper.
   void Lost() {

@@ -3,10 +3,11 @@
 // - Opened with O_NONBLOCK, waited on only with poll: no read or write ever
 //   blocks beyond the channel's timeout.
 // - Exclusive: flock(LOCK_EX | LOCK_NB) on the device (TIOCEXCL alone does
-//   not stop a privileged process), plus TIOCEXCL against other programs.
+//   not stop a privileged process), plus TIOCEXCL against other programs,
+//   both before the search for earlier openers (ClaimPort, port_holder.h).
 //   A second open of a held device fails with "port busy". So does an open
-//   of a device that another process already has open, lock or no lock
-//   (port_holder.h): two readers would share the line.
+//   of a device that another process already has open, lock or no lock:
+//   two readers would share the line.
 // - The line set-up (raw mode, word, rate, and reading the settings back so
 //   that a driver dropping one fails Configure) is serial::ConfigureLine
 //   (serial/line_posix.h); the channel asks for one and a half stop bits
@@ -99,16 +100,10 @@ class PosixSerialPort final : public ISerialPort {
       return Fail(ENOTTY);
     }
     PortHolder other;
-    if (FindPortHolder(path, &other)) {
-      ::close(d);
-      return Fail(EBUSY);
-    }
-    if (flock(d, LOCK_EX | LOCK_NB) != 0) {
-      int error = errno == EWOULDBLOCK ? EBUSY : errno;
+    if (int error = ClaimPort(d, path, &other); error != 0) {
       ::close(d);
       return Fail(error);
     }
-    (void)ioctl(d, TIOCEXCL);
     haveSaved_ = tcgetattr(d, &saved_) == 0;
     fd_ = d;
     return true;

@@ -4,7 +4,10 @@
 // missing port, a verify mismatch, a damaged file, bad usage).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -71,7 +74,7 @@ void TraceBytes(const std::string& trace, std::string* toPager, std::string* toH
     std::string time, direction, byte;
     words >> time >> direction;
     std::string* out = direction == ">" ? toPager : toHost;
-    while (words >> byte) *out += " " + byte;
+    while (words >> byte && byte != "#") *out += " " + byte;  // "# ..." notes a line
   }
 }
 
@@ -287,6 +290,39 @@ TEST_F(TarnctlCli, BusyAndMissingPortsAreToldApart) {
       << missing.err;
 }
 
+// Another program holding the port is named by `ports` as by a job, and
+// the name it gave itself is printed with its control characters escaped.
+TEST_F(TarnctlCli, PortsNamesTheHolderAndEscapesItsName) {
+  StartSim({});
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    prctl(PR_SET_NAME, "term\x1b[2Jx");
+    const int fd = open(sim_->Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const char c = fd >= 0 ? 'y' : 'n';
+    if (write(ready[1], &c, 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char c = 'n';
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(c, 'y');
+  const std::string named = "held by PID " + std::to_string(holder) + " (term\\x1B[2Jx)";
+  RunResult ports = Tarnctl({"ports", "--map", "COM3=" + sim_->Device()});
+  RunResult id = Tarnctl({"identify", "--port", port_});
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(ports.exitCode, 0) << ports.err;
+  EXPECT_NE(ports.out.find("mapped, busy " + named), std::string::npos) << ports.out;
+  EXPECT_EQ(id.exitCode, 3) << id.err;
+  EXPECT_NE(id.err.find("port busy: " + sim_->Device() + " " + named), std::string::npos) << id.err;
+  EXPECT_EQ((ports.out + id.err).find('\x1b'), std::string::npos) << "a raw escape was printed";
+}
+
 TEST_F(TarnctlCli, CommandModeSendsTheCommandsInOrder) {
   StartSim({"--transcript", Path("transcript.txt")});
   RunResult bad = Tarnctl({"cmd", "13", "pair:1,300", "--port", port_});
@@ -331,6 +367,31 @@ TEST_F(TarnctlCli, TraceRecordsTheWireBothWays) {
     const std::string port = port_.substr(0, port_.find(" baud")) + " baud = " + rate;
     RunResult fast = Tarnctl({"identify", "--port", port, "--trace", Path("fast.txt")});
     EXPECT_EQ(fast.exitCode, 0) << rate << ": " << fast.err;
+  }
+}
+
+// A line that echoes the password step (a half-duplex adapter): the
+// password shows in neither direction, right or wrong, and the relay ends.
+TEST_F(TarnctlCli, TraceMasksThePasswordALineEchoes) {
+  StartSim({"--fast", "--status", "Y", "--password", "secretpw", "--fault", "password:echo::0"});
+  for (const char* password : {"secretpw", "guessed1"}) {
+    tarnctl_test::WriteFile(Path("pw"), std::string(password) + "\n");
+    RunResult r = Tarnctl({"read", "0", "4", "-o", Path("r.s19"), "--password-file", Path("pw"),
+                           "--trace", Path("trace.txt"), "--port", port_},
+                          30);
+    EXPECT_FALSE(r.timedOut) << password;
+    std::string trace = tarnctl_test::ReadFile(Path("trace.txt")), toPager, toHost;
+    TraceBytes(trace, &toPager, &toHost);
+    std::string hex;
+    for (const char* c = password; *c != '\0'; ++c) {
+      char t[8];
+      std::snprintf(t, sizeof t, " %02X", static_cast<unsigned char>(*c));
+      hex += t;
+    }
+    EXPECT_EQ(toPager.find(hex.substr(0, 9)), std::string::npos) << password << "\n" << trace;
+    EXPECT_EQ(toHost.find(hex.substr(0, 9)), std::string::npos) << password << "\n" << trace;
+    EXPECT_NE(toPager.find(" ** ** ** ** ** ** ** ** ** **"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("# end:"), std::string::npos) << trace;
   }
 }
 

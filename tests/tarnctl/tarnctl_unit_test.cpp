@@ -4,11 +4,20 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <vector>
+
 #include "commands.h"
 #include "errors.h"
+#include "fleet.h"
 #include "image.h"
 #include "pager.h"
 #include "platform.h"
@@ -166,6 +175,26 @@ TEST(Ports, ProbeTellsBusyFromMissingFromFree) {
   close(keep);
 }
 
+// Two device nodes of one device (same device number), as udev's by-id
+// names or a copy made with mknod are, are one port for a fleet.
+TEST(Ports, TwoNodesOfOneDeviceAreOnePort) {
+  Pty pty;
+  std::string dir = tarnctl_test::MakeTempDir();
+  struct stat st {};
+  ASSERT_EQ(stat(pty.path.c_str(), &st), 0);
+  const std::string copy = dir + "/pager-node";
+  if (mknod(copy.c_str(), S_IFCHR | 0600, st.st_rdev) != 0) {
+    tarnctl_test::RemoveTree(dir);
+    GTEST_SKIP() << "mknod needs root: " << std::strerror(errno);
+  }
+  EXPECT_TRUE(platform::SameDevice(pty.path, copy));
+  EXPECT_FALSE(platform::SameDevice(pty.path, "/dev/null"));
+  EXPECT_FALSE(platform::SameDevice(pty.path, dir + "/missing"));
+  EXPECT_THROW(CheckDistinctDevices({"device = " + pty.path, "device = " + copy}), Error);
+  EXPECT_NO_THROW(CheckDistinctDevices({"device = " + pty.path, "device = /dev/null"}));
+  tarnctl_test::RemoveTree(dir);
+}
+
 bool ReadExactly(int fd, unsigned char* out, size_t n, int timeoutMs) {
   size_t got = 0;
   while (got < n) {
@@ -211,6 +240,120 @@ TEST(Trace, RelayCarriesBothWaysAndLogsEveryByte) {
   EXPECT_NE(trace.find("< 8B 0D"), std::string::npos) << trace;
   EXPECT_NE(trace.find("2 bytes to the pager, 2 bytes to the host"), std::string::npos) << trace;
   tarnctl_test::RemoveTree(dir);
+}
+
+// A relay between a pager pty and a raw host end, with the password
+// C1..CA (bytes that occur nowhere else in these exchanges).
+struct PasswordRelay {
+  std::string dir = tarnctl_test::MakeTempDir();
+  std::string file = dir + "/trace.txt";
+  Pty pager;
+  std::unique_ptr<TraceRelay> relay;
+  int host = -1;
+  PasswordRelay() {
+    std::array<unsigned char, 10> password{};
+    for (size_t i = 0; i < password.size(); ++i) password[i] = static_cast<unsigned char>(0xC1 + i);
+    relay = StartTraceRelay(pager.path, "baud = 9600", file, password);
+    host = open(relay->HostDevice().c_str(), O_RDWR | O_NOCTTY);
+    termios t;
+    tcgetattr(host, &t);
+    cfmakeraw(&t);
+    tcsetattr(host, TCSANOW, &t);
+  }
+  ~PasswordRelay() {
+    if (host >= 0) close(host);
+    tarnctl_test::RemoveTree(dir);
+  }
+  // Sends `bytes` from one side and waits until the other side has them.
+  bool Pass(int from, int to, std::vector<unsigned char> bytes) {
+    if (write(from, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) return false;
+    std::vector<unsigned char> got(bytes.size());
+    return ReadExactly(to, got.data(), got.size(), 2000) && got == bytes;
+  }
+  bool ToPager(std::vector<unsigned char> b) { return Pass(host, pager.master, b); }
+  bool ToHost(std::vector<unsigned char> b) { return Pass(pager.master, host, b); }
+  std::string Finish() {
+    relay.reset();
+    return tarnctl_test::ReadFile(file);
+  }
+};
+
+// No byte of the password in either direction: not as held bytes flushed
+// by a pager byte in between, not in the line's echo, not at a hang-up.
+void ExpectNoPasswordByte(const std::string& trace) {
+  for (int b = 0xC1; b <= 0xCA; ++b) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, " %02X", b);
+    EXPECT_EQ(trace.find(hex), std::string::npos) << hex << " in\n" << trace;
+  }
+}
+
+TEST(Trace, PasswordStepIsMaskedByPositionInBothDirections) {
+  PasswordRelay r;
+  ASSERT_GE(r.host, 0);
+  ASSERT_TRUE(r.ToHost({0x8B, 'Y'}));                      // status 'Y': the password follows
+  ASSERT_TRUE(r.ToPager({0xC1, 0xC2, 0xC3}));              // the first three password bytes
+  ASSERT_TRUE(r.ToHost({0x00, 0xC1, 0xC2, 0xC3}));         // noise, then the line's echo
+  ASSERT_TRUE(r.ToPager({0xC4, 0xC5, 0xC6, 0xC7, 0xC8}));  // ...
+  ASSERT_TRUE(r.ToHost({0xC4, 0xC5, 0xC6, 0xC7, 0xC8}));
+  ASSERT_TRUE(r.ToPager({0xC9, 0xCA}));
+  ASSERT_TRUE(r.ToHost({0xC9, 0xCA, 0x06}));  // the echo, then the verdict
+  ASSERT_TRUE(r.ToPager({0xAA}));             // the next step is logged in clear again
+  ASSERT_TRUE(r.ToHost({0x8B}));
+  std::string trace = r.Finish();
+  ExpectNoPasswordByte(trace);
+  EXPECT_NE(trace.find("< 8B 59"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("< 06"), std::string::npos) << trace;  // the verdict
+  EXPECT_NE(trace.find("> AA"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("> ** ** **  # the download password, masked"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("11 bytes to the pager, 15 bytes to the host"), std::string::npos) << trace;
+  // Whatever the host sends after 'Y' is masked, not only the configured password.
+  PasswordRelay other;
+  ASSERT_TRUE(other.ToHost({'Y'}));
+  ASSERT_TRUE(other.ToPager({0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0xAA}));
+  trace = other.Finish();
+  EXPECT_EQ(trace.find(" 30"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("> AA"), std::string::npos) << trace;
+}
+
+TEST(Trace, HangUpDuringThePasswordWritesNothingInClear) {
+  PasswordRelay r;
+  ASSERT_GE(r.host, 0);
+  ASSERT_TRUE(r.ToHost({'Y'}));
+  ASSERT_TRUE(r.ToPager({0xC1, 0xC2, 0xC3, 0xC4, 0xC5}));
+  close(std::exchange(r.pager.master, -1));  // the device hangs up
+  std::string trace = r.Finish();
+  ExpectNoPasswordByte(trace);
+  EXPECT_NE(trace.find("5 bytes to the pager"), std::string::npos) << trace;
+}
+
+// A device that keeps sending after the download server stopped reading:
+// the relay still ends (in a child, so that a hang fails instead of
+// stalling the suite).
+TEST(Trace, RelayEndsWhileTheDeviceKeepsSending) {
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    alarm(10);
+    std::string dir = tarnctl_test::MakeTempDir();
+    Pty pager;
+    auto relay = StartTraceRelay(pager.path, "baud = 9600", dir + "/t.txt");
+    int flags = fcntl(pager.master, F_GETFL);
+    fcntl(pager.master, F_SETFL, flags | O_NONBLOCK);
+    std::vector<unsigned char> chunk(4096, 0x55);
+    // Until the host side's buffer is full and the relay waits for room.
+    for (int i = 0; i < 200; ++i) {
+      if (write(pager.master, chunk.data(), chunk.size()) < 0) usleep(10000);
+    }
+    relay.reset();
+    tarnctl_test::RemoveTree(dir);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "the relay hung at its end (killed by signal "
+      << (WIFSIGNALED(status) ? WTERMSIG(status) : 0) << ")";
 }
 
 TEST(Trace, MissingDeviceAndUnwritableFileAreClearErrors) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "holm/ui/backends.h"
 #include "holm/ui/desktop_protocol.h"
 #include "holm/ui/headless.h"
 #include "holm/ui/modal_keys.h"
@@ -406,6 +407,44 @@ TEST(BackendChoice, EnvironmentForcesTheDefault) {
   EXPECT_EQ(DefaultBackendWith("terminal"), "terminal");
   EXPECT_EQ(DefaultBackendWith("desktop"), "desktop");
   EXPECT_EQ(DefaultBackendWith("bogus"), "terminal");  // unknown names are ignored
+}
+
+// The default backend of a process without a controlling terminal (a
+// desktop application started from a menu) with the display variables
+// given (null: unset).
+std::string BackendWithoutTerminal(const char* wayland, const char* x11) {
+  int out[2];
+  if (pipe(out) != 0) return "pipe failed";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    unsetenv("HOLM_UI");
+    wayland ? setenv("WAYLAND_DISPLAY", wayland, 1) : unsetenv("WAYLAND_DISPLAY");
+    x11 ? setenv("DISPLAY", x11, 1) : unsetenv("DISPLAY");
+    dup2(out[1], 1);
+    close(out[0]);
+    execl(UI_TTY_DEMO, UI_TTY_DEMO, "backend", "-", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string text;
+  char buf[256];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
+    text.append(buf, static_cast<size_t>(n));
+  close(out[0]);
+  waitpid(pid, nullptr, 0);
+  const size_t at = text.find("backend=");
+  return at == std::string::npos ? text : text.substr(at + 8, text.find('\n', at) - at - 8);
+}
+
+TEST(BackendChoice, ADisplayOfEitherKindAndNoTerminalMeansTheDesktop) {
+  EXPECT_EQ(BackendWithoutTerminal(nullptr, ":5"), "desktop");
+  EXPECT_EQ(BackendWithoutTerminal("wayland-0", nullptr), "desktop");
+  EXPECT_EQ(BackendWithoutTerminal("wayland-0", ""), "desktop");
+  EXPECT_EQ(BackendWithoutTerminal("", ":5"), "desktop");
+  EXPECT_EQ(BackendWithoutTerminal("", ""), "terminal");  // set but empty: no display
+  EXPECT_EQ(BackendWithoutTerminal(nullptr, nullptr), "terminal");
+  EXPECT_STREQ(ChoosePosixBackend(true, true), "terminal");  // a terminal program on a desktop
 }
 
 // A process without a controlling terminal (a daemon, CI): the terminal

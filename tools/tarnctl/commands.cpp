@@ -420,6 +420,9 @@ int RunPorts(const std::vector<std::string>& maps) {
   if (devices.empty()) std::printf("  (none found)\n");
   for (const auto& d : devices) {
     std::printf("  %-16s %s\n", d.device.c_str(), d.description.c_str());
+    int unchecked = 0;
+    if (std::string held = platform::PortHolderText(d.device, &unchecked); !held.empty())
+      std::printf("      busy: %s\n", held.c_str());
     PrintAccessAdvice(d.device);
   }
 #ifndef _WIN32
@@ -437,8 +440,12 @@ int RunPorts(const std::vector<std::string>& maps) {
                            : state == platform::PortState::kNoAccess   ? "no permission"
                            : state == platform::PortState::kCannotOpen ? "cannot be opened"
                                                                        : "present";
-    std::printf("  %-6s -> %-18s %s, %s\n", name.c_str(), device.c_str(),
-                fromMap ? "mapped" : "default", presence);
+    // A busy port names its holder, as a job's "port busy" message does.
+    std::string why;
+    if (state == platform::PortState::kBusy && !detail.empty())
+      why = detail.rfind("held by ", 0) == 0 ? " " + detail : " (" + detail + ")";
+    std::printf("  %-6s -> %-18s %s, %s%s\n", name.c_str(), device.c_str(),
+                fromMap ? "mapped" : "default", presence, why.c_str());
     if (state == platform::PortState::kNoAccess || state == platform::PortState::kBusy)
       PrintAccessAdvice(device, state == platform::PortState::kBusy);
   }

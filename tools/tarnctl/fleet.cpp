@@ -201,7 +201,7 @@ void CheckDistinctDevices(const std::vector<std::string>& settings) {
     std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
     std::string key = ec ? path : real.string();
     for (size_t j = 0; j < seen.size(); ++j)
-      if (seen[j] == key)
+      if (seen[j] == key || platform::SameDevice(seen[j], key))
         throw Error(kExitUsage,
                     "port entries " + std::to_string(j + 1) + " and " + std::to_string(i + 1) +
                         " name the same device " + key,

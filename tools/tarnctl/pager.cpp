@@ -65,6 +65,33 @@ std::string BusyText(const std::string& device, const std::string& detail) {
   return "port busy: " + device + (detail.empty() ? "" : " (" + detail + ")");
 }
 
+// A failure that another reader of the line would explain (lost or
+// garbled answers): the program holding the device now, or that some
+// processes could not be checked. Empty when every process was checked and
+// none holds it.
+std::string SharedLineNote(const std::string& device) {
+  int unchecked = 0;
+  std::string held = platform::PortHolderText(device, &unchecked);
+  if (!held.empty()) return " (" + device + " is " + held + ", which shares the line)";
+  if (unchecked == 0) return {};
+  return " (" + std::to_string(unchecked) + " processes of other users could not be checked for " +
+         "holding " + device + "; one of them may share the line)";
+}
+
+bool SharedLineExplains(LONG code) {
+  switch (code) {
+    case TARN_ERROR_CANT_OPEN_PORT:
+    case TARN_ERROR_CANT_CLOSE_PORT:
+    case TARN_ERROR_CANT_INITIALIZE:
+    case TARN_ERROR_PAGER_DISABLED:
+    case TARN_ERROR_WRONG_PASSWORD:
+    case TARN_ERROR_PASSWORD_REQUIRED:
+      return false;
+    default:
+      return true;
+  }
+}
+
 // A progress indicator of the caller's, attached for one transfer.
 struct AttachedSink {
   AttachedSink(IDownloadState* state, IProgressIndicator* sink) : state_(state) {
@@ -215,6 +242,7 @@ void PagerSession::Fail(const std::string& what) {
   }
   std::string message =
       what + " failed: error " + std::to_string(code) + ": " + (text ? text : "(no text)");
+  if (SharedLineExplains(code)) message += SharedLineNote(device_);
   CodeAdvice advice = AdviceFor(code);
   std::string hint = advice.hint;
   if ((code == TARN_ERROR_WRONG_PASSWORD || code == TARN_ERROR_PASSWORD_REQUIRED) &&
@@ -257,7 +285,7 @@ void PagerSession::FailTransfer(const std::string& what) {
       platform::ProbePort(device_, &detail) != platform::PortState::kMissing)
     throw Error(kExitPager,
                 what + " failed: the pager stopped answering (error " + std::to_string(code) +
-                    ": " + (text ? text : "(no text)") + ")",
+                    ": " + (text ? text : "(no text)") + ")" + SharedLineNote(device_),
                 AdviceFor(TARN_ERROR_SENDING_DATA).hint);
   Fail(what);
 }

@@ -51,6 +51,18 @@ enum class PortState { kFree, kBusy, kMissing, kNoAccess, kCannotOpen, kOther };
 // "held by PID 1234 (minicom)" when another process has the device open).
 PortState ProbePort(const std::string& device, std::string* detail);
 
+// Another process that has `device` open, found without opening it: "held
+// by PID 1234 (minicom)" (the name escaped), or "" when none is found.
+// *unchecked receives how many other processes could not be examined
+// (another user's, such as a modem manager run by root); 0 where there is
+// no process table to search.
+std::string PortHolderText(const std::string& device, int* unchecked);
+
+// True when the two paths name one device: the same device number for
+// character devices (two nodes of one device, a link), the same file
+// otherwise. False where either cannot be examined.
+bool SameDevice(const std::string& a, const std::string& b);
+
 struct SerialDevice {
   std::string device;
   std::string description;

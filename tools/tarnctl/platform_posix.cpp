@@ -20,6 +20,22 @@
 #include "tarn/channel/port_holder.h"
 
 namespace tarnctl::platform {
+
+std::string PortHolderText(const std::string& device, int* unchecked) {
+  tarn::PortHolder holder;
+  const bool found = tarn::FindPortHolder(device, &holder);
+  *unchecked = holder.unchecked;
+  return found ? "held by PID " + std::to_string(holder.pid) + " (" + holder.name + ")" : "";
+}
+
+bool SameDevice(const std::string& a, const std::string& b) {
+  struct stat sa {
+  }, sb{};
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+  if (S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode)) return sa.st_rdev == sb.st_rdev;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 namespace {
 
 std::string Basename(const std::string& path) {
@@ -53,9 +69,10 @@ bool LockFileHeld(const std::string& device, std::string* detail) {
 // Another process with the device open, lock or no lock: "held by PID 1234
 // (minicom)".
 bool HolderNamed(const std::string& device, std::string* detail) {
-  tarn::PortHolder holder;
-  if (!tarn::FindPortHolder(device, &holder)) return false;
-  *detail = "held by PID " + std::to_string(holder.pid) + " (" + holder.name + ")";
+  int unchecked = 0;
+  std::string held = PortHolderText(device, &unchecked);
+  if (held.empty()) return false;
+  *detail = held;
   return true;
 }
 

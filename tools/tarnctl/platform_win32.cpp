@@ -77,6 +77,16 @@ std::string ReadSecret(const std::string& prompt) {
   return line;
 }
 
+std::string PortHolderText(const std::string&, int* unchecked) {
+  *unchecked = 0;
+  return {};
+}
+
+// COM names are compared by name; \\.\ device paths have no inode to compare.
+bool SameDevice(const std::string&, const std::string&) {
+  return false;
+}
+
 PortState ProbePort(const std::string& device, std::string* detail) {
   detail->clear();
   std::string path = device.rfind("\\\\.\\", 0) == 0 ? device : "\\\\.\\" + device;

@@ -10,12 +10,17 @@
 // real device from the settings string. Break conditions and modem lines are
 // not relayed. POSIX only.
 //
-// The download password never reaches the file: the ten bytes the host
-// sends right after the pager's status byte 'Y' (the pager asks for the
-// password) are logged as "**" when they are the password, with a note
-// saying so. A new trace file is created readable by its owner only (0600).
-// A trace file that cannot be written at the start is an error; bytes lost
-// later are reported when the relay ends.
+// The download password never reaches the file. When a password is given,
+// the password step is masked by position: after the pager's status byte
+// 'Y' (it asks for the password) the next ten host bytes are logged as "**"
+// whatever they are, and so is every pager byte until the verdict (a line
+// that echoes, noise, an early refusal); nothing is held back, so a hang-up
+// or the end of the relay cannot write it in clear later. A new trace file
+// is created readable by its owner only (0600). A trace file that cannot be
+// written at the start is an error; bytes lost later are reported when the
+// relay ends. The relay's end never waits on a side that takes no more
+// bytes (a device that keeps sending after the download server stopped
+// reading).
 #ifndef TARNCTL_TRACE_H
 #define TARNCTL_TRACE_H
 

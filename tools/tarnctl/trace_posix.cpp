@@ -22,6 +22,7 @@
 #include "serial/line_posix.h"
 #include "serial/numbers.h"
 #include "settings.h"
+#include "tarn/channel/port_holder.h"
 #include "trace.h"
 
 namespace tarnctl {
@@ -64,12 +65,14 @@ class PtyRelay final : public TraceRelay {
       throw Error(kExitFile, "cannot create the trace file " + file + ": " + std::strerror(e));
     }
     device_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (device_ < 0 || flock(device_, LOCK_EX | LOCK_NB) != 0) {
-      int e = errno;
+    tarn::PortHolder holder;
+    int claim = device_ < 0 ? errno : tarn::ClaimPort(device_, device, &holder);
+    if (claim != 0) {
       Cleanup();
-      throw Error(kExitPort,
-                  (e == EBUSY || e == EWOULDBLOCK ? "port busy: " : "cannot open port ") + device +
-                      " (" + std::strerror(e) + ")",
+      std::string why =
+          holder.pid != 0 ? " held by PID " + std::to_string(holder.pid) + " (" + holder.name + ")"
+                          : " (" + std::string(std::strerror(claim)) + ")";
+      throw Error(kExitPort, (claim == EBUSY ? "port busy: " : "cannot open port ") + device + why,
                   "check the port name and that no other program uses it");
     }
     try {
@@ -118,7 +121,6 @@ class PtyRelay final : public TraceRelay {
       thread_.join();
     }
     if (trace_) {
-      FlushHeld();
       std::fprintf(trace_, "# end: %llu bytes to the pager, %llu bytes to the host\n",
                    BytesToPager(), BytesToHost());
       if (std::fflush(trace_) != 0 || std::ferror(trace_)) NoteProblem();
@@ -135,6 +137,8 @@ class PtyRelay final : public TraceRelay {
 
  private:
   void Cleanup() {
+    // The exclusive mode outlives the descriptor on a pseudo-terminal.
+    if (device_ >= 0) (void)ioctl(device_, TIOCNXCL);
     for (int* fd : {&device_, &master_, &slave_, &wake_[0], &wake_[1]})
       if (*fd >= 0) ::close(std::exchange(*fd, -1));
     if (trace_) std::fclose(std::exchange(trace_, nullptr));
@@ -159,44 +163,52 @@ class PtyRelay final : public TraceRelay {
     if (std::fflush(trace_) != 0 || std::ferror(trace_)) NoteProblem();
   }
 
-  // Host bytes held back while they may be the password.
-  void FlushHeld() {
-    Log('>', held_.data(), held_.size());
-    held_.clear();
-    armed_ = false;
-  }
-
+  // Host bytes: the first ten after the pager's 'Y' are masked, whatever
+  // they are; an eleventh host byte ends the password step.
   void LogToPager(const unsigned char* data, size_t n) {
-    if (!armed_) {
-      Log('>', data, n);
-      return;
+    size_t masked = 0;
+    if (inPasswordStep_) {
+      masked = std::min(n, password_->size() - sent_.size());
+      sent_.insert(sent_.end(), data, data + masked);
+      Log('>', data, masked, "the download password, masked");
+      if (masked < n) inPasswordStep_ = false;
     }
-    held_.insert(held_.end(), data, data + n);
-    if (held_.size() < password_->size()) return;
-    if (std::equal(password_->begin(), password_->end(), held_.begin())) {
-      Log('>', held_.data(), password_->size(), "the download password, masked");
-      held_.erase(held_.begin(), held_.begin() + static_cast<long>(password_->size()));
-    }
-    FlushHeld();
+    Log('>', data + masked, n - masked);
   }
 
+  // Pager bytes of the password step: masked while the host is still
+  // sending the password (noise, an early refusal, an echo) and, after it,
+  // as long as they could be the echo of a password byte. The first other
+  // byte is the verdict: shown, and the step is over.
   void LogToHost(const unsigned char* data, size_t n) {
-    FlushHeld();
-    Log('<', data, n);
+    size_t i = 0;
+    if (inPasswordStep_) {
+      while (i < n && (sent_.size() < password_->size() ||
+                       std::find(sent_.begin(), sent_.end(), data[i]) != sent_.end()))
+        ++i;
+      Log('<', data, i, "masked while the password goes out");
+      if (i < n) inPasswordStep_ = false;  // data[i] is the verdict
+    }
+    Log('<', data + i, n - i);
     // The pager's status byte 'Y': it asks for the password next.
-    armed_ = password_ && data[n - 1] == 'Y';
+    if (password_ && !inPasswordStep_ && i < n && data[n - 1] == 'Y') {
+      inPasswordStep_ = true;
+      sent_.clear();
+    }
   }
 
-  // Writes everything, waiting for room; false when the other side is gone.
-  static bool WriteAll(int fd, const unsigned char* data, ssize_t n) {
+  // Writes everything, waiting for room; false when the other side is gone
+  // or the relay is told to stop (a side that takes no more bytes never
+  // holds the relay up at its end).
+  bool WriteAll(int fd, const unsigned char* data, ssize_t n) {
     while (n > 0) {
       ssize_t w = ::write(fd, data, static_cast<size_t>(n));
       if (w > 0) {
         data += w;
         n -= w;
       } else if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
-        pollfd p{fd, POLLOUT, 0};
-        poll(&p, 1, 100);
+        pollfd p[2] = {{fd, POLLOUT, 0}, {wake_[0], POLLIN, 0}};
+        if (poll(p, 2, 100) > 0 && p[1].revents) return false;
       } else {
         return false;
       }
@@ -219,6 +231,7 @@ class PtyRelay final : public TraceRelay {
           LogToPager(buffer, static_cast<size_t>(n));
           toPager_ += static_cast<unsigned long long>(n);
           if (!WriteAll(device_, buffer, n)) {
+            if (Stopping()) return;
             std::fprintf(trace_, "# the device stopped taking bytes: %s\n", std::strerror(errno));
             HangUpHost();
             return;
@@ -230,7 +243,7 @@ class PtyRelay final : public TraceRelay {
         if (n > 0) {
           LogToHost(buffer, static_cast<size_t>(n));
           toHost_ += static_cast<unsigned long long>(n);
-          WriteAll(master_, buffer, n);
+          if (!WriteAll(master_, buffer, n) && Stopping()) return;
         }
       }
       if (fds[1].revents & (POLLHUP | POLLERR) && !(fds[1].revents & POLLIN)) {
@@ -242,14 +255,20 @@ class PtyRelay final : public TraceRelay {
     }
   }
 
+  bool Stopping() const {
+    pollfd p{wake_[0], POLLIN, 0};
+    return poll(&p, 1, 0) > 0;
+  }
+
   // The host's side hangs up too, so that the download server notices the
   // lost device at its next read instead of waiting out its timeouts.
   void HangUpHost() { ::close(std::exchange(master_, -1)); }
 
   std::optional<std::array<unsigned char, 10>> password_;
-  bool armed_ = false;
-  std::vector<unsigned char> held_;
-  std::atomic<int> problem_{0};  // errno of the first failed write to the file
+  // The password step: from the pager's 'Y' to its verdict.
+  bool inPasswordStep_ = false;
+  std::vector<unsigned char> sent_;  // the host's bytes of the step so far
+  std::atomic<int> problem_{0};      // errno of the first failed write to the file
   FILE* trace_ = nullptr;
   int device_ = -1, master_ = -1, slave_ = -1;
   int wake_[2] = {-1, -1};
