@@ -57,6 +57,8 @@ void PrintField(const char* name, const BYTE* data, size_t n) {
   std::printf("%-14s %s  |%s|\n", name, HexBytes(data, n).c_str(), PrintableBytes(data, n).c_str());
 }
 
+}  // namespace
+
 void PrintIdentity(const std::string& device, const PagerIdentity& id) {
   std::printf("%-14s %s\n", "device", device.c_str());
   std::printf("%-14s %02X%s\n", "pager type", id.pagerType,
@@ -67,6 +69,8 @@ void PrintIdentity(const std::string& device, const PagerIdentity& id) {
   PrintField("first record", id.firstRecord.data(), id.firstRecord.size());
   PrintField("second record", id.secondRecord.data(), id.secondRecord.size());
 }
+
+namespace {
 
 uint32_t TotalBytes(const std::vector<Block>& blocks) {
   uint32_t n = 0;

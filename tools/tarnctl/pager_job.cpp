@@ -182,6 +182,7 @@ JobRecord RunPagerJob(const JobSpec& spec, const SessionOptions& options, JobObs
     r.result = e.ExitCodeValue() == kExitInterrupted ? "interrupted" : "failed";
     r.exitCode = e.ExitCodeValue();
     r.errorText = e.what();
+    r.hint = e.Hint();
     if (session) r.errorCode = session->LastErrorCode();
   } catch (const std::exception& e) {
     r.result = "failed";
@@ -189,6 +190,8 @@ JobRecord RunPagerJob(const JobSpec& spec, const SessionOptions& options, JobObs
     r.errorText = e.what();
   }
   if (session) FillIdentity(*session, &r);
+  if (session && observer && !r.pagerType.empty())
+    observer->Identity(session->Device(), session->LastIdentity());
   r.totalS = Seconds(start);
   return r;
 }

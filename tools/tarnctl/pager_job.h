@@ -43,6 +43,8 @@ class JobObserver {
   virtual void Phase(const char* phase) = 0;
   // The pager's info id, once a transaction brought it.
   virtual void Pager(const std::string& infoId) {}
+  // At the end of the job, what the pager last reported, when it answered.
+  virtual void Identity(const std::string& device, const PagerIdentity& identity) {}
 };
 
 // Runs the job once on a new session; never throws. The record's result,
