@@ -346,14 +346,14 @@ std::string SummaryTable(const std::vector<JobRecord>& records) {
 
 std::string LiveLine(const LiveLineState& state, int columns) {
   char t[160];
-  std::snprintf(t, sizeof t, " %-6.6s %-11s", state.id.c_str(), state.phase.c_str());
+  std::snprintf(t, sizeof t, " %-6.6s %-8s", state.id.c_str(), state.phase.c_str());
   std::string right = t;
   if (!state.done) {
     if (state.blocks > 0) {
       std::snprintf(t, sizeof t, " block %zu/%zu", state.block, state.blocks);
       right += t;
     }
-    std::snprintf(t, sizeof t, " %3d%% %5.1f s", state.percent, state.elapsedS);
+    std::snprintf(t, sizeof t, " %3d%% %4.0f s", state.percent, state.elapsedS);
     right += t;
   }
   int width = columns > 1 ? columns - 1 : 1;
