@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -325,6 +327,59 @@ TEST_F(FleetCli, RetriesRepeatOnlyWhatCanChangeAndLeaveTheHumanOutputAsItWas) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("second record"), std::string::npos) << r.out;
   EXPECT_EQ(r.out, once.out);
+}
+
+// At a 60-column terminal (a tmux pane on a private server), with port
+// names longer than the line.
+TEST_F(FleetCli, LiveLinesFitSixtyColumnsShowTheBlockAndKeepTheInterruptMessage) {
+  if (tarnctl_test::Run({"/bin/sh", "-c", "command -v tmux"}, {}, 10).exitCode != 0)
+    GTEST_SKIP() << "tmux is not installed";
+  std::vector<unsigned char> data(24, 0x5A);
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0600, data));
+  std::string command = std::string(TARNCTL_EXE) + " write " + Path("in.s19") + " --block 8";
+  for (const char* serial : {"A1B2C3D4", "E5F6A7B8"}) {
+    std::string link =
+        Path(std::string("serial-by-id-usb-FTDI_FT232R_USB_UART_") + serial + "-if00-port0");
+    Sim({"--fast", "--symlink", link});
+    command += " --port \"device = " + link + "\"";
+  }
+  std::string socket = "tarnctl-fleet-test-" + std::to_string(getpid());
+  auto tmux = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"/usr/bin/env", "tmux", "-L", socket});
+    return tarnctl_test::Run(args, {}, 10);
+  };
+  std::string line = "COMRT_REGISTRY=" + Path("registry") + " sh -c 'echo $$ > " + Path("pid") +
+                     "; exec " + command + "'; echo EXIT=$? > " + Path("exit") + "; sleep 60";
+  ASSERT_EQ(tmux({"new-session", "-d", "-x", "60", "-y", "20", line}).exitCode, 0);
+  // -J joins what the terminal wrapped: a live line that wrapped shows long.
+  auto screen = [&] { return tmux({"capture-pane", "-p", "-J"}).out; };
+  std::string during;
+  for (int i = 0; i < 150 && during.find("block 2/3") == std::string::npos; ++i) {
+    usleep(100 * 1000);
+    during = screen();
+  }
+  std::string text = tarnctl_test::ReadFile(Path("pid"));
+  pid_t pid = static_cast<pid_t>(std::atoi(text.c_str()));
+  if (pid > 0) kill(pid, SIGINT);
+  std::string exit;
+  for (int i = 0; i < 200 && exit.empty(); ++i) {
+    usleep(100 * 1000);
+    exit = tarnctl_test::ReadFile(Path("exit"));
+  }
+  std::string after = screen();
+  tmux({"kill-server"});
+  ASSERT_GT(pid, 0);
+  EXPECT_NE(during.find("block 2/3"), std::string::npos) << during;
+  EXPECT_EQ(Count(during, " write "), 2u) << "one live line per pager, drawn in place\n" << during;
+  std::istringstream rows(during);
+  for (std::string row; std::getline(rows, row);)
+    EXPECT_LT(row.size(), 60u) << "wraps at 60 columns: " << row;
+  EXPECT_NE(during.find("...1B2C3D4-if00-port0"), std::string::npos) << during;
+  EXPECT_EQ(exit, "EXIT=130\n") << after;
+  EXPECT_NE(after.find("tarnctl: interrupted; every pager stops after its current block"),
+            std::string::npos)
+      << "the message was drawn over\n"
+      << after;
 }
 
 }  // namespace
