@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -320,13 +321,24 @@ TEST_F(FleetCli, RetriesRepeatOnlyWhatCanChangeAndLeaveTheHumanOutputAsItWas) {
   EXPECT_NE(r.out.find("type status"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(" 8B   D "), std::string::npos) << r.out;
 
-  // One pager with --retries: the full identity, as without it.
-  std::string plain = Sim({});
-  RunResult once = Tarnctl({"identify", "--port", plain});
-  r = Tarnctl({"identify", "--port", plain, "--retries", "1"});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("second record"), std::string::npos) << r.out;
-  EXPECT_EQ(r.out, once.out);
+  // One pager with --retries or --log: the output of the plain command
+  // (the full identity, the write's and the activation's lines), timings aside.
+  std::string plain = Sim({"--fast"});
+  auto timeless = [](const std::string& text) {
+    return std::regex_replace(text, std::regex("[0-9]+\\.[0-9] s"), "T s");
+  };
+  std::vector<std::vector<std::string>> commands = {
+      {"identify"}, {"write", Path("in.s19")}, {"activate"}};
+  for (const auto& command : commands) {
+    std::vector<std::string> args = command;
+    args.insert(args.end(), {"--port", plain});
+    RunResult once = Tarnctl(args);
+    args.insert(args.end(), {"--retries", "1", "--log", Path("one.jsonl")});
+    r = Tarnctl(args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(timeless(r.out), timeless(once.out)) << command[0];
+  }
+  EXPECT_NE(r.out.find("activate: waiting"), std::string::npos) << r.out;
 }
 
 // At a 60-column terminal (a tmux pane on a private server), with port

@@ -394,21 +394,33 @@ void Prepare(Prepared* p, const FleetOptions& fleet, JobKind kind, const std::st
     throw Error(kExitUsage, "--dry-run shows the plan of --changed-only; give both");
 }
 
-// Keeps what the pager last reported, for identify's human output.
-class IdentityKeeper : public JobObserver {
+// The plain command's output on the job path: the activation's wait line
+// as it starts, and what the pager last reported for the result.
+class PlainOutput : public JobObserver {
  public:
-  void Phase(const char*) override {}
+  explicit PlainOutput(bool show) : show_(show) {}
+  void Phase(const char* phase) override {
+    if (!show_ || std::string(phase) != "activate") return;
+    std::printf("%s\n", kActivateWaiting);
+    std::fflush(stdout);
+  }
   void Identity(const std::string& device, const PagerIdentity& identity) override {
     device_ = device;
     identity_ = identity;
     known_ = true;
   }
-  bool Print() const {
-    if (known_) PrintIdentity(device_, identity_);
-    return known_;
+  // identify's fields (also when quiet, as identify prints them), or
+  // activate's result line; false when there is nothing of the kind.
+  bool PrintResult(const JobRecord& r, JobKind kind) const {
+    if (!known_) return false;
+    if (kind == JobKind::kIdentify) PrintIdentity(device_, identity_);
+    if (kind == JobKind::kActivate && show_ && r.result == "ok")
+      std::printf("%s\n", ActivatedText(r.activateS * 1000.0, identity_).c_str());
+    return kind == JobKind::kIdentify || (kind == JobKind::kActivate && r.result == "ok");
   }
 
  private:
+  bool show_;
   std::string device_;
   PagerIdentity identity_;
   bool known_ = false;
@@ -426,17 +438,17 @@ int RunOne(const CommonOptions& common, const FleetOptions& fleet, const JobSpec
   std::atomic<bool> never{false};
   JobSpec own = spec;
   own.progressAttached = options.output.window && !options.output.quiet;
-  IdentityKeeper identity;
+  PlainOutput plain(!fleet.json && !common.quiet);
   RetryPause pause;
   pause.retrying = [&](const JobRecord& failed) {
     std::fflush(stdout);
     std::fprintf(stderr, "tarnctl: %s\n", RetryText(failed, pause.waitMs).c_str());
   };
   JobRecord r = RunWithRetries(
-      fleet.retries, never, [&] { return RunPagerJob(own, options, &identity); }, pause);
+      fleet.retries, never, [&] { return RunPagerJob(own, options, &plain); }, pause);
   // Without --json the output is the plain command's: identify prints the
-  // pager's fields, a failure its message and hint.
-  bool printed = !fleet.json && spec.kind == JobKind::kIdentify && identity.Print();
+  // pager's fields, activate its result line, a failure its message and hint.
+  bool printed = !fleet.json && plain.PrintResult(r, spec.kind);
   if (fleet.json) {
     std::printf("%s\n", ToJson(r).c_str());
   } else if (r.result == "ok" || r.dryRun) {

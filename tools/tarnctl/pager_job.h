@@ -54,7 +54,12 @@ JobRecord RunPagerJob(const JobSpec& spec, const SessionOptions& options,
                       JobObserver* observer = nullptr);
 
 // The human report of a finished record (a few lines, no trailing blank).
+// Without --changed-only it is the plain command's result line.
 std::string HumanReport(const JobRecord& record);
+
+// The result lines of `write` and `verify` (no line end).
+std::string WroteText(uint32_t bytes, size_t blocks, double writeS, bool verified, double verifyS);
+std::string VerifiedText(uint32_t bytes, size_t blocks, double verifyS);
 
 }  // namespace tarnctl
 
