@@ -164,6 +164,8 @@ TEST(WritePlan, KeepsToTheBlockSizeAndReachesTheTopOfMemory) {
     WritePlan q = PlanWrites(m.file, m.pager, m.covered, 100, true, costs);
     EXPECT_EQ(q.writes.size(), gap == 96u ? 1u : 2u) << gap;
     EXPECT_EQ(q.writeBytes, gap == 96u ? 100u : 4u) << gap;
+    // No block size (0) means the largest, where both gaps are bridged.
+    EXPECT_EQ(PlanWrites(m.file, m.pager, m.covered, 0, true, costs).writes.size(), 1u) << gap;
   }
 }
 
