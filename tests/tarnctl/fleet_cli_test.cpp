@@ -1,6 +1,8 @@
 // tarnctl's job path against simulated pagers in real time: writing only
 // what changed, a fleet in which one pager drops off and another needs a
-// retry, and Ctrl-C in the middle of a fleet write.
+// retry, Ctrl-C and SIGTERM in the middle of a fleet write, the fleet
+// options checked and shown as a single pager's are, and the live display
+// on a narrow terminal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,7 +10,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -71,6 +76,41 @@ class FleetCli : public ::testing::Test {
     return tarnctl_test::Run(args, Env(), timeout);
   }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  // Starts tarnctl with ARGS, its output both ways into the file `out`.
+  pid_t Spawn(std::vector<std::string> args, const std::string& out) {
+    args.insert(args.begin(), TARNCTL_EXE);
+    pid_t pid = fork();
+    if (pid == 0) {
+      for (const auto& [k, v] : Env()) setenv(k.c_str(), v.c_str(), 1);
+      int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(fd, 1);
+      dup2(fd, 2);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    return pid;
+  }
+  // Waits until `text` shows `count` times in the file (at most 15 s).
+  void WaitText(const std::string& file, const std::string& text, size_t count) {
+    for (int i = 0; i < 300 && Count(tarnctl_test::ReadFile(file), text) < count; ++i)
+      usleep(50 * 1000);
+  }
+  // The wait status of `pid`, which is killed when it runs past `seconds`.
+  int WaitEnd(pid_t pid, double seconds, bool* timedOut) {
+    int status = 0;
+    *timedOut = false;
+    for (int i = 0; i < seconds * 20; ++i) {
+      if (waitpid(pid, &status, WNOHANG) == pid) return status;
+      usleep(50 * 1000);
+    }
+    *timedOut = true;
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return status;
+  }
 
   std::string dir_;
   std::vector<std::unique_ptr<tarnctl::SimulatedPager>> sims_;
@@ -166,36 +206,192 @@ TEST_F(FleetCli, CtrlCStopsEveryPagerAfterItsBlockAndNamesThePartialWrites) {
   std::vector<unsigned char> data(24, 0x5A);
   tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0600, data));
   std::string a = Sim({"--fast"}), b = Sim({"--fast"});
-  std::vector<std::string> args = {TARNCTL_EXE, "write", Path("in.s19"), "--block", "8",
-                                   "--port",    a,       "--port",       b};
-  std::string out = Path("out.txt");
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    for (const auto& [k, v] : Env()) setenv(k.c_str(), v.c_str(), 1);
-    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    std::vector<char*> argv;
-    for (auto& s : args) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+  // SIGTERM as Ctrl-C: both stop the pagers after their block, and the
+  // process ends by the signal after the summary (130 and 143 in a shell), so
+  // a shell loop over batches stops too.
+  for (int sig : {SIGINT, SIGTERM}) {
+    std::string out = Path("out.txt");
+    pid_t pid = Spawn({"write", Path("in.s19"), "--block", "8", "--port", a, "--port", b}, out);
+    ASSERT_GT(pid, 0);
+    // Once both pagers are writing (the plain lines say so), the first
+    // block's 3 s settle is under way.
+    WaitText(out, "] write", 2);
+    usleep(500 * 1000);
+    kill(pid, sig);
+    bool timedOut = false;
+    int status = WaitEnd(pid, 30, &timedOut);
+    std::string text = tarnctl_test::ReadFile(out);
+    ASSERT_FALSE(timedOut) << text;
+    ASSERT_TRUE(WIFSIGNALED(status)) << "ended with exit code " << WEXITSTATUS(status) << "\n"
+                                     << text;
+    EXPECT_EQ(WTERMSIG(status), sig) << text;
+    EXPECT_EQ(Count(text, "interrupted*"), 2u) << text;
+    EXPECT_NE(text.find("partial write"), std::string::npos) << text;
+    EXPECT_NE(text.find("0 of 2 pager(s) ok"), std::string::npos) << text;
   }
-  // Once both pagers are writing (the plain lines say so), the first
-  // block's 3 s settle is under way.
-  for (int i = 0; i < 300 && Count(tarnctl_test::ReadFile(out), "] write") < 2; ++i)
-    usleep(50 * 1000);
+}
+
+TEST_F(FleetCli, ASecondCtrlCStopsAtOnceEvenDuringALongActivation) {
+  // Pagers that take a minute to acknowledge the activation: the first
+  // Ctrl-C waits for that safe point, the second does not.
+  std::string a = Sim({"--activate-delay", "60000"}), b = Sim({"--activate-delay", "60000"});
+  std::string out = Path("out.txt");
+  pid_t pid = Spawn({"activate", "--port", a, "--port", b}, out);
+  ASSERT_GT(pid, 0);
+  WaitText(out, "] activate", 2);
   usleep(500 * 1000);
   kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  WaitText(out, "interrupted;", 1);
+  kill(pid, SIGINT);
+  bool timedOut = false;
+  int status = WaitEnd(pid, 10, &timedOut);
   std::string text = tarnctl_test::ReadFile(out);
-  ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal\n" << text;
-  EXPECT_EQ(WEXITSTATUS(status), 130) << text;
-  EXPECT_EQ(Count(text, "interrupted*"), 2u) << text;
-  EXPECT_NE(text.find("partial write"), std::string::npos) << text;
-  EXPECT_NE(text.find("0 of 2 pager(s) ok"), std::string::npos) << text;
+  ASSERT_FALSE(timedOut) << "a second Ctrl-C was ignored\n" << text;
+  ASSERT_TRUE(WIFSIGNALED(status)) << text;
+  EXPECT_EQ(WTERMSIG(status), SIGINT) << text;
+  EXPECT_NE(text.find("stopped at once"), std::string::npos) << text;
+  EXPECT_EQ(Count(text, ": stopped during activate"), 2u) << text;
+  // The ports were closed with the process: a new job gets them at once.
+  sims_.clear();
+}
+
+TEST_F(FleetCli, EveryPortEntryIsCheckedAsASinglePortIsBeforeAnythingStarts) {
+  std::string a = Sim({}), b = Sim({});
+  std::string bDevice = b.substr(9, b.find(" baud") - 9);
+  RunResult r =
+      Tarnctl({"identify", "--port", a, "--port", "device = " + bDevice + " baud = 12345"});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("--port entry 2: baud = \"12345\""), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("] identify"), std::string::npos) << "a pager was woken\n" << r.out;
+
+  tarnctl_test::WriteFile(Path("ports"), a + "\n" + "device = " + bDevice + " parity = banana\n");
+  r = Tarnctl({"identify", "--ports", Path("ports")});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("line 2 of " + Path("ports") + ": parity = \"banana\""), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out.find("] identify"), std::string::npos) << r.out;
+
+  // A '#' inside a quoted value is part of the device's name.
+  Sim({"--symlink", Path("pager#1")});
+  tarnctl_test::WriteFile(Path("ports"),
+                          a + "  # bench 1\ndevice = \"" + Path("pager#1") + "\" # bench 2\n");
+  r = Tarnctl({"identify", "--ports", Path("ports")});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("2 of 2 pager(s) ok"), std::string::npos) << r.out;
+
+  // A ports file with a byte-order mark, or a folder: a clear usage error.
+  tarnctl_test::WriteFile(Path("ports"), "\xEF\xBB\xBF" + a + "\n");
+  r = Tarnctl({"identify", "--ports", Path("ports")});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("starts with a UTF-8 byte-order mark"), std::string::npos) << r.err;
+  r = Tarnctl({"identify", "--ports", dir_});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("it is a folder"), std::string::npos) << r.err;
+}
+
+TEST_F(FleetCli, RetriesRepeatOnlyWhatCanChangeAndLeaveTheHumanOutputAsItWas) {
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0700, {0xFF, 0xFF}));  // blank memory
+  std::string asks = Sim({"--status", "Y", "--password", "shop-pw"});
+  tarnctl_test::WriteFile(Path("pw"), "wrong\n");
+  // A wrong password is sent once, however many retries are allowed; the
+  // message keeps its hint.
+  RunResult r = Tarnctl({"verify", Path("in.s19"), "--port", asks, "--password-file", Path("pw"),
+                         "--retries", "3", "--log", Path("log.jsonl")});
+  EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+  EXPECT_NE(r.err.find("\n  hint: check the download password"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("attempt"), std::string::npos) << r.err;
+  EXPECT_NE(tarnctl_test::ReadFile(Path("log.jsonl")).find("\"attempts\":1"), std::string::npos);
+
+  // In a fleet: a disabled pager is not asked again, a missing port is,
+  // and "attempt failed" is told only when another attempt follows.
+  std::string disabled = Sim({"--status", "D"});
+  std::string missing = "device = " + Path("gone");
+  r = Tarnctl({"identify", "--port", disabled, "--port", missing});
+  EXPECT_EQ(r.exitCode, 7) << r.out << r.err;
+  EXPECT_EQ(r.out.find("attempt"), std::string::npos) << "--retries 0\n" << r.out;
+  r = Tarnctl({"identify", "--port", disabled, "--port", missing, "--retries", "1", "--log",
+               Path("fleet.jsonl")});
+  EXPECT_EQ(r.exitCode, 7) << r.out << r.err;
+  EXPECT_EQ(Count(r.out, "attempt 1 failed"), 1u) << r.out;
+  EXPECT_NE(r.out.find("[" + Path("gone") + "] attempt 1 failed"), std::string::npos) << r.out;
+  std::string log = tarnctl_test::ReadFile(Path("fleet.jsonl"));
+  EXPECT_EQ(Count(log, "\"attempts\":1"), 1u) << log;
+  EXPECT_EQ(Count(log, "\"attempts\":2"), 1u) << log;
+  // A fleet identify shows each pager's type and status.
+  EXPECT_NE(r.out.find("type status"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" 8B   D "), std::string::npos) << r.out;
+
+  // One pager with --retries or --log: the output of the plain command
+  // (the full identity, the write's and the activation's lines), timings aside.
+  std::string plain = Sim({"--fast"});
+  auto timeless = [](const std::string& text) {
+    return std::regex_replace(text, std::regex("[0-9]+\\.[0-9] s"), "T s");
+  };
+  std::vector<std::vector<std::string>> commands = {
+      {"identify"}, {"write", Path("in.s19")}, {"activate"}};
+  for (const auto& command : commands) {
+    std::vector<std::string> args = command;
+    args.insert(args.end(), {"--port", plain});
+    RunResult once = Tarnctl(args);
+    args.insert(args.end(), {"--retries", "1", "--log", Path("one.jsonl")});
+    r = Tarnctl(args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(timeless(r.out), timeless(once.out)) << command[0];
+  }
+  EXPECT_NE(r.out.find("activate: waiting"), std::string::npos) << r.out;
+}
+
+// At a 60-column terminal (a tmux pane on a private server), with port
+// names longer than the line.
+TEST_F(FleetCli, LiveLinesFitSixtyColumnsShowTheBlockAndKeepTheInterruptMessage) {
+  if (tarnctl_test::Run({"/bin/sh", "-c", "command -v tmux"}, {}, 10).exitCode != 0)
+    GTEST_SKIP() << "tmux is not installed";
+  std::vector<unsigned char> data(24, 0x5A);
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0600, data));
+  std::string command = std::string(TARNCTL_EXE) + " write " + Path("in.s19") + " --block 8";
+  for (const char* serial : {"A1B2C3D4", "E5F6A7B8"}) {
+    std::string link =
+        Path(std::string("serial-by-id-usb-FTDI_FT232R_USB_UART_") + serial + "-if00-port0");
+    Sim({"--fast", "--symlink", link});
+    command += " --port \"device = " + link + "\"";
+  }
+  std::string socket = "tarnctl-fleet-test-" + std::to_string(getpid());
+  auto tmux = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"/usr/bin/env", "tmux", "-L", socket});
+    return tarnctl_test::Run(args, {}, 10);
+  };
+  std::string line = "COMRT_REGISTRY=" + Path("registry") + " sh -c 'echo $$ > " + Path("pid") +
+                     "; exec " + command + "'; echo EXIT=$? > " + Path("exit") + "; sleep 60";
+  ASSERT_EQ(tmux({"new-session", "-d", "-x", "60", "-y", "20", line}).exitCode, 0);
+  // -J joins what the terminal wrapped: a live line that wrapped shows long.
+  auto screen = [&] { return tmux({"capture-pane", "-p", "-J"}).out; };
+  std::string during;
+  for (int i = 0; i < 150 && during.find("block 2/3") == std::string::npos; ++i) {
+    usleep(100 * 1000);
+    during = screen();
+  }
+  std::string text = tarnctl_test::ReadFile(Path("pid"));
+  pid_t pid = static_cast<pid_t>(std::atoi(text.c_str()));
+  if (pid > 0) kill(pid, SIGINT);
+  std::string exit;
+  for (int i = 0; i < 200 && exit.empty(); ++i) {
+    usleep(100 * 1000);
+    exit = tarnctl_test::ReadFile(Path("exit"));
+  }
+  std::string after = screen();
+  tmux({"kill-server"});
+  ASSERT_GT(pid, 0);
+  EXPECT_NE(during.find("block 2/3"), std::string::npos) << during;
+  EXPECT_EQ(Count(during, " write "), 2u) << "one live line per pager, drawn in place\n" << during;
+  std::istringstream rows(during);
+  for (std::string row; std::getline(rows, row);)
+    EXPECT_LT(row.size(), 60u) << "wraps at 60 columns: " << row;
+  EXPECT_NE(during.find("...1B2C3D4-if00-port0"), std::string::npos) << during;
+  EXPECT_EQ(exit, "EXIT=130\n") << after;
+  EXPECT_NE(after.find("tarnctl: interrupted; every pager stops after its current block"),
+            std::string::npos)
+      << "the message was drawn over\n"
+      << after;
 }
 
 }  // namespace

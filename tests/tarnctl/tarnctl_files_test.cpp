@@ -273,4 +273,15 @@ TEST_F(TarnctlAsUser, TraceMasksThePasswordAndIsPrivate) {
   EXPECT_EQ(Tarnctl({"identify", "--trace", "", "--port", port_}).exitCode, 1);
 }
 
+TEST_F(TarnctlAsUser, AnUnreadablePortsFileIsAUsageErrorThatSaysWhy) {
+  tarnctl_test::WriteFile(Path("ports"), "device = /dev/tarnctl-no-such-port\n");
+  Own(Path("ports"));
+  ASSERT_EQ(chmod(Path("ports").c_str(), 0), 0);
+  RunResult r = Tarnctl({"identify", "--ports", Path("ports")});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("cannot read the ports file " + Path("ports") + ": no permission"),
+            std::string::npos)
+      << r.err;
+}
+
 }  // namespace

@@ -128,6 +128,47 @@ TEST(WritePlan, NeverWritesOutsideTheFileAndKeepsBlocksWithinTheLimit) {
   }
 }
 
+TEST(WritePlan, KeepsToTheBlockSizeAndReachesTheTopOfMemory) {
+  LineCosts costs;
+  // The whole 64 KiB differs: a block of 65535 bytes and the last byte,
+  // whatever out-of-range block size is asked for.
+  Memory all;
+  all.Cover(0, 0x10000);
+  all.Change(0, 0x10000);
+  for (uint32_t limit : {0u, 65535u, 65536u, 100000u}) {
+    WritePlan p = PlanWrites(all.file, all.pager, all.covered, limit, false, costs);
+    ASSERT_EQ(p.writes.size(), 2u) << limit;
+    EXPECT_EQ(p.writes[0].address, 0u);
+    EXPECT_EQ(p.writes[0].length, 65535u);
+    EXPECT_EQ(p.writes[1].address, 0xFFFFu);
+    EXPECT_EQ(p.writes[1].length, 1u);
+    EXPECT_EQ(p.writeBytes, 0x10000u);
+    EXPECT_EQ(p.skippedBytes, 0u);
+  }
+  // Only the last address differs.
+  Memory top;
+  top.Cover(0xFF00, 0x100);
+  top.Change(0xFFFF, 1);
+  WritePlan p = PlanWrites(top.file, top.pager, top.covered, 65535, true, costs);
+  ASSERT_EQ(p.writes.size(), 1u);
+  EXPECT_EQ(p.writes[0].address, 0xFFFFu);
+  EXPECT_EQ(p.writes[0].length, 1u);
+  EXPECT_EQ(p.skippedBytes, 0xFFu);
+  // Two runs are bridged while the merged block fits the block size, and
+  // never by one byte more (the gap is cheap either way).
+  for (uint32_t gap : {96u, 97u}) {
+    Memory m;
+    m.Cover(0x2000, 200);
+    m.Change(0x2000, 2);
+    m.Change(0x2000 + 2 + gap, 2);
+    WritePlan q = PlanWrites(m.file, m.pager, m.covered, 100, true, costs);
+    EXPECT_EQ(q.writes.size(), gap == 96u ? 1u : 2u) << gap;
+    EXPECT_EQ(q.writeBytes, gap == 96u ? 100u : 4u) << gap;
+    // No block size (0) means the largest, where both gaps are bridged.
+    EXPECT_EQ(PlanWrites(m.file, m.pager, m.covered, 0, true, costs).writes.size(), 1u) << gap;
+  }
+}
+
 TEST(JobLog, Sha256MatchesTheStandardVectors) {
   EXPECT_EQ(Sha256Hex("", 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(Sha256Hex("abc", 3),
@@ -188,17 +229,28 @@ JobRecord Record(const char* result, bool partial = false) {
   JobRecord r;
   r.result = result;
   r.partialWrite = partial;
+  if (r.result == "failed") r.exitCode = kExitPager;  // the pager stopped answering
   return r;
+}
+
+// Retries without the real pause.
+RetryPause Instant() {
+  RetryPause pause;
+  pause.sleep = [](double) {};
+  return pause;
 }
 
 TEST(Fleet, RetriesExitCodeAndPartialWrites) {
   std::atomic<bool> stop{false};
   int calls = 0;
   // Fails twice (the first time half way through a write), then succeeds.
-  JobRecord r = RunWithRetries(3, stop, [&] {
-    ++calls;
-    return calls < 3 ? Record("failed", calls == 1) : Record("ok");
-  });
+  JobRecord r = RunWithRetries(
+      3, stop,
+      [&] {
+        ++calls;
+        return calls < 3 ? Record("failed", calls == 1) : Record("ok");
+      },
+      Instant());
   EXPECT_EQ(calls, 3);
   EXPECT_EQ(r.attempts, 3);
   EXPECT_EQ(r.result, "ok");
@@ -206,21 +258,27 @@ TEST(Fleet, RetriesExitCodeAndPartialWrites) {
 
   // Out of retries: the partial write of an earlier attempt is still told.
   calls = 0;
-  r = RunWithRetries(1, stop, [&] {
-    ++calls;
-    return Record("failed", calls == 1);
-  });
+  r = RunWithRetries(
+      1, stop,
+      [&] {
+        ++calls;
+        return Record("failed", calls == 1);
+      },
+      Instant());
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(r.result, "failed");
   EXPECT_TRUE(r.partialWrite);
 
   // Interrupted: no retry.
   calls = 0;
-  r = RunWithRetries(5, stop, [&] {
-    ++calls;
-    stop = true;
-    return Record("failed");
-  });
+  r = RunWithRetries(
+      5, stop,
+      [&] {
+        ++calls;
+        stop = true;
+        return Record("failed");
+      },
+      Instant());
   EXPECT_EQ(calls, 1);
 
   EXPECT_EQ(FleetExitCode({Record("ok"), Record("ok")}), kExitOk);

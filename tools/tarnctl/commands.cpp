@@ -14,6 +14,7 @@
 #include "file_checks.h"
 #include "image.h"
 #include "output_file.h"
+#include "pager_job.h"
 #include "platform.h"
 #include "port_access.h"
 #include "serial/port_name.h"
@@ -57,6 +58,13 @@ void PrintField(const char* name, const BYTE* data, size_t n) {
   std::printf("%-14s %s  |%s|\n", name, HexBytes(data, n).c_str(), PrintableBytes(data, n).c_str());
 }
 
+}  // namespace
+
+std::string ActivatedText(double ms, const PagerIdentity& id) {
+  return "activated in " + Seconds(ms) + "; pager " + InfoIdText(id) + " now reports status " +
+         StatusText(id.statusChar);
+}
+
 void PrintIdentity(const std::string& device, const PagerIdentity& id) {
   std::printf("%-14s %s\n", "device", device.c_str());
   std::printf("%-14s %02X%s\n", "pager type", id.pagerType,
@@ -67,6 +75,8 @@ void PrintIdentity(const std::string& device, const PagerIdentity& id) {
   PrintField("first record", id.firstRecord.data(), id.firstRecord.size());
   PrintField("second record", id.secondRecord.data(), id.secondRecord.size());
 }
+
+namespace {
 
 uint32_t TotalBytes(const std::vector<Block>& blocks) {
   uint32_t n = 0;
@@ -283,14 +293,10 @@ int RunWrite(const CommonOptions& common, const std::string& file, bool verify, 
   PagerSession session(options);
   double writeMs = TimedWrite(session, image, blocks);
   double verifyMs = verify ? TimedVerify(session, image, blocks, kWriteAgainHint) : 0;
-  if (!common.quiet) {
-    std::printf("wrote %u bytes in %zu block(s) in %s", TotalBytes(blocks), blocks.size(),
-                Seconds(writeMs).c_str());
-    if (verify)
-      std::printf(", verified in %s\n", Seconds(verifyMs).c_str());
-    else
-      std::printf(", not verified\n");
-  }
+  if (!common.quiet)
+    std::printf("%s\n", WroteText(TotalBytes(blocks), blocks.size(), writeMs / 1000.0, verify,
+                                  verifyMs / 1000.0)
+                            .c_str());
   return kExitOk;
 }
 
@@ -302,8 +308,7 @@ int RunVerify(const CommonOptions& common, const std::string& file, uint32_t blo
   PagerSession session(options);
   double ms = TimedVerify(session, image, blocks, "write the file with `tarnctl write`");
   if (!common.quiet)
-    std::printf("verified %u bytes in %zu block(s) in %s: the pager holds the file\n",
-                TotalBytes(blocks), blocks.size(), Seconds(ms).c_str());
+    std::printf("%s\n", VerifiedText(TotalBytes(blocks), blocks.size(), ms / 1000.0).c_str());
   return kExitOk;
 }
 
@@ -312,14 +317,11 @@ int RunActivate(const CommonOptions& common) {
   PagerSession session(ResolveSession(common));
   double t0 = Now();
   if (!common.quiet) {
-    std::printf("activate: waiting for the pager to report back (up to 2 minutes)\n");
+    std::printf("%s\n", kActivateWaiting);
     std::fflush(stdout);
   }
   session.Activate();
-  const PagerIdentity& id = session.LastIdentity();
-  if (!common.quiet)
-    std::printf("activated in %s; pager %s now reports status %s\n", Seconds(Now() - t0).c_str(),
-                InfoIdText(id).c_str(), StatusText(id.statusChar).c_str());
+  if (!common.quiet) std::printf("%s\n", ActivatedText(Now() - t0, session.LastIdentity()).c_str());
   return kExitOk;
 }
 

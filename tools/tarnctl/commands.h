@@ -25,6 +25,15 @@ struct CommonOptions {
 // The settings, password and output mode a pager command runs with.
 SessionOptions ResolveSession(const CommonOptions& common);
 
+// The lines of `activate`: before it starts, and once the pager reported
+// back after `ms` milliseconds.
+inline constexpr const char* kActivateWaiting =
+    "activate: waiting for the pager to report back (up to 2 minutes)";
+std::string ActivatedText(double ms, const PagerIdentity& id);
+
+// What `identify` prints: the device and every field the pager reported.
+void PrintIdentity(const std::string& device, const PagerIdentity& id);
+
 // Password from a file: the bytes up to a final line end, at most 10,
 // padded with zero bytes. Throws Error (exit 1).
 Password PasswordFromBytes(const std::string& bytes);

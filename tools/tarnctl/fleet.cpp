@@ -1,5 +1,9 @@
 #include "fleet.h"
 
+#include <tarnholm/tarn_errors.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,10 +14,13 @@
 
 #include "components.h"
 #include "errors.h"
+#include "file_checks.h"
 #include "image.h"
 #include "interrupt_watch.h"
 #include "platform.h"
+#include "serial/settings_grammar.h"
 #include "settings.h"
+#include "settings_check.h"
 #include "sha256.h"
 
 namespace tarnctl {
@@ -25,6 +32,23 @@ std::string Trim(const std::string& s) {
   return s.substr(b, s.find_last_not_of(" \t\r\n") + 1 - b);
 }
 
+// Where the comment of a ports file line starts: at a '#' outside a quoted
+// value (the size of the line when there is none).
+size_t CommentStart(const std::string& line) {
+  std::string_view rest = serial::UpToNul(line);
+  serial::SettingsToken token;
+  while (serial::NextSettingsToken(rest, &token, serial::SettingsDialect::kChannel)) {
+    if (token.quoted) continue;
+    size_t hash = token.text.find('#');
+    if (hash != std::string_view::npos)
+      return static_cast<size_t>(token.text.data() - line.data()) + hash;
+  }
+  return line.size();
+}
+
+// A ports file lists ports, one short line each.
+constexpr size_t kMaxPortsFileBytes = 1u << 20;
+
 std::string DeviceOf(const std::string& settings) {
   return SettingsValue(settings, "device").value_or("");
 }
@@ -33,6 +57,7 @@ std::string DeviceOf(const std::string& settings) {
 struct PagerLine {
   std::string port;
   std::atomic<int> percent{0};
+  std::atomic<size_t> block{0}, blocks{0};
   std::mutex lock;  // guards phase and id
   std::string phase = "waiting", id;
   double startMs = 0;
@@ -52,23 +77,35 @@ class Display {
     std::fflush(stdout);
   }
 
+  // A message of tarnctl's own on standard error; the live lines are drawn
+  // again below it rather than over it.
+  void Note(const std::string& text) {
+    std::lock_guard<std::mutex> guard(print_);
+    std::fflush(stdout);
+    std::fprintf(stderr, "tarnctl: %s\n", text.c_str());
+    std::fflush(stderr);
+    drawn_ = false;
+  }
+
   void Redraw() {
     if (!live_) return;
     std::lock_guard<std::mutex> guard(print_);
     if (drawn_) std::printf("\x1b[%zuA", lines_.size());
+    int columns = platform::TerminalColumns();
     for (auto& l : lines_) {
-      std::string phase, id;
-      bool done;
+      LiveLineState state;
       {
         std::lock_guard<std::mutex> g(l->lock);
-        phase = l->phase;
-        id = l->id;
-        done = l->done;
+        state.phase = l->phase;
+        state.id = l->id;
+        state.done = l->done;
       }
-      double elapsed = l->startMs > 0 ? (platform::NowMs() - l->startMs) / 1000.0 : 0;
-      std::printf("\r\x1b[K%-20s %-8s %-12s", l->port.c_str(), id.c_str(), phase.c_str());
-      if (!done) std::printf(" %3d%% %6.1f s", l->percent.load(), elapsed);
-      std::printf("\n");
+      state.port = l->port;
+      state.block = l->block.load();
+      state.blocks = l->blocks.load();
+      state.percent = l->percent.load();
+      state.elapsedS = l->startMs > 0 ? (platform::NowMs() - l->startMs) / 1000.0 : 0;
+      std::printf("\r\x1b[K%s\n", LiveLine(state, columns).c_str());
     }
     std::fflush(stdout);
     drawn_ = true;
@@ -123,6 +160,8 @@ class LineObserver : public JobObserver {
       line_.phase = phase;
     }
     line_.percent = 0;
+    line_.block = 0;
+    line_.blocks = 0;
     display_.Event(line_, phase);
   }
   void Pager(const std::string& infoId) override {
@@ -144,22 +183,6 @@ std::string ResultLine(const JobRecord& r) {
   return s;
 }
 
-// The entries of --port and --ports FILE, in that order.
-std::vector<std::string> FleetPorts(const FleetOptions& fleet) {
-  std::vector<std::string> ports = fleet.ports;
-  if (!fleet.portsFile.empty()) {
-    std::ifstream in(fleet.portsFile, std::ios::binary);
-    if (!in)
-      throw Error(kExitUsage, "cannot read the ports file " + fleet.portsFile,
-                  "one settings string per line, e.g. device = /dev/ttyUSB0 baud = 9600");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    for (const std::string& p : ParsePortsFile(text)) ports.push_back(p);
-    if (ports.empty())
-      throw Error(kExitUsage, "the ports file " + fleet.portsFile + " names no port");
-  }
-  return ports;
-}
-
 void Emit(const FleetOptions& fleet, const JobRecord& r) {
   if (!fleet.logFile.empty()) AppendJobLog(fleet.logFile, r);
 }
@@ -171,20 +194,50 @@ bool UsesJobPath(const FleetOptions& f) {
          f.retries > 0 || !f.logFile.empty();
 }
 
-std::vector<std::string> ParsePortsFile(const std::string& text) {
+std::vector<std::string> ParsePortsFile(const std::string& text, std::vector<size_t>* lines) {
   std::vector<std::string> out;
-  size_t start = 0;
+  size_t start = 0, number = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(start, end - start);
-    size_t hash = line.find('#');
-    if (hash != std::string::npos) line.resize(hash);
+    ++number;
+    line.resize(CommentStart(line));
     line = Trim(line);
-    if (!line.empty()) out.push_back(line);
+    if (!line.empty()) {
+      out.push_back(line);
+      if (lines) lines->push_back(number);
+    }
     start = end + 1;
   }
   return out;
+}
+
+std::vector<std::string> FleetPorts(const FleetOptions& fleet, std::vector<std::string>* where) {
+  std::vector<std::string> ports = fleet.ports;
+  for (size_t i = 0; i < ports.size(); ++i)
+    where->push_back(ports.size() == 1 ? "--port" : "--port entry " + std::to_string(i + 1));
+  if (fleet.portsFile.empty()) return ports;
+  const std::string hint = "one settings string per line, e.g. device = /dev/ttyUSB0 baud = 9600";
+  std::string text =
+      ReadSmallFile(fleet.portsFile, kMaxPortsFileBytes, "the ports file", kExitUsage);
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0)
+    throw Error(kExitUsage,
+                "the ports file " + fleet.portsFile + " starts with a UTF-8 byte-order mark",
+                "save it as plain UTF-8 without the mark; " + hint);
+  std::vector<size_t> lines;
+  for (const std::string& p : ParsePortsFile(text, &lines)) ports.push_back(p);
+  for (size_t line : lines)
+    where->push_back("line " + std::to_string(line) + " of " + fleet.portsFile);
+  if (lines.empty())
+    throw Error(kExitUsage, "the ports file " + fleet.portsFile + " names no port", hint);
+  return ports;
+}
+
+void CheckPortEntries(const std::vector<std::string>& settings,
+                      const std::vector<std::string>& where) {
+  for (size_t i = 0; i < settings.size(); ++i) CheckSettings(settings[i], where.at(i));
+  CheckDistinctDevices(settings);
 }
 
 void CheckDistinctDevices(const std::vector<std::string>& settings) {
@@ -210,15 +263,38 @@ void CheckDistinctDevices(const std::vector<std::string>& settings) {
   }
 }
 
+bool WorthRetrying(const JobRecord& r) {
+  switch (r.errorCode) {
+    case TARN_ERROR_WRONG_PASSWORD:
+    case TARN_ERROR_PASSWORD_REQUIRED:
+    case TARN_ERROR_PAGER_DISABLED:
+    case TARN_ERROR_UNSUPPORTED_PAGER:
+      return false;
+    default:
+      break;
+  }
+  return r.exitCode == kExitPager || r.exitCode == kExitPort ||
+         (r.exitCode == kExitMismatch && r.command == "write");
+}
+
 JobRecord RunWithRetries(int retries, const std::atomic<bool>& stop,
-                         const std::function<JobRecord()>& attempt) {
+                         const std::function<JobRecord()>& attempt, const RetryPause& pause) {
   JobRecord r;
   bool partial = false;
   for (int n = 1;; ++n) {
     r = attempt();
     r.attempts = n;
     partial = r.result == "ok" ? false : (partial || r.partialWrite);
-    if (r.result != "failed" || n > retries || stop.load()) break;
+    if (r.result != "failed" || n > retries || stop.load() || !WorthRetrying(r)) break;
+    if (pause.retrying) pause.retrying(r);
+    for (double left = pause.waitMs; left > 0 && !stop.load(); left -= 100) {
+      double slice = left < 100 ? left : 100;
+      if (pause.sleep)
+        pause.sleep(slice);
+      else
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(slice));
+    }
+    if (stop.load()) break;
   }
   r.partialWrite = partial;
   return r;
@@ -236,16 +312,26 @@ int FleetExitCode(const std::vector<JobRecord>& records) {
 std::string SummaryTable(const std::vector<JobRecord>& records) {
   std::string s = "summary\n";
   char t[512];
-  std::snprintf(t, sizeof t, "  %-20s %-8s %-11s %7s %7s %8s  %s\n", "port", "pager", "result",
-                "written", "skipped", "time", "error");
+  bool identify = !records.empty() && records.front().command == "identify";
+  if (identify)
+    std::snprintf(t, sizeof t, "  %-20s %-8s %-4s %-6s %-11s %8s  %s\n", "port", "pager", "type",
+                  "status", "result", "time", "error");
+  else
+    std::snprintf(t, sizeof t, "  %-20s %-8s %-11s %7s %7s %8s  %s\n", "port", "pager", "result",
+                  "written", "skipped", "time", "error");
   s += t;
   size_t ok = 0;
   for (const JobRecord& r : records) {
     ok += r.result == "ok";
     std::string result = r.result + (r.partialWrite ? "*" : "");
-    std::snprintf(t, sizeof t, "  %-20s %-8s %-11s %7u %7u %6.1f s  %s\n", r.port.c_str(),
-                  r.infoId.c_str(), result.c_str(), r.writtenBytes, r.skippedBytes, r.totalS,
-                  r.errorText.c_str());
+    if (identify)
+      std::snprintf(t, sizeof t, "  %-20s %-8s %-4s %-6s %-11s %6.1f s  %s\n", r.port.c_str(),
+                    r.infoId.c_str(), r.pagerType.c_str(), r.status.c_str(), result.c_str(),
+                    r.totalS, r.errorText.c_str());
+    else
+      std::snprintf(t, sizeof t, "  %-20s %-8s %-11s %7u %7u %6.1f s  %s\n", r.port.c_str(),
+                    r.infoId.c_str(), result.c_str(), r.writtenBytes, r.skippedBytes, r.totalS,
+                    r.errorText.c_str());
     s += t;
   }
   std::snprintf(t, sizeof t, "%zu of %zu pager(s) ok", ok, records.size());
@@ -256,6 +342,29 @@ std::string SummaryTable(const std::vector<JobRecord>& records) {
       break;
     }
   return s + "\n";
+}
+
+std::string LiveLine(const LiveLineState& state, int columns) {
+  char t[160];
+  std::snprintf(t, sizeof t, " %-6.6s %-8s", state.id.c_str(), state.phase.c_str());
+  std::string right = t;
+  if (!state.done) {
+    if (state.blocks > 0) {
+      std::snprintf(t, sizeof t, " block %zu/%zu", state.block, state.blocks);
+      right += t;
+    }
+    std::snprintf(t, sizeof t, " %3d%% %4.0f s", state.percent, state.elapsedS);
+    right += t;
+  }
+  int width = columns > 1 ? columns - 1 : 1;
+  size_t room = static_cast<size_t>(std::max(8, width - static_cast<int>(right.size())));
+  std::string port = state.port;
+  if (port.size() > room) port = "..." + port.substr(port.size() - (room - 3));
+  port.resize(room, ' ');
+  std::string line = port + right;
+  if (line.size() > static_cast<size_t>(width)) line.resize(static_cast<size_t>(width));
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
 }
 
 namespace {
@@ -285,30 +394,116 @@ void Prepare(Prepared* p, const FleetOptions& fleet, JobKind kind, const std::st
     throw Error(kExitUsage, "--dry-run shows the plan of --changed-only; give both");
 }
 
+// The plain command's output on the job path: the activation's wait line
+// as it starts, and what the pager last reported for the result.
+class PlainOutput : public JobObserver {
+ public:
+  explicit PlainOutput(bool show) : show_(show) {}
+  void Phase(const char* phase) override {
+    if (!show_ || std::string(phase) != "activate") return;
+    std::printf("%s\n", kActivateWaiting);
+    std::fflush(stdout);
+  }
+  void Identity(const std::string& device, const PagerIdentity& identity) override {
+    device_ = device;
+    identity_ = identity;
+    known_ = true;
+  }
+  // identify's fields (also when quiet, as identify prints them), or
+  // activate's result line; false when there is nothing of the kind.
+  bool PrintResult(const JobRecord& r, JobKind kind) const {
+    if (!known_) return false;
+    if (kind == JobKind::kIdentify) PrintIdentity(device_, identity_);
+    if (kind == JobKind::kActivate && show_ && r.result == "ok")
+      std::printf("%s\n", ActivatedText(r.activateS * 1000.0, identity_).c_str());
+    return kind == JobKind::kIdentify || (kind == JobKind::kActivate && r.result == "ok");
+  }
+
+ private:
+  bool show_;
+  std::string device_;
+  PagerIdentity identity_;
+  bool known_ = false;
+};
+
+std::string RetryText(const JobRecord& r, double waitMs) {
+  char t[64];
+  std::snprintf(t, sizeof t, "; trying again in %.0f s", waitMs / 1000.0);
+  return "attempt " + std::to_string(r.attempts) + " failed: " + r.errorText + t;
+}
+
 int RunOne(const CommonOptions& common, const FleetOptions& fleet, const JobSpec& spec) {
   SessionOptions options = ResolveSession(common);
   if (fleet.json) options.output = OutputMode{true, false};  // the object alone on stdout
   std::atomic<bool> never{false};
   JobSpec own = spec;
   own.progressAttached = options.output.window && !options.output.quiet;
-  JobRecord r = RunWithRetries(fleet.retries, never, [&] { return RunPagerJob(own, options); });
+  PlainOutput plain(!fleet.json && !common.quiet);
+  RetryPause pause;
+  pause.retrying = [&](const JobRecord& failed) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tarnctl: %s\n", RetryText(failed, pause.waitMs).c_str());
+  };
+  JobRecord r = RunWithRetries(
+      fleet.retries, never, [&] { return RunPagerJob(own, options, &plain); }, pause);
+  // Without --json the output is the plain command's: identify prints the
+  // pager's fields, activate its result line, a failure its message and hint.
+  bool printed = !fleet.json && plain.PrintResult(r, spec.kind);
   if (fleet.json) {
     std::printf("%s\n", ToJson(r).c_str());
   } else if (r.result == "ok" || r.dryRun) {
-    if (!common.quiet) std::printf("%s\n", HumanReport(r).c_str());
+    if (!common.quiet && !printed) std::printf("%s\n", HumanReport(r).c_str());
   } else {
     std::fflush(stdout);
     if (r.changedOnly && !common.quiet) std::printf("%s\n", HumanReport(r).c_str());
+    std::fflush(stdout);
     std::fprintf(stderr, "tarnctl: %s\n", r.errorText.c_str());
+    if (!r.hint.empty()) std::fprintf(stderr, "  hint: %s\n", r.hint.c_str());
   }
   std::fflush(stdout);
   Emit(fleet, r);
   return r.exitCode;
 }
 
+// The second interrupt: names the pagers still at work, then ends the
+// process by the signal, which closes their ports at once.
+[[noreturn]] void StopAtOnce(Display& display, std::vector<std::unique_ptr<PagerLine>>& lines,
+                             int signal) {
+  std::string text = "interrupted again: stopped at once";
+  for (auto& l : lines) {
+    std::lock_guard<std::mutex> guard(l->lock);
+    if (l->done) continue;
+    text += "\n  " + l->port + ": stopped during " + l->phase;
+    if (l->phase == "write") text += "; the pager may hold part of the image";
+  }
+  display.Note(text);
+  EndBySignal(signal);
+}
+
+// Redraws until the workers are done. The first interrupt tells them to
+// stop after their current block, a second one stops at once. Returns the
+// first interrupt's signal, 0 when there was none.
+int WatchWorkers(Display& display, std::vector<std::unique_ptr<PagerLine>>& lines,
+                 std::atomic<bool>& stop, const std::atomic<size_t>& running,
+                 InterruptWatch& interrupts) {
+  int first = 0;
+  while (running.load() > 0) {
+    int signal = interrupts.WaitMs(200);
+    if (signal && first) StopAtOnce(display, lines, signal);
+    if (signal) {
+      first = signal;
+      stop = true;
+      display.Note(
+          "interrupted; every pager stops after its current block (interrupt again to stop at "
+          "once)");
+    }
+    display.Redraw();
+  }
+  return first;
+}
+
 int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpec& fleetSpec,
             const std::vector<std::string>& ports) {
-  CheckDistinctDevices(ports);
   CommonOptions first = common;
   first.port = ports.front();
   SessionOptions base = ResolveSession(first);  // the one password prompt
@@ -339,14 +534,22 @@ int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpe
       options.progress = live ? &sink : nullptr;
       options.indicator = false;
       options.stop = &stop;
+      options.blockStart = [&line](size_t index, size_t count) {
+        line.blocks = count;
+        line.block = index + 1;
+      };
+      RetryPause pause;
+      pause.retrying = [&](const JobRecord& failed) {
+        {
+          std::lock_guard<std::mutex> guard(line.lock);
+          line.phase = "retry wait";
+        }
+        display.Event(line, RetryText(failed, pause.waitMs));
+      };
       {
         Runtime runtime;  // this thread's own runtime (COM) initialisation
-        records[i] = RunWithRetries(fleet.retries, stop, [&] {
-          JobRecord r = RunPagerJob(spec, options, &observer);
-          if (r.result == "failed" && !stop.load())
-            display.Event(line, "attempt failed: " + r.errorText);
-          return r;
-        });
+        records[i] = RunWithRetries(
+            fleet.retries, stop, [&] { return RunPagerJob(spec, options, &observer); }, pause);
       }
       {
         std::lock_guard<std::mutex> guard(line.lock);
@@ -357,15 +560,7 @@ int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpe
       display.Event(line, ResultLine(records[i]));
       --running;
     });
-  bool told = false;
-  while (running.load() > 0) {
-    if (interrupts.WaitMs(200) && !told) {
-      stop = true;
-      told = true;
-      std::fprintf(stderr, "tarnctl: interrupted; every pager stops after its current block\n");
-    }
-    display.Redraw();
-  }
+  int interrupted = WatchWorkers(display, lines, stop, running, interrupts);
   for (std::thread& w : workers) w.join();
   display.Redraw();
   if (fleet.json) {
@@ -375,6 +570,7 @@ int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpe
   }
   std::fflush(stdout);
   for (const JobRecord& r : records) Emit(fleet, r);  // after the summary, which it may not stop
+  if (interrupted) EndBySignal(interrupted);
   return FleetExitCode(records);
 }
 
@@ -386,7 +582,9 @@ int RunJobCommand(const CommonOptions& common, const FleetOptions& fleet, JobKin
   Runtime runtime;
   Prepared prepared;
   Prepare(&prepared, fleet, kind, file, verify, block);
-  std::vector<std::string> ports = FleetPorts(fleet);
+  std::vector<std::string> where;
+  std::vector<std::string> ports = FleetPorts(fleet, &where);
+  CheckPortEntries(ports, where);  // every entry, before any password prompt
   if (ports.size() <= 1 && fleet.portsFile.empty()) {
     CommonOptions one = common;
     if (!ports.empty()) one.port = ports.front();

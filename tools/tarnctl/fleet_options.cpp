@@ -13,9 +13,11 @@ void AddFleetOptions(CLI::App* app, FleetOptions* fleet) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app->add_option("--ports", fleet->portsFile,
                   "Serve the pagers on the ports listed in FILE (one settings string per line, "
-                  "# comments), all at once")
+                  "# comments outside quoted values), all at once")
       ->type_name("FILE");
-  app->add_option("--retries", fleet->retries, "Run a failed pager's job up to N more times")
+  app->add_option("--retries", fleet->retries,
+                  "Run a failed pager's job up to N more times, 2 s apart (not after a wrong "
+                  "password, a disabled pager or a usage error)")
       ->type_name("N")
       ->check(CLI::Range(0, 100));
   app->add_option("--log", fleet->logFile,

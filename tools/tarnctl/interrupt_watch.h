@@ -3,7 +3,8 @@
 // Windows) no longer ends the process; the thread that created the watch
 // sees it through WaitMs and tells the workers to stop at a safe point.
 // Create it before starting the workers (on POSIX they inherit the blocked
-// signals, so no blocking call of theirs is cut short).
+// signals, so no blocking call of theirs is cut short). Each interrupt is
+// seen once, so a second one can be told from the first.
 #ifndef TARNCTL_INTERRUPT_WATCH_H
 #define TARNCTL_INTERRUPT_WATCH_H
 
@@ -16,9 +17,16 @@ class InterruptWatch {
   InterruptWatch(const InterruptWatch&) = delete;
   InterruptWatch& operator=(const InterruptWatch&) = delete;
 
-  // Waits up to ms milliseconds; true as soon as an interrupt arrived.
-  bool WaitMs(int ms);
+  // Waits up to ms milliseconds; the signal (SIGINT, SIGTERM; SIGINT for
+  // Ctrl-C and Ctrl-Break on Windows) as soon as an interrupt arrived, else 0.
+  int WaitMs(int ms);
 };
+
+// Ends the process by `signal` as if it had never been caught (a shell sees
+// 130 for SIGINT, 143 for SIGTERM, and a loop over batches stops too), after
+// flushing the output. Windows ends with exit code 130. Open ports are closed
+// by the system.
+[[noreturn]] void EndBySignal(int signal);
 
 }  // namespace tarnctl
 

@@ -28,6 +28,7 @@ struct JobRecord {
   int exitCode = 0;
   long errorCode = 0;  // the download server's error code (0: none or not from it)
   std::string errorText;
+  std::string hint;  // what to check, for the human report (not in the JSON)
   int attempts = 1;
   double readS = 0, writeS = 0, verifyS = 0, activateS = 0, totalS = 0;
 };

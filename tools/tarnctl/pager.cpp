@@ -329,6 +329,7 @@ std::optional<uint32_t> PagerSession::Transfer(const std::vector<Block>& blocks,
     if (b.length == 0 || b.length > 65535 || b.address > 0xFFFF || b.address + b.length > 0x10000)
       throw Error(kExitUsage, "block " + Hex4(b.address) + " of " + std::to_string(b.length) +
                                   " bytes lies outside the pager's 64 KiB");
+    if (options_.blockStart) options_.blockStart(i, blocks.size());
     double start = platform::NowMs();
     LONG result = E_FAIL;
     HRESULT hr;

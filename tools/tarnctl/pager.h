@@ -47,11 +47,13 @@ struct SessionOptions {
   // Fleet and job hooks (all optional). `progress` replaces the progress
   // window and the per-block lines; `stop` is checked before every block (a
   // set flag ends the transfer with an Error at that safe point); `blockDone`
-  // is told of every block that ended successfully.
+  // is told of every block that ended successfully, `blockStart` of every
+  // block as it starts (its index from 0 and the transfer's block count).
   IProgressIndicator* progress = nullptr;
   bool indicator = true;  // false (and no `progress`): no indicator, no block lines
   const std::atomic<bool>* stop = nullptr;
   std::function<void(const char* verb, const Block& block)> blockDone;
+  std::function<void(size_t index, size_t count)> blockStart;
 };
 
 // A number written in decimal or as 0x-prefixed hex (no sign, no blanks; a

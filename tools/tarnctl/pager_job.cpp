@@ -182,6 +182,7 @@ JobRecord RunPagerJob(const JobSpec& spec, const SessionOptions& options, JobObs
     r.result = e.ExitCodeValue() == kExitInterrupted ? "interrupted" : "failed";
     r.exitCode = e.ExitCodeValue();
     r.errorText = e.what();
+    r.hint = e.Hint();
     if (session) r.errorCode = session->LastErrorCode();
   } catch (const std::exception& e) {
     r.result = "failed";
@@ -189,8 +190,27 @@ JobRecord RunPagerJob(const JobSpec& spec, const SessionOptions& options, JobObs
     r.errorText = e.what();
   }
   if (session) FillIdentity(*session, &r);
+  if (session && observer && !r.pagerType.empty())
+    observer->Identity(session->Device(), session->LastIdentity());
   r.totalS = Seconds(start);
   return r;
+}
+
+std::string WroteText(uint32_t bytes, size_t blocks, double writeS, bool verified, double verifyS) {
+  char t[160];
+  std::snprintf(t, sizeof t, "wrote %u bytes in %zu block(s) in %.1f s", bytes, blocks, writeS);
+  std::string s = t;
+  if (!verified) return s + ", not verified";
+  std::snprintf(t, sizeof t, ", verified in %.1f s", verifyS);
+  return s + t;
+}
+
+std::string VerifiedText(uint32_t bytes, size_t blocks, double verifyS) {
+  char t[160];
+  std::snprintf(t, sizeof t,
+                "verified %u bytes in %zu block(s) in %.1f s: the pager holds the file", bytes,
+                blocks, verifyS);
+  return t;
 }
 
 std::string HumanReport(const JobRecord& r) {
@@ -204,7 +224,9 @@ std::string HumanReport(const JobRecord& r) {
   }
   if (r.dryRun) return s + "dry run: nothing written";
   if (r.result != "ok") return s + r.result + ": " + r.errorText;
-  if (r.command == "write") {
+  if (r.command == "write" && !r.changedOnly) {
+    s += WroteText(r.writtenBytes, r.writtenBlocks, r.writeS, r.readBlocks > 0, r.verifyS);
+  } else if (r.command == "write") {
     std::snprintf(t, sizeof t,
                   "read %u bytes in %u block(s), wrote %u bytes in %u block(s); read %.1f s, "
                   "write %.1f s, verify %.1f s",
@@ -218,9 +240,7 @@ std::string HumanReport(const JobRecord& r) {
     }
     if (r.changedOnly && r.writtenBlocks == 0) s += "\nthe pager already holds the file";
   } else if (r.command == "verify") {
-    std::snprintf(t, sizeof t, "verified %u bytes in %.1f s: the pager holds the file", r.readBytes,
-                  r.verifyS);
-    s += t;
+    s += VerifiedText(r.readBytes, r.readBlocks, r.verifyS);
   } else {
     s += r.command + " ok: pager " + r.infoId + ", type " + r.pagerType + ", status " + r.status;
   }

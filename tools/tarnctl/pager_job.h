@@ -43,6 +43,8 @@ class JobObserver {
   virtual void Phase(const char* phase) = 0;
   // The pager's info id, once a transaction brought it.
   virtual void Pager(const std::string& infoId) {}
+  // At the end of the job, what the pager last reported, when it answered.
+  virtual void Identity(const std::string& device, const PagerIdentity& identity) {}
 };
 
 // Runs the job once on a new session; never throws. The record's result,
@@ -52,7 +54,12 @@ JobRecord RunPagerJob(const JobSpec& spec, const SessionOptions& options,
                       JobObserver* observer = nullptr);
 
 // The human report of a finished record (a few lines, no trailing blank).
+// Without --changed-only it is the plain command's result line.
 std::string HumanReport(const JobRecord& record);
+
+// The result lines of `write` and `verify` (no line end).
+std::string WroteText(uint32_t bytes, size_t blocks, double writeS, bool verified, double verifyS);
+std::string VerifiedText(uint32_t bytes, size_t blocks, double verifyS);
 
 }  // namespace tarnctl
 

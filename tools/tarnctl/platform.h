@@ -34,6 +34,9 @@ bool IsStandardOutput(const std::string& path);
 // and standard output is a terminal. Then the progress window and the
 // settings dialog are shown; otherwise tarnctl prints plain lines.
 bool Interactive();
+// The width of the terminal standard output shows on, in columns (80 when
+// it cannot be told).
+int TerminalColumns();
 // True when a controlling terminal exists at all (for dialogs).
 bool HaveTerminal();
 

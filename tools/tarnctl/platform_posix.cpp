@@ -131,6 +131,12 @@ bool HaveTerminal() {
   return true;
 }
 
+int TerminalColumns() {
+  struct winsize size {};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
 bool Interactive() {
   return isatty(STDOUT_FILENO) && HaveTerminal();
 }
