@@ -167,11 +167,12 @@ TEST_F(Registry, DamagedFileIsReportedAndNeverOverwritten) {
     EXPECT_EQ(ReadAll(path_), other);
   }
 
-  // A path that cannot be read as a file (here a directory) is reported too.
+  // A path that cannot be read as a file (here a directory) is reported
+  // too, as unreadable rather than damaged.
   std::remove(path_.c_str());
   ASSERT_EQ(mkdir(path_.c_str(), 0700), 0);
-  EXPECT_EQ(RegSetValueA(HKEY_CURRENT_USER, "D", REG_SZ, "d", 0), ERROR_BADDB);
-  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, nullptr, &key), ERROR_BADDB);
+  EXPECT_EQ(RegSetValueA(HKEY_CURRENT_USER, "D", REG_SZ, "d", 0), ERROR_CANTREAD);
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, nullptr, &key), ERROR_CANTREAD);
 }
 
 TEST_F(Registry, HandEditedFileIsRead) {

@@ -51,8 +51,16 @@ std::string ResolveDevice(const std::string& name, bool* fromMap = nullptr);
 // True for a port name COM1 .. COM256 (serial/port_name.h).
 bool IsPortName(const std::string& name);
 
-// Maps COMn to a device in the runtime's port map (an empty device removes
-// the entry). POSIX only; throws Error (exit 1).
+// What the port map entry of `port` holds for `device`: the path the same
+// name means as a settings string's device (an absolute path as it is, any
+// other name below /dev), so an entry never depends on the folder it was
+// made in; empty for an empty device (removal). A device that is itself a
+// port name (COM4, COM3 for COM3) throws Error (exit 1): a map that pointed
+// at another port could chain or loop.
+std::string MapTarget(const std::string& port, const std::string& device);
+
+// Maps COMn to MapTarget(COMn, device) in the runtime's port map (an empty
+// device removes the entry). POSIX only; throws Error (exit 1).
 void MapPort(const std::string& port, const std::string& device);
 
 }  // namespace tarnctl
