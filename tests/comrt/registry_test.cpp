@@ -359,4 +359,32 @@ TEST_F(Registry, PortNamesResolveThroughTheMap) {
   ASSERT_EQ(comrt_ResolvePortName("/dev/ttyS9", out, sizeof out), ERROR_SUCCESS);
 }
 
+TEST_F(Registry, PortMapEntriesMeanWhatDeviceNamesMeanAndNeverNameAPort) {
+  auto map = [](const char* port, const char* device) {
+    return RegSetValueA(HKEY_CURRENT_USER, (std::string("Software\\Tarn\\Ports\\") + port).c_str(),
+                        REG_SZ, device, 0);
+  };
+  char out[64];
+  // A name without a folder is below /dev, as a settings string's device
+  // is, wherever the program runs; an absolute path stays as it is.
+  ASSERT_EQ(map("COM2", "ttyUSB3"), ERROR_SUCCESS);
+  ASSERT_EQ(map("COM3", "pts/4"), ERROR_SUCCESS);
+  ASSERT_EQ(map("COM4", "/srv/line"), ERROR_SUCCESS);
+  ASSERT_EQ(comrt_ResolvePortName("COM2", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, "/dev/ttyUSB3");
+  ASSERT_EQ(comrt_ResolvePortName("COM3", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, "/dev/pts/4");
+  ASSERT_EQ(comrt_ResolvePortName("COM4", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, "/srv/line");
+  // An entry naming a port (another, itself, a bad one, in any spelling)
+  // is refused: never opened as a file of that name, never followed.
+  for (const char* target : {"COM4", "com5:", "\\\\.\\COM6", "COM6", "COM300"}) {
+    ASSERT_EQ(map("COM6", target), ERROR_SUCCESS);
+    EXPECT_EQ(comrt_ResolvePortName("COM6", out, sizeof out), ERROR_INVALID_DATA) << target;
+  }
+  // Other ports keep working.
+  ASSERT_EQ(comrt_ResolvePortName("COM2", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, "/dev/ttyUSB3");
+}
+
 }  // namespace
