@@ -3,6 +3,7 @@
 #include <comrt/comrt.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -284,6 +285,31 @@ TEST_F(Registry, CreatesMissingDirectoriesAndFollowsTheEnvironment) {
   comrt_RegistryPath(path, sizeof path);
   EXPECT_EQ(std::string(path), dir_ + "/comrt/registry");
   unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(Registry, UnusableEnvironmentValuesArePassedOver) {
+  const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  const passwd* pw = getpwuid(geteuid());
+  ASSERT_NE(pw, nullptr);
+  const std::string account = pw->pw_dir;
+  auto path = [] {
+    char text[512];
+    const size_t n = comrt_RegistryPath(text, sizeof text);
+    return n < sizeof text ? std::string(text, n) : std::string("<too long>");
+  };
+  // An empty COMRT_REGISTRY names no file; a relative XDG_CONFIG_HOME is
+  // not a base folder (it would depend on the current folder).
+  setenv("COMRT_REGISTRY", "", 1);
+  setenv("XDG_CONFIG_HOME", "relative/config", 1);
+  setenv("HOME", dir_.c_str(), 1);
+  EXPECT_EQ(path(), dir_ + "/.config/comrt/registry");
+  // No usable HOME: the account's home folder.
+  setenv("HOME", "", 1);
+  EXPECT_EQ(path(), account + "/.config/comrt/registry");
+  unsetenv("HOME");
+  EXPECT_EQ(path(), account + "/.config/comrt/registry");
+  unsetenv("XDG_CONFIG_HOME");
+  setenv("HOME", home.c_str(), 1);
 }
 
 TEST_F(Registry, WritesThroughASymbolicLinkAndCreatesThePrivateFileWithTheUmask) {

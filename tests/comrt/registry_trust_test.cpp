@@ -197,6 +197,14 @@ TEST_F(RegistryTrust, FilesOthersMayChangeAreNeitherWrittenNorUsed) {
     EXPECT_NE(Problem(false).find("chmod go-w " + folder), std::string::npos) << Problem(false);
   }
 
+  // A link in a safe place to a file in an open folder is not safe.
+  ASSERT_EQ(symlink((dir_ + "/open" + std::to_string(0777) + "/registry").c_str(), path_.c_str()),
+            0);
+  setenv("COMRT_REGISTRY", path_.c_str(), 1);
+  EXPECT_EQ(ClassesValue("ComrtTest.Widget\\CLSID"), "<missing>");
+  EXPECT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "X", REG_SZ, "x", 0), ERROR_ACCESS_DENIED);
+  std::remove(path_.c_str());
+
   // The file itself writable by others; used again once it is not.
   setenv("COMRT_REGISTRY", path_.c_str(), 1);
   WriteAll(path_, text);
