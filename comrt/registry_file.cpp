@@ -202,9 +202,10 @@ std::string Absolute(const std::string& path) {
 std::string Exposure(const std::string& what, const struct stat& st, bool sticky) {
   const uid_t me = geteuid();
   if (st.st_uid != me && st.st_uid != 0)
-    return what + " belongs to uid " + std::to_string(st.st_uid) + ", not to this user (uid " +
-           std::to_string(me) +
-           ") or root. Run the command as the user that owns it; as root, "
+    return what + " belongs to uid " + std::to_string(st.st_uid) +
+           (me == 0 ? std::string(", not to root")
+                    : ", not to this user (uid " + std::to_string(me) + ") or root") +
+           ". Run the command as the user that owns it; as root, "
            "run it without that user's environment (sudo without -E, or sudo -H), or set "
            "COMRT_REGISTRY to a file of root's own";
   const bool open = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;

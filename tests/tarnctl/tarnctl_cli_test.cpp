@@ -381,6 +381,28 @@ TEST_F(TarnctlCli, PortMapFollowsTheDeviceRules) {
   EXPECT_EQ(Tarnctl({"ports", "--map", "COM3="}).exitCode, 0);
 }
 
+TEST_F(TarnctlCli, RegistryInAnotherUsersFolderIsNeitherChangedNorUsed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: the folder must belong to another user";
+  // As root with COMRT_REGISTRY (or HOME, sudo -E) in a user's folder.
+  ASSERT_EQ(Tarnctl({"register"}).exitCode, 0);
+  const std::string registry = tarnctl_test::ReadFile(Path("registry"));
+  ASSERT_EQ(chown(dir_.c_str(), 65534, 65534), 0);
+  RunResult reg = Tarnctl({"register"});
+  EXPECT_EQ(reg.exitCode, 6) << reg.err;
+  EXPECT_NE(reg.err.find("the folder " + dir_ + " belongs to uid 65534"), std::string::npos)
+      << reg.err;
+  RunResult map = Tarnctl({"ports", "--map", "COM3=/dev/ttyUSB3"});
+  EXPECT_EQ(map.exitCode, 1) << map.err;
+  EXPECT_NE(map.err.find("sudo without -E"), std::string::npos) << map.err;
+  // The classes it names are not loaded (none are registered for the
+  // machine here), and the reason is given.
+  RunResult id = Tarnctl({"identify", "--port", "device = /dev/null"});
+  EXPECT_EQ(id.exitCode, 6) << id.err;
+  EXPECT_NE(id.err.find("belongs to uid 65534"), std::string::npos) << id.err;
+  EXPECT_EQ(tarnctl_test::ReadFile(Path("registry")), registry);
+  ASSERT_EQ(chown(dir_.c_str(), 0, 0), 0);
+}
+
 TEST_F(TarnctlCli, SetupSavesSettingsThatLaterRunsUse) {
   RunResult set = Tarnctl({"setup", "--set", "device = /dev/tarnctl-saved-port baud = 4800"});
   ASSERT_EQ(set.exitCode, 0) << set.err;

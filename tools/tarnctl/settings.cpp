@@ -14,18 +14,19 @@ namespace {
 
 constexpr const char* kSettingsKey = "Software\\Tarn\\tarnctl\\PortSettings";
 
-// What to do when the registry refused: the runtime's own account of what
-// is wrong with the user's file when it has one, else `fallback`.
-std::string RegistryAdvice(const std::string& fallback) {
+}  // namespace
+
+std::string RegistryAdvice(const std::string& fallback, bool classes) {
 #ifndef _WIN32
-  char text[4096];
-  const size_t n = comrt_RegistryProblem(FALSE, text, sizeof text);
-  if (n > 0 && n < sizeof text) return text;
+  for (const BOOL machine : {FALSE, TRUE}) {
+    if (machine && !classes) break;
+    char text[4096];
+    const size_t n = comrt_RegistryProblem(machine, text, sizeof text);
+    if (n > 0 && n < sizeof text) return text;
+  }
 #endif
   return fallback;
 }
-
-}  // namespace
 
 std::vector<SettingsPair> ParseSettings(const std::string& text) {
   std::vector<SettingsPair> pairs;

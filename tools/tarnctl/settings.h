@@ -35,6 +35,12 @@ std::optional<std::string> SettingsValue(const std::string& text, const std::str
 // The same settings with the device replaced (quoted when needed).
 std::string ReplaceDevice(const std::string& text, const std::string& device);
 
+// What to tell the user when the registry refused or failed: on POSIX the
+// runtime's own account of what is wrong with the user's registry file
+// (and, with `classes`, with the machine's, which class lookups read too),
+// naming the file and what to do; else `fallback`.
+std::string RegistryAdvice(const std::string& fallback, bool classes = false);
+
 // Saved settings: nullopt when none are saved.
 std::optional<std::string> LoadSavedSettings();
 // Throws Error (exit 1) when the registry cannot be written.
