@@ -24,6 +24,8 @@ std::string RegistryAdvice(const std::string& fallback, bool classes) {
     const size_t n = comrt_RegistryProblem(machine, text, sizeof text);
     if (n > 0 && n < sizeof text) return text;
   }
+#else
+  (void)classes;
 #endif
   return fallback;
 }
