@@ -294,9 +294,18 @@ std::string Problem(bool machine) {
   if (!why.empty()) return name + " is not used: " + why;
   Tree tree;
   const LONG rc = reg::Load(path, tree, &why);
-  if (rc == ERROR_CANTREAD)
-    return "cannot read " + name + ": " + why +
-           (machine ? "; the administrator must make it readable for every user (chmod 644)" : "");
+  if (rc == ERROR_CANTREAD) {
+    if (machine)
+      return "cannot read " + name + ": " + why +
+             "; the administrator must make it readable for every user (chmod 644)";
+    // Typically written by root running with this user's environment.
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && st.st_uid != geteuid())
+      return "cannot read " + name + ": " + why + "; it belongs to uid " +
+             std::to_string(st.st_uid) + ", not to you: give it back with sudo chown " +
+             std::to_string(geteuid()) + " " + path;
+    return "cannot read " + name + ": " + why;
+  }
   if (rc == ERROR_BADDB)
     return name + " is damaged: it is not a registry file; " +
            (machine ? "the administrator must repair or remove it" : "repair or remove it") +

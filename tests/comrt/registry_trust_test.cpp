@@ -304,6 +304,24 @@ TEST_F(RegistryTrust, MachineRegistryThatCannotBeReadIsToldApartFromADamagedOne)
   EXPECT_EQ(seen, std::to_string(ERROR_CANTREAD) + "|cannot read the machine registry " + machine_ +
                       ": Permission denied; the administrator must make it readable for every "
                       "user (chmod 644)");
+  // A user's file that root wrote with the user's environment, in the
+  // days before the trust rule: the user is told how to get it back.
+  const std::string folder = Folder("home", 0755);
+  ASSERT_EQ(chown(folder.c_str(), kOtherUser, kOtherUser), 0);
+  const std::string theirs = folder + "/registry";
+  WriteAll(theirs, "COMRT REGISTRY 1\n");
+  chmod(theirs.c_str(), 0600);
+  setenv("COMRT_REGISTRY", theirs.c_str(), 1);
+  const std::string user = AsOtherUser([] {
+    char text[64];
+    LONG n = sizeof text;
+    return std::to_string(RegQueryValueA(HKEY_CURRENT_USER, "Software", text, &n)) + "|" +
+           Problem(false);
+  });
+  EXPECT_EQ(user, std::to_string(ERROR_CANTREAD) + "|cannot read the registry file " + theirs +
+                      ": Permission denied; it belongs to uid 0, not to you: give it back with "
+                      "sudo chown 65534 " +
+                      theirs);
 }
 
 }  // namespace
