@@ -31,7 +31,7 @@ thread_local LONG t_initCount = 0;
 
 // Maps a registry read failure to the class-lookup result.
 HRESULT LookupFailure(LONG rc, HRESULT notFound) {
-  return rc == ERROR_BADDB ? REGDB_E_READREGDB : notFound;
+  return rc == ERROR_BADDB || rc == ERROR_CANTREAD ? REGDB_E_READREGDB : notFound;
 }
 
 bool ToUtf8(LPCOLESTR text, std::string& out) {

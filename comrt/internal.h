@@ -24,7 +24,7 @@ std::string FormatGuid(const GUID& guid);
 bool ParseGuid(std::u16string_view text, GUID& guid);
 
 // The default value of HKEY_CLASSES_ROOT\<path>. Returns ERROR_SUCCESS,
-// ERROR_FILE_NOT_FOUND (no such key) or ERROR_BADDB.
+// ERROR_FILE_NOT_FOUND (no such key), ERROR_CANTREAD or ERROR_BADDB.
 LONG ReadClassesValue(const std::string& path, std::string& value);
 
 // Frees every unused library; run when the last CoUninitialize returns.

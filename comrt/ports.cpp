@@ -1,4 +1,8 @@
-// The port map: COMn names to device paths (see comrt_ResolvePortName).
+// The port map: COMn names to device paths (see comrt_ResolvePortName). An
+// entry means what the same name means as a settings string's device: an
+// absolute path as it is, any other name below /dev. An entry that names a
+// port (COM4, or a bad port name) is refused rather than followed, so a map
+// can neither chain nor loop.
 #include <cstring>
 #include <string>
 
@@ -27,7 +31,9 @@ LONG LookUp(unsigned n, std::string& device) {
   if (rc == ERROR_MORE_DATA) return ERROR_INSUFFICIENT_BUFFER;
   if (rc != ERROR_SUCCESS) return rc;
   if (buffer[0] == '\0') return ERROR_FILE_NOT_FOUND;
-  device = buffer;
+  if (serial::ParsePortName(buffer).kind != serial::PortNameKind::kNotAPort)
+    return ERROR_INVALID_DATA;
+  device = serial::DevicePathOf(buffer);
   return ERROR_SUCCESS;
 }
 
@@ -40,7 +46,7 @@ COMRT_API LONG comrt_ResolvePortName(const char* name, char* out, size_t size) {
   if (port.kind == serial::PortNameKind::kBadPort) return ERROR_BAD_PATHNAME;
   if (port.kind == serial::PortNameKind::kPort) {
     const LONG rc = LookUp(port.number, device);
-    if (rc == ERROR_BADDB) return rc;
+    if (rc == ERROR_BADDB || rc == ERROR_CANTREAD || rc == ERROR_INVALID_DATA) return rc;
     if (rc != ERROR_SUCCESS) device = serial::DefaultPortDevice(port.number);
   }
   if (device.size() + 1 > size) return ERROR_INSUFFICIENT_BUFFER;

@@ -7,8 +7,16 @@
 // machine's; enumeration lists the subkeys of both. So a user's own
 // registration overrides the machine's, and a user with an empty home
 // folder sees every class the machine registered. A machine file that
-// cannot be read is reported (ERROR_BADDB) when a lookup reaches it, and a
-// user process never writes it. HKEY_CURRENT_USER is the user's file alone.
+// cannot be read (ERROR_CANTREAD) or is damaged (ERROR_BADDB) is reported
+// when a lookup reaches it, and a user process never writes it.
+// HKEY_CURRENT_USER is the user's file alone.
+//
+// A file that someone other than this process's user and root could change
+// (reg::Distrust: root running with a user's environment, sudo -E, finds
+// that user's file) is never written, and its classes are never used: a
+// library path in it is never loaded. Its HKEY_CURRENT_USER values (the
+// port map, saved settings) are still read; they only name devices, which
+// the same user could name on the command line.
 //
 // Every call reads the files afresh, so several processes (a client and
 // regsvr, say) always see each other's changes. Changes are made under an
@@ -144,6 +152,17 @@ bool Missing(LONG rc) {
   return rc == ERROR_FILE_NOT_FOUND || rc == ERROR_KEY_DELETED;
 }
 
+// Loads a file for a lookup under `root`. Under a shared root, whose keys
+// name the libraries that get loaded, a file that fails the trust rule
+// (reg::Distrust) reads as empty: its classes are never used.
+LONG LoadFor(int root, const std::string& path, Tree& tree) {
+  if (SharedRoot(root) && !reg::Distrust(path).empty()) {
+    reg::Parse("", tree);
+    return ERROR_SUCCESS;
+  }
+  return reg::Load(path, tree);
+}
+
 // Runs `f` on the user's tree, then, for a shared root when it found
 // nothing there, on the machine's. The machine's file is left out when it
 // is the user's file too (regsvr --system).
@@ -151,14 +170,15 @@ template <typename F>
 LONG Read(int root, F&& f) {
   const std::string userPath = reg::FilePath();
   Tree tree;
-  LONG rc = reg::Load(userPath, tree);
+  LONG rc = LoadFor(root, userPath, tree);
   if (rc != ERROR_SUCCESS) return rc;
   rc = f(tree);
   if (!Missing(rc) || !SharedRoot(root)) return rc;
   const std::string machinePath = MachineFilePath();
   if (machinePath.empty() || machinePath == userPath) return rc;
   Tree machine;
-  if (reg::Load(machinePath, machine) != ERROR_SUCCESS) return ERROR_BADDB;
+  const LONG loaded = LoadFor(root, machinePath, machine);
+  if (loaded != ERROR_SUCCESS) return loaded;
   const LONG machineRc = f(machine);
   return Missing(machineRc) ? rc : machineRc;
 }
@@ -173,7 +193,8 @@ LONG SubkeyNames(const Target& t, std::map<std::string, std::string>& names) {
   for (const std::string& path : {userPath, both ? machinePath : std::string()}) {
     if (path.empty()) continue;
     Tree tree;
-    if (reg::Load(path, tree) != ERROR_SUCCESS) return ERROR_BADDB;
+    const LONG loaded = LoadFor(t.root, path, tree);
+    if (loaded != ERROR_SUCCESS) return loaded;
     Key* k;
     const LONG found = FindBase(tree, t, k);
     if (found != ERROR_SUCCESS) {
@@ -213,11 +234,15 @@ void RemoveStaleTemporaries(const std::string& path) {
 }
 
 // Read-modify-write. `f(tree, changed)` sets `changed` when the tree must be
-// saved. A file that cannot be read is never replaced.
+// saved. A file that cannot be read is never replaced, and one that fails
+// the trust rule is never touched (ERROR_ACCESS_DENIED): nothing is created
+// in its folder, not even the lock. The machine's file is always left
+// readable for every user (0644), whatever the umask.
 template <typename F>
 LONG Modify(F&& f) {
   std::lock_guard<std::mutex> guard(g_writeLock);
   const std::string path = reg::FilePath();
+  if (!reg::Distrust(path).empty()) return ERROR_ACCESS_DENIED;
   const size_t slash = path.rfind('/');
   if (slash != std::string::npos && !MakeDirectories(path.substr(0, slash))) return ERROR_CANTWRITE;
   const int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -233,8 +258,8 @@ LONG Modify(F&& f) {
   LONG rc = reg::Load(path, tree);
   bool changed = false;
   if (rc == ERROR_SUCCESS) rc = f(tree, changed);
-  if (rc == ERROR_SUCCESS && changed)
-    rc = reg::Save(path, tree, path == MachineFilePath() ? 0644 : 0600);
+  const bool machine = path == MachineFilePath();
+  if (rc == ERROR_SUCCESS && changed) rc = reg::Save(path, tree, machine ? 0644 : 0600, machine);
   close(lock);  // releases the lock
   return rc;
 }
@@ -255,6 +280,43 @@ LONG CopyOut(const std::string& value, char* data, DWORD* size) {
   std::memcpy(data, value.c_str(), needed);
   *size = needed;
   return ERROR_SUCCESS;
+}
+
+// What is wrong with the user's registry file or the machine's, for a
+// person, or empty.
+std::string Problem(bool machine) {
+  const std::string machinePath = MachineFilePath();
+  const std::string path = machine ? machinePath : reg::FilePath();
+  if (path.empty()) return {};
+  machine = path == machinePath;  // regsvr --system writes the machine's file
+  const std::string name = (machine ? "the machine registry " : "the registry file ") + path;
+  std::string why = reg::Distrust(path);
+  if (!why.empty()) return name + " is not used: " + why;
+  Tree tree;
+  const LONG rc = reg::Load(path, tree, &why);
+  if (rc == ERROR_CANTREAD) {
+    if (machine)
+      return "cannot read " + name + ": " + why +
+             "; the administrator must make it readable for every user (chmod 644)";
+    // Typically written by root running with this user's environment.
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && st.st_uid != geteuid())
+      return "cannot read " + name + ": " + why + "; it belongs to uid " +
+             std::to_string(st.st_uid) + ", not to you: give it back with sudo chown " +
+             std::to_string(geteuid()) + " " + path;
+    return "cannot read " + name + ": " + why;
+  }
+  if (rc == ERROR_BADDB)
+    return name + " is damaged: it is not a registry file; " +
+           (machine ? "the administrator must repair or remove it" : "repair or remove it") +
+           " (it is never overwritten)";
+  return {};
+}
+
+size_t CopyText(const std::string& text, char* out, size_t size) {
+  if (out == nullptr || size < text.size() + 1) return text.size() + 1;
+  std::memcpy(out, text.c_str(), text.size() + 1);
+  return text.size();
 }
 
 }  // namespace
@@ -468,15 +530,13 @@ COMRT_API LONG RegDeleteValueA(HKEY key, LPCSTR name) {
 }
 
 COMRT_API size_t comrt_MachineRegistryPath(char* out, size_t size) {
-  const std::string path = comrt::MachineFilePath();
-  if (out == nullptr || size < path.size() + 1) return path.size() + 1;
-  std::memcpy(out, path.c_str(), path.size() + 1);
-  return path.size();
+  return comrt::CopyText(comrt::MachineFilePath(), out, size);
 }
 
 COMRT_API size_t comrt_RegistryPath(char* out, size_t size) {
-  const std::string path = comrt::reg::FilePath();
-  if (out == nullptr || size < path.size() + 1) return path.size() + 1;
-  std::memcpy(out, path.c_str(), path.size() + 1);
-  return path.size();
+  return comrt::CopyText(comrt::reg::FilePath(), out, size);
+}
+
+COMRT_API size_t comrt_RegistryProblem(BOOL machine, char* out, size_t size) {
+  return comrt::CopyText(comrt::Problem(machine != 0), out, size);
 }

@@ -1,6 +1,9 @@
+// The registry file: its text, its atomic replacement and the rule that
+// decides whether this process may trust it (see registry_file.h).
 #include "comrt/registry_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -180,6 +183,53 @@ mode_t NewFileMode(mode_t most) {
   return most & ~mask;
 }
 
+std::string Octal(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) == nullptr) return "/" + path;
+  return std::string(cwd) + "/" + path;
+}
+
+// Why `what` (a file or folder with status `st`) could be changed by
+// someone other than this process's user and root, or empty. `sticky`: a
+// sticky folder writable by all is accepted.
+std::string Exposure(const std::string& what, const struct stat& st, bool sticky) {
+  const uid_t me = geteuid();
+  if (st.st_uid != me && st.st_uid != 0)
+    return what + " belongs to uid " + std::to_string(st.st_uid) +
+           (me == 0 ? std::string(", not to root")
+                    : ", not to this user (uid " + std::to_string(me) + ") or root") +
+           ". Run the command as the user that owns it; as root, "
+           "run it without that user's environment (sudo without -E, or sudo -H), or set "
+           "COMRT_REGISTRY to a file of root's own";
+  const bool open = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  if (open && !(sticky && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0))
+    return what + " may be written by others (mode " + Octal(st.st_mode) +
+           "). Remove their write permission: chmod go-w " + what.substr(what.rfind(' ') + 1);
+  return {};
+}
+
+// Checks the folder that holds (or will hold) a file, and every folder above
+// it; a folder that does not exist yet is made by this process later.
+std::string FolderExposure(const std::string& folder) {
+  bool own = true;
+  for (std::string dir = folder;; dir = Directory(dir)) {
+    struct stat st {};
+    if (stat(dir.c_str(), &st) == 0) {
+      std::string why = Exposure("the folder " + dir, st, !own);
+      if (!why.empty()) return why;
+      own = false;
+    }
+    if (dir == "/" || dir == ".") return {};
+  }
+}
+
 }  // namespace
 
 bool ValidKeyName(std::string_view name) {
@@ -303,32 +353,54 @@ std::string FilePath() {
   return HomeDirectory() + "/.config/comrt/registry";
 }
 
-LONG Load(const std::string& path, Tree& tree) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::string Distrust(const std::string& path) {
+  std::string current = Absolute(path);
+  for (int hops = 0; hops < 40; ++hops) {
+    std::string why = FolderExposure(Directory(current));
+    if (!why.empty()) return why;
+    char buffer[4096];
+    const ssize_t n = readlink(current.c_str(), buffer, sizeof buffer - 1);
+    if (n <= 0) break;
+    std::string link(buffer, static_cast<size_t>(n));
+    current = link[0] == '/' ? link : Directory(current) + "/" + link;
+  }
+  struct stat st {};
+  if (stat(current.c_str(), &st) != 0) return {};
+  return Exposure("the registry file " + current, st, false);
+}
+
+LONG Load(const std::string& path, Tree& tree, std::string* why) {
+  Parse("", tree);
+  // Non-blocking, so that a FIFO in the file's place cannot stall the
+  // process; only plain files are read.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    if (errno == ENOENT) {
-      Parse("", tree);
-      return ERROR_SUCCESS;
-    }
-    return ERROR_BADDB;
+    if (errno == ENOENT) return ERROR_SUCCESS;
+    if (why != nullptr) *why = std::strerror(errno);
+    return ERROR_CANTREAD;
   }
   struct stat st {};
   std::string text;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  int error = fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EISDIR;
+  if (error == EISDIR && !S_ISDIR(st.st_mode)) error = EINVAL;
   char buffer[8192];
-  while (ok) {
+  while (error == 0) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
+    if (n < 0) error = errno;
     if (n <= 0) break;
     text.append(buffer, static_cast<size_t>(n));
   }
   close(fd);
-  if (!ok || !Parse(text, tree)) return ERROR_BADDB;
+  if (error != 0) {
+    if (why != nullptr) *why = error == EINVAL ? "not a plain file" : std::strerror(error);
+    return ERROR_CANTREAD;
+  }
+  if (!Parse(text, tree)) return ERROR_BADDB;
   return ERROR_SUCCESS;
 }
 
-LONG Save(const std::string& path, const Tree& tree, mode_t newFileMode) {
+LONG Save(const std::string& path, const Tree& tree, mode_t newFileMode, bool exactMode) {
   const std::string text = Serialize(tree);
   // A registry that is a symbolic link is written through the link: the
   // file it names is replaced, the link stays.
@@ -337,8 +409,9 @@ LONG Save(const std::string& path, const Tree& tree, mode_t newFileMode) {
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return ERROR_CANTWRITE;
   struct stat st {};
-  const mode_t mode =
-      stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode(newFileMode);
+  const mode_t mode = exactMode                        ? newFileMode
+                      : stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777)
+                                                       : NewFileMode(newFileMode);
   bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   if (ok) ok = rename(temp.c_str(), target.c_str()) == 0;

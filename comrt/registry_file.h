@@ -68,17 +68,33 @@ std::string Serialize(const Tree& tree);
 std::string FilePath();
 
 // Reads the file into `tree`. A missing or empty file is an empty registry.
-// Returns ERROR_SUCCESS or ERROR_BADDB.
-LONG Load(const std::string& path, Tree& tree);
+// Returns ERROR_SUCCESS, ERROR_CANTREAD (the file cannot be opened or read,
+// or is not a plain file; `why` then says why in the system's words) or
+// ERROR_BADDB (its text is not a registry).
+LONG Load(const std::string& path, Tree& tree, std::string* why = nullptr);
+
+// Why the registry file at `path` must not steer this process, or empty
+// when it may. The rule careful tools apply to files that decide what runs:
+// the file (when it exists) and every folder above it must belong to the
+// effective user or to root, and no one else may write them. A folder above
+// the file's own may be writable by all when it is sticky (as /tmp is),
+// since no one else can then replace what is in it. Symbolic links on the
+// way are followed and each link's own folder is checked too. A file that
+// fails the rule is never written and its classes (the library paths) are
+// never used. The answer is a sentence for a person: what is wrong, and
+// what to do about it.
+std::string Distrust(const std::string& path);
 
 // Replaces the file with `tree`: written to a temporary file in the same
 // directory, flushed to disk, then renamed over the old one. Returns
 // ERROR_SUCCESS or ERROR_CANTWRITE (the old file is then untouched).
 // A path that is a symbolic link is written through: the file it names is
 // replaced and the link stays. An existing file keeps its permissions; a
-// new one gets `newFileMode` less the user's umask: 0600 for a user's file,
-// which can hold settings; 0644 for the machine's, which every user reads.
-LONG Save(const std::string& path, const Tree& tree, mode_t newFileMode);
+// new one gets `newFileMode` less the user's umask (0600 for a user's file,
+// which can hold settings). With `exactMode` the file gets `newFileMode`
+// whatever the umask and whatever it had: the machine's file is 0644
+// because every user must read it.
+LONG Save(const std::string& path, const Tree& tree, mode_t newFileMode, bool exactMode = false);
 
 }  // namespace comrt::reg
 

@@ -29,6 +29,11 @@ std::string DefaultPortDevice(unsigned number) {
   return "/dev/ttyS" + std::to_string(number - 1);
 }
 
+std::string DevicePathOf(std::string_view name) {
+  if (!name.empty() && name[0] == '/') return std::string(name);
+  return "/dev/" + std::string(name);
+}
+
 std::string BadPortMessage(std::string_view name) {
   return std::string(name) + " is not a port name: the ports are COM1 to COM256";
 }

@@ -41,6 +41,10 @@ std::string PortNameOf(unsigned number);
 // The device of port `number` when the port map has no entry for it.
 std::string DefaultPortDevice(unsigned number);
 
+// The device path of a name that is not a port name (POSIX): an absolute
+// path as it is, any other name below /dev ("ttyUSB0" -> "/dev/ttyUSB0").
+std::string DevicePathOf(std::string_view name);
+
 // What to tell a user who named a bad port, for example
 // 'COM300 is not a port name: the ports are COM1 to COM256'.
 std::string BadPortMessage(std::string_view name);

@@ -336,6 +336,7 @@ COMRT_API HRESULT VariantChangeType(VARIANTARG* dst, const VARIANTARG* src, USHO
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_INVALID_DATA 13L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MORE_DATA 234L
@@ -343,6 +344,7 @@ COMRT_API HRESULT VariantChangeType(VARIANTARG* dst, const VARIANTARG* src, USHO
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_BADDB 1009L
+#define ERROR_CANTREAD 1012L
 #define ERROR_CANTWRITE 1013L
 #define ERROR_KEY_DELETED 1018L
 
@@ -383,7 +385,13 @@ typedef HKEY* PHKEY;
 // $XDG_CONFIG_HOME/comrt/registry (default ~/.config/comrt/registry). Every
 // change is written to a temporary file that then replaces the old one, so
 // a crash never leaves a half-written registry. A file that cannot be read
-// or parsed is reported (ERROR_BADDB) and never overwritten. Writers in
+// (ERROR_CANTREAD) or is damaged (ERROR_BADDB) is reported and never
+// overwritten. A file that someone other than this process's user and root
+// could change (it or a folder above it belongs to another user, or others
+// may write it; root running with a user's environment finds that user's
+// file) is never written (ERROR_ACCESS_DENIED) and its classes are never
+// used, so no library it names is loaded; comrt_RegistryProblem says why
+// and what to do. Writers in
 // several processes take turns through a lock on "<file>.lock". The three
 // roots (HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE) all live
 // in that one file. Key and value names compare ignoring ASCII letter case;
@@ -394,8 +402,9 @@ typedef HKEY* PHKEY;
 // every user. Reads of HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE look in the
 // user's file first and then in the machine's, and RegEnumKeyA lists both;
 // writes always go to the user's file, so a user process never changes the
-// machine's. A machine file that cannot be read is reported (ERROR_BADDB)
-// when a lookup reaches it.
+// machine's. A machine file that cannot be read or is damaged is reported
+// (ERROR_CANTREAD, ERROR_BADDB) when a lookup reaches it. The machine's
+// file is written readable for every user (0644) whatever the umask.
 COMRT_API LONG RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result);
 COMRT_API LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result);
 COMRT_API LONG RegCloseKey(HKEY key);
@@ -436,19 +445,30 @@ COMRT_API size_t comrt_RegistryPath(char* out, size_t size);
 // machine registry). Same return contract as comrt_RegistryPath.
 COMRT_API size_t comrt_MachineRegistryPath(char* out, size_t size);
 
+// POSIX only: what is wrong with the user's registry file (`machine`
+// FALSE) or the machine's (TRUE), for a person: that it is not used
+// (someone other than this user or root could change it), cannot be read,
+// or is damaged, naming the file, with what to do. Empty when nothing is
+// wrong. Same return contract as comrt_RegistryPath.
+COMRT_API size_t comrt_RegistryProblem(BOOL machine, char* out, size_t size);
+
 // ---------------------------------------------------------------- ports
 // POSIX only: the device path of a port name, for the serial channel.
 // "COMn" (any letter case, n from 1 to 256, optionally written "\\.\COMn"
 // or with a trailing ':') is looked up in the port map of the current user:
 //   HKEY_CURRENT_USER\Software\Tarn\Ports, value named "COMn" = device path
 // (a default value of the subkey Software\Tarn\Ports\COMn is honoured as
-// well). Without an entry, COMn is /dev/ttyS<n-1>. A name of that shape
+// well). An entry means what it means as a device name: an absolute path as
+// it is, any other name below /dev ("ttyUSB0" is /dev/ttyUSB0); an entry
+// that names a port (COM4) gives ERROR_INVALID_DATA, so maps never chain or
+// loop. Without an entry, COMn is /dev/ttyS<n-1>. A name of that shape
 // with a number outside 1..256 or a leading zero (COM0, COM300) gives
 // ERROR_BAD_PATHNAME. Any other name is copied unchanged. Writes a
 // NUL-terminated path to `out` and returns ERROR_SUCCESS;
 // ERROR_INVALID_PARAMETER for null arguments,
-// ERROR_INSUFFICIENT_BUFFER when `size` is too small, ERROR_BADDB when the
-// registry file cannot be read (the port map is then unknown).
+// ERROR_INSUFFICIENT_BUFFER when `size` is too small, ERROR_CANTREAD or
+// ERROR_BADDB when the registry file cannot be read or is damaged (the port
+// map is then unknown).
 COMRT_API LONG comrt_ResolvePortName(const char* name, char* out, size_t size);
 
 // ---------------------------------------------------------------- classes

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -32,15 +33,7 @@ class MachineRegistry : public comrt_test::TempRegistry {
     std::filesystem::create_directories(dir_ + "/etc/comrt");
     WriteAll(machine_, "COMRT REGISTRY 1\n" + body);
   }
-  int Regsvr(const std::string& args) {
-    const std::string out = dir_ + "/out.txt";
-    const int status = std::system(("'" REGSVR_PATH "' " + args + " >'" + out + "' 2>&1").c_str());
-    output_ = ReadAll(out);
-    std::remove(out.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
   std::string machine_;
-  std::string output_;
 };
 
 TEST_F(MachineRegistry, UserFileFirstThenMachineFile) {
@@ -145,6 +138,52 @@ TEST_F(MachineRegistry, UnregisteringLeavesOtherLibrariesAlone) {
   EXPECT_EQ(ClassesValue("CLSID\\{G}\\InprocServer32"), "<missing>");
   EXPECT_EQ(ClassesValue("Other.Thing\\CLSID"), "{O}");
   EXPECT_EQ(ClassesValue("CLSID\\{O}\\InprocServer32"), "/opt/other.so");
+}
+
+TEST_F(MachineRegistry, UnregisteringRemovesWhatNamesTheLibraryAndNothingElse) {
+  const std::string before =
+      "COMRT REGISTRY 1\n"
+      "[HKEY_CLASSES_ROOT\\Gone.Thing\\CLSID]\n@=\"{G}\"\n"
+      "[HKEY_CLASSES_ROOT\\CLSID\\{G}\\ProgID]\n@=\"Gone.Thing\"\n"
+      "[HKEY_CLASSES_ROOT\\CLSID\\{G}\\InprocServer32]\n@=\"/opt/gone.so\"\n"
+      "[HKEY_CLASSES_ROOT\\CLSID\\{G}\\Implemented Categories\\{C}\\Deeper]\n@=\"x\"\n"
+      // A second class of the library whose ProgID was taken over since.
+      "[HKEY_CLASSES_ROOT\\CLSID\\{H}\\ProgID]\n@=\"Shared.Thing\"\n"
+      "[HKEY_CLASSES_ROOT\\CLSID\\{H}\\InprocServer32]\n@=\"/opt/gone.so\"\n"
+      "[HKEY_CLASSES_ROOT\\Shared.Thing\\CLSID]\n@=\"{O}\"\n"
+      "[HKEY_CLASSES_ROOT\\CLSID\\{O}\\ProgID]\n@=\"Shared.Thing\"\n"
+      "[HKEY_CLASSES_ROOT\\CLSID\\{O}\\InprocServer32]\n@=\"/opt/other.so\"\n"
+      // Names that only begin like the library's.
+      "[HKEY_CLASSES_ROOT\\CLSID\\{P}\\InprocServer32]\n@=\"/opt/gone.so.1\"\n";
+  WriteAll(path_, before);
+  // A relative name of a library that is gone names nothing: refused.
+  EXPECT_EQ(Regsvr("-u gone.so"), 2) << output_;
+  EXPECT_EQ(ReadAll(path_), before);
+
+  ASSERT_EQ(Regsvr("-u /opt/gone.so"), 0) << output_;
+  EXPECT_NE(output_.find("2 class(es) of /opt/gone.so unregistered"), std::string::npos) << output_;
+  const std::string after = ReadAll(path_);
+  EXPECT_EQ(after.find("{G}"), std::string::npos) << after;
+  EXPECT_EQ(after.find("{H}"), std::string::npos) << after;
+  EXPECT_EQ(after.find("Gone.Thing"), std::string::npos) << after;
+  EXPECT_EQ(ClassesValue("Shared.Thing\\CLSID"), "{O}");
+  EXPECT_EQ(ClassesValue("CLSID\\{O}\\InprocServer32"), "/opt/other.so");
+  EXPECT_EQ(ClassesValue("CLSID\\{P}\\InprocServer32"), "/opt/gone.so.1");
+  // Once more: nothing left to remove, nothing changed.
+  ASSERT_EQ(Regsvr("-u /opt/gone.so"), 0) << output_;
+  EXPECT_NE(output_.find("0 class(es)"), std::string::npos) << output_;
+  EXPECT_EQ(ReadAll(path_), after);
+
+  // A library named through a link is registered and removed by its real
+  // path.
+  const std::string link = dir_ + "/link.so";
+  ASSERT_EQ(symlink(TEST_COMPONENT_PATH, link.c_str()), 0);
+  ASSERT_EQ(Regsvr("-s '" + link + "'"), 0) << output_;
+  EXPECT_NE(ClassesValue("ComrtTest.Widget\\CLSID"), "<missing>");
+  ASSERT_EQ(Regsvr("-u '" + link + "'"), 0) << output_;
+  EXPECT_NE(output_.find("1 class(es)"), std::string::npos) << output_;
+  EXPECT_EQ(ClassesValue("ComrtTest.Widget\\CLSID"), "<missing>");
+  EXPECT_EQ(ReadAll(path_), after);
 }
 
 }  // namespace

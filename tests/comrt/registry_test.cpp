@@ -3,6 +3,7 @@
 #include <comrt/comrt.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -167,11 +168,12 @@ TEST_F(Registry, DamagedFileIsReportedAndNeverOverwritten) {
     EXPECT_EQ(ReadAll(path_), other);
   }
 
-  // A path that cannot be read as a file (here a directory) is reported too.
+  // A path that cannot be read as a file (here a directory) is reported
+  // too, as unreadable rather than damaged.
   std::remove(path_.c_str());
   ASSERT_EQ(mkdir(path_.c_str(), 0700), 0);
-  EXPECT_EQ(RegSetValueA(HKEY_CURRENT_USER, "D", REG_SZ, "d", 0), ERROR_BADDB);
-  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, nullptr, &key), ERROR_BADDB);
+  EXPECT_EQ(RegSetValueA(HKEY_CURRENT_USER, "D", REG_SZ, "d", 0), ERROR_CANTREAD);
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, nullptr, &key), ERROR_CANTREAD);
 }
 
 TEST_F(Registry, HandEditedFileIsRead) {
@@ -285,6 +287,31 @@ TEST_F(Registry, CreatesMissingDirectoriesAndFollowsTheEnvironment) {
   unsetenv("XDG_CONFIG_HOME");
 }
 
+TEST_F(Registry, UnusableEnvironmentValuesArePassedOver) {
+  const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  const passwd* pw = getpwuid(geteuid());
+  ASSERT_NE(pw, nullptr);
+  const std::string account = pw->pw_dir;
+  auto path = [] {
+    char text[512];
+    const size_t n = comrt_RegistryPath(text, sizeof text);
+    return n < sizeof text ? std::string(text, n) : std::string("<too long>");
+  };
+  // An empty COMRT_REGISTRY names no file; a relative XDG_CONFIG_HOME is
+  // not a base folder (it would depend on the current folder).
+  setenv("COMRT_REGISTRY", "", 1);
+  setenv("XDG_CONFIG_HOME", "relative/config", 1);
+  setenv("HOME", dir_.c_str(), 1);
+  EXPECT_EQ(path(), dir_ + "/.config/comrt/registry");
+  // No usable HOME: the account's home folder.
+  setenv("HOME", "", 1);
+  EXPECT_EQ(path(), account + "/.config/comrt/registry");
+  unsetenv("HOME");
+  EXPECT_EQ(path(), account + "/.config/comrt/registry");
+  unsetenv("XDG_CONFIG_HOME");
+  setenv("HOME", home.c_str(), 1);
+}
+
 TEST_F(Registry, WritesThroughASymbolicLinkAndCreatesThePrivateFileWithTheUmask) {
   // The registry lives elsewhere; COMRT_REGISTRY names a relative link to it.
   ASSERT_EQ(mkdir((dir_ + "/real").c_str(), 0700), 0);
@@ -356,6 +383,34 @@ TEST_F(Registry, PortNamesResolveThroughTheMap) {
   WriteAll(path_, "garbage");
   EXPECT_EQ(comrt_ResolvePortName("COM2", out, sizeof out), ERROR_BADDB);
   ASSERT_EQ(comrt_ResolvePortName("/dev/ttyS9", out, sizeof out), ERROR_SUCCESS);
+}
+
+TEST_F(Registry, PortMapEntriesMeanWhatDeviceNamesMeanAndNeverNameAPort) {
+  auto map = [](const char* port, const char* device) {
+    return RegSetValueA(HKEY_CURRENT_USER, (std::string("Software\\Tarn\\Ports\\") + port).c_str(),
+                        REG_SZ, device, 0);
+  };
+  char out[64];
+  // A name without a folder is below /dev, as a settings string's device
+  // is, wherever the program runs; an absolute path stays as it is.
+  ASSERT_EQ(map("COM2", "ttyUSB3"), ERROR_SUCCESS);
+  ASSERT_EQ(map("COM3", "pts/4"), ERROR_SUCCESS);
+  ASSERT_EQ(map("COM4", "/srv/line"), ERROR_SUCCESS);
+  ASSERT_EQ(comrt_ResolvePortName("COM2", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, "/dev/ttyUSB3");
+  ASSERT_EQ(comrt_ResolvePortName("COM3", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, "/dev/pts/4");
+  ASSERT_EQ(comrt_ResolvePortName("COM4", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, "/srv/line");
+  // An entry naming a port (another, itself, a bad one, in any spelling)
+  // is refused: never opened as a file of that name, never followed.
+  for (const char* target : {"COM4", "com5:", "\\\\.\\COM6", "COM6", "COM300"}) {
+    ASSERT_EQ(map("COM6", target), ERROR_SUCCESS);
+    EXPECT_EQ(comrt_ResolvePortName("COM6", out, sizeof out), ERROR_INVALID_DATA) << target;
+  }
+  // Other ports keep working.
+  ASSERT_EQ(comrt_ResolvePortName("COM2", out, sizeof out), ERROR_SUCCESS);
+  EXPECT_STREQ(out, "/dev/ttyUSB3");
 }
 
 }  // namespace

@@ -28,7 +28,6 @@ class Regsvr : public comrt_test::TempRegistry {
     std::remove(out.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string output_;
 };
 
 TEST_F(Regsvr, RegistersByAbsolutePath) {

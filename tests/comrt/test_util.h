@@ -5,7 +5,9 @@
 #include <comrt/comrt.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -36,7 +38,26 @@ class TempRegistry : public ::testing::Test {
     return value;
   }
 
+  // Runs regsvr with `args` (after the shell text `prefix`, such as
+  // "umask 027;"); returns its exit status and keeps what it printed.
+  int Regsvr(const std::string& args, const std::string& prefix = "") {
+    const std::string out = dir_ + "/regsvr-out.txt";
+    const std::string command = prefix + "'" REGSVR_PATH "' " + args + " >'" + out + "' 2>&1";
+    const int status = std::system(command.c_str());
+    output_ = testsupport::ReadAll(out);
+    std::remove(out.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // What the runtime says is wrong with the user's or the machine's file.
+  static std::string Problem(bool machine) {
+    char text[4096];
+    const size_t n = comrt_RegistryProblem(machine ? TRUE : FALSE, text, sizeof text);
+    return n < sizeof text ? std::string(text, n) : "<too long>";
+  }
+
   std::unique_ptr<testsupport::ScratchDir> scratch_;
+  std::string output_;  // what the last Regsvr printed
   std::string dir_;
   std::string path_;
 };

@@ -10,6 +10,9 @@
 #      the components through the machine's registry alone;
 #   4. removes the package and checks that none of its files and none of
 #      its registry entries are left.
+# Installing and removing run with a hostile environment, as `sudo -E` can
+# leave it: another regsvr first in PATH and the runtime's variables naming
+# other registry files. The maintainer scripts must use neither.
 #   tests/package/run.sh PACKAGE.deb
 set -euo pipefail
 deb=$(readlink -f "$1")
@@ -55,10 +58,26 @@ trap cleanup EXIT
 
 apt() { apt-get -o DPkg::Lock::Timeout=600 "$@"; }
 
+decoy="$work/decoy"
+mkdir "$decoy"
+printf '#!/bin/sh\ntouch "%s/ran"\nexit 1\n' "$decoy" >"$decoy/regsvr"
+chmod 755 "$decoy/regsvr"
+hostile() {
+  PATH="$decoy:$PATH" COMRT_REGISTRY="$decoy/registry" COMRT_MACHINE_REGISTRY="$decoy/machine" \
+    XDG_CONFIG_HOME="$decoy" DEBIAN_FRONTEND=noninteractive "$@"
+}
+untouched() {
+  [ ! -e "$decoy/ran" ] || fail "a maintainer script ran the regsvr found in PATH ($1)"
+  if [ -e "$decoy/registry" ] || [ -e "$decoy/machine" ]; then
+    fail "a maintainer script followed the runtime's environment variables ($1)"
+  fi
+}
+
 echo "-- install $(basename "$deb")"
 installed=1
-DEBIAN_FRONTEND=noninteractive apt install -y -qq --no-install-recommends "$deb" >"$work/apt.log" 2>&1 ||
+hostile apt install -y -qq --no-install-recommends "$deb" >"$work/apt.log" 2>&1 ||
   { cat "$work/apt.log"; fail "the package did not install"; }
+untouched install
 dpkg -L "$name" >"$work/files"
 
 echo "-- installed files"
@@ -108,8 +127,9 @@ if as_user regsvr --system -s /usr/lib/*/libtarn.so >/dev/null 2>&1; then
 fi
 
 echo "-- remove"
-apt purge -y -qq "$name" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "removal failed"; }
+hostile apt purge -y -qq "$name" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "removal failed"; }
 installed=0
+untouched removal
 left=""
 while IFS= read -r f; do
   [ -d "$f" ] && continue # folders such as /usr/bin are shared

@@ -413,6 +413,57 @@ TEST_F(TarnctlCli, PortMapEntriesReachTheDownloadServer) {
   EXPECT_NE(Tarnctl({"ports"}).out.find("COM3   -> /dev/ttyS2"), std::string::npos);
 }
 
+TEST_F(TarnctlCli, PortMapFollowsTheDeviceRules) {
+  // COM3=ttyS9 means what device = ttyS9 means, saved as the path itself.
+  RunResult map = Tarnctl({"ports", "--map", "COM3=ttyS9", "--map", "COM4=pts/7"});
+  ASSERT_EQ(map.exitCode, 0) << map.err;
+  EXPECT_NE(map.out.find("COM3   -> /dev/ttyS9"), std::string::npos) << map.out;
+  const std::string registry = tarnctl_test::ReadFile(Path("registry"));
+  EXPECT_NE(registry.find("\"COM3\"=\"/dev/ttyS9\""), std::string::npos) << registry;
+  EXPECT_NE(registry.find("\"COM4\"=\"/dev/pts/7\""), std::string::npos) << registry;
+  RunResult id = Tarnctl({"identify", "--port", "device = COM3"});
+  EXPECT_EQ(id.exitCode, 3) << id.err;
+  EXPECT_NE(id.err.find("port missing: /dev/ttyS9"), std::string::npos) << id.err;
+  // A map onto a port name (another, itself) is refused before anything
+  // is written.
+  for (const char* target : {"COM5=COM4", "COM5=com5:", "COM5=\\\\.\\COM6", "COM5=COM300"}) {
+    RunResult bad = Tarnctl({"ports", "--map", "COM6=/dev/ttyUSB6", "--map", target});
+    EXPECT_EQ(bad.exitCode, 1) << target << ": " << bad.err;
+    EXPECT_NE(bad.err.find("names devices, not other ports"), std::string::npos) << bad.err;
+  }
+  EXPECT_EQ(tarnctl_test::ReadFile(Path("registry")), registry) << "an entry was written";
+  // An entry made by hand that names a port is reported, not followed.
+  std::string edited = registry;
+  edited.replace(edited.find("\"/dev/ttyS9\""), 12, "\"COM4\"");
+  tarnctl_test::WriteFile(Path("registry"), edited);
+  RunResult loop = Tarnctl({"identify", "--port", "device = COM3"});
+  EXPECT_EQ(loop.exitCode, 3) << loop.err;
+  EXPECT_NE(loop.err.find("maps COM3 to another port name"), std::string::npos) << loop.err;
+  EXPECT_EQ(Tarnctl({"ports", "--map", "COM3="}).exitCode, 0);
+}
+
+TEST_F(TarnctlCli, RegistryInAnotherUsersFolderIsNeitherChangedNorUsed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: the folder must belong to another user";
+  // As root with COMRT_REGISTRY (or HOME, sudo -E) in a user's folder.
+  ASSERT_EQ(Tarnctl({"register"}).exitCode, 0);
+  const std::string registry = tarnctl_test::ReadFile(Path("registry"));
+  ASSERT_EQ(chown(dir_.c_str(), 65534, 65534), 0);
+  RunResult reg = Tarnctl({"register"});
+  EXPECT_EQ(reg.exitCode, 6) << reg.err;
+  EXPECT_NE(reg.err.find("the folder " + dir_ + " belongs to uid 65534"), std::string::npos)
+      << reg.err;
+  RunResult map = Tarnctl({"ports", "--map", "COM3=/dev/ttyUSB3"});
+  EXPECT_EQ(map.exitCode, 1) << map.err;
+  EXPECT_NE(map.err.find("sudo without -E"), std::string::npos) << map.err;
+  // The classes it names are not loaded (none are registered for the
+  // machine here), and the reason is given.
+  RunResult id = Tarnctl({"identify", "--port", "device = /dev/null"});
+  EXPECT_EQ(id.exitCode, 6) << id.err;
+  EXPECT_NE(id.err.find("belongs to uid 65534"), std::string::npos) << id.err;
+  EXPECT_EQ(tarnctl_test::ReadFile(Path("registry")), registry);
+  ASSERT_EQ(chown(dir_.c_str(), 0, 0), 0);
+}
+
 TEST_F(TarnctlCli, SetupSavesSettingsThatLaterRunsUse) {
   RunResult set = Tarnctl({"setup", "--set", "device = /dev/tarnctl-saved-port baud = 4800"});
   ASSERT_EQ(set.exitCode, 0) << set.err;

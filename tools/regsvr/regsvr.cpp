@@ -9,11 +9,13 @@
 // the path it registers works from any directory. Without --system the
 // entries go to the user's registry file; with it to the machine's, which
 // every user reads after their own (the administrator's job: the folder is
-// created readable for all, the file stays readable for all). A registry
-// file that cannot be read is reported and left as it is. Exit status: 0
-// done, 1 usage, 2 library not found or not loadable, 3 no
-// DllRegisterServer export, 4 DllRegisterServer or the unregistration
-// failed, 5 the registry cannot be read, or not be written by this user.
+// created readable for all, the file is written readable for all). A
+// registry file that cannot be read, is damaged, or that someone other than
+// this user or root could change (root run with a user's environment) is
+// reported with what to do, and left as it is. Exit status: 0 done, 1
+// usage, 2 library not found or not loadable, 3 no DllRegisterServer
+// export, 4 DllRegisterServer or the unregistration failed, 5 the registry
+// cannot be used or not be written by this user.
 #include <comrt/comrt.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -44,6 +46,15 @@ std::string RegistryPath() {
   char path[PATH_MAX];
   const size_t n = comrt_RegistryPath(path, sizeof path);
   return n < sizeof path ? std::string(path) : std::string("(path too long)");
+}
+
+// What keeps the registry file in use (the machine's under --system) from
+// being used, or empty.
+std::string RegistryProblem() {
+  char text[8192];
+  const size_t n = comrt_RegistryProblem(FALSE, text, sizeof text);
+  return n < sizeof text ? std::string(text, n)
+                         : "the registry file " + RegistryPath() + " cannot be used";
 }
 
 int Usage(FILE* out, int code) {
@@ -147,7 +158,8 @@ int Unregister(const char* absolute, const Options& o) {
   if (rc != ERROR_SUCCESS) {
     std::fprintf(stderr, "regsvr: unregistering %s failed (registry %s, error %ld)\n", absolute,
                  RegistryPath().c_str(), static_cast<long>(rc));
-    return rc == ERROR_BADDB ? kBadRegistry : kFailed;
+    return rc == ERROR_BADDB || rc == ERROR_CANTREAD || rc == ERROR_ACCESS_DENIED ? kBadRegistry
+                                                                                  : kFailed;
   }
   if (!o.silent)
     std::printf("regsvr: %d class(es) of %s unregistered (registry %s)\n", removed, absolute,
@@ -176,15 +188,12 @@ int main(int argc, char** argv) {
     std::strcpy(absolute, o.library);
   }
 
-  // A registry file that cannot be read would make every registration write
+  // A registry file that cannot be used would make every registration write
   // fail while DllRegisterServer still reports success: check first.
-  HKEY root = nullptr;
-  if (RegOpenKeyA(HKEY_CLASSES_ROOT, nullptr, &root) == ERROR_BADDB) {
-    std::fprintf(stderr, "regsvr: the registry file %s cannot be read or is damaged\n",
-                 RegistryPath().c_str());
+  if (const std::string problem = RegistryProblem(); !problem.empty()) {
+    std::fprintf(stderr, "regsvr: %s\n", problem.c_str());
     return kBadRegistry;
   }
-  RegCloseKey(root);
   if (!MayWrite(RegistryPath())) {
     std::fprintf(stderr, "regsvr: you may not change the registry file %s%s\n",
                  RegistryPath().c_str(), o.system ? " (the machine's: run as root)" : "");

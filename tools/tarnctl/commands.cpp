@@ -413,9 +413,11 @@ static void PrintAccessAdvice(const std::string& device, bool busy = false) {
 int RunPorts(const std::vector<std::string>& maps) {
   Runtime runtime;
   // Every entry is checked before the first one is written.
-  for (const std::string& m : maps)
+  for (const std::string& m : maps) {
     if (m.find('=') == std::string::npos || !IsPortName(m.substr(0, m.find('='))))
       throw Error(kExitUsage, "--map takes COMn=DEVICE with n from 1 to 256, not \"" + m + "\"");
+    MapTarget(m.substr(0, m.find('=')), m.substr(m.find('=') + 1));
+  }
   for (const std::string& m : maps) MapPort(m.substr(0, m.find('=')), m.substr(m.find('=') + 1));
   std::vector<platform::SerialDevice> devices = platform::ListSerialDevices();
   std::printf("Serial devices:\n");

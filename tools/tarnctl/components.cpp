@@ -5,6 +5,7 @@
 
 #include "errors.h"
 #include "platform.h"
+#include "settings.h"
 #include "tarnctl_paths.h"
 #include "tools/regsvr/register_server.h"
 
@@ -87,6 +88,10 @@ std::vector<std::string> ComponentSearchPath() {
 }
 
 std::vector<std::string> RegisterComponents(const std::vector<std::string>& libraries) {
+  // DllRegisterServer answers S_OK even when its writes were refused: a
+  // registry that cannot take them is reported first.
+  if (const std::string problem = RegistryAdvice(""); !problem.empty())
+    throw Error(kExitComponents, "cannot register the components: " + problem);
   std::vector<std::string> paths = libraries;
   if (paths.empty()) {
     for (const char* base : {"tarn", "holm"}) {
@@ -114,20 +119,25 @@ IUnknown* CreateByProgId(const char* progId, REFIID iid) {
     std::string path = FindLibrary(LibraryOf(progId));
     std::string why =
         "library " + platform::LibraryFileNames(LibraryOf(progId)).front() + " not found";
-    if (!path.empty() && RegisterOne(path, &why)) hr = TryCreate(progId, iid, &object);
+    if (!path.empty() && RegisterOne(path, &why)) {
+      hr = TryCreate(progId, iid, &object);
+      why = "registering " + path + " did not make it available";
+    }
     if (FAILED(hr))
       throw Error(kExitComponents,
                   std::string("cannot create \"") + progId + "\" (" + HexResult(hr) + "): " + why,
-                  "run `tarnctl register LIBRARY`, or set TARNCTL_COMPONENT_PATH to the folder "
-                  "of the component libraries");
+                  RegistryAdvice("run `tarnctl register LIBRARY`, or set TARNCTL_COMPONENT_PATH "
+                                 "to the folder of the component libraries",
+                                 true));
   }
   if (FAILED(hr) || !object)
     throw Error(kExitComponents,
                 std::string("cannot create \"") + progId + "\" (" + HexResult(hr) + ")",
-                hr == REGDB_E_READREGDB
-                    ? "the runtime's registry file is unreadable or damaged (COMRT_REGISTRY or "
-                      "~/.config/comrt/registry)"
-                    : "check the component registration (`tarnctl register`)");
+                RegistryAdvice(hr == REGDB_E_READREGDB
+                                   ? "the runtime's registry file is unreadable or damaged "
+                                     "(COMRT_REGISTRY or ~/.config/comrt/registry)"
+                                   : "check the component registration (`tarnctl register`)",
+                               true));
   return object;
 }
 

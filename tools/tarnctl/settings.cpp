@@ -16,6 +16,20 @@ constexpr const char* kSettingsKey = "Software\\Tarn\\tarnctl\\PortSettings";
 
 }  // namespace
 
+std::string RegistryAdvice(const std::string& fallback, bool classes) {
+#ifndef _WIN32
+  for (const BOOL machine : {FALSE, TRUE}) {
+    if (machine && !classes) break;
+    char text[4096];
+    const size_t n = comrt_RegistryProblem(machine, text, sizeof text);
+    if (n > 0 && n < sizeof text) return text;
+  }
+#else
+  (void)classes;
+#endif
+  return fallback;
+}
+
 std::vector<SettingsPair> ParseSettings(const std::string& text) {
   std::vector<SettingsPair> pairs;
   serial::SettingsPairReader reader(text, serial::SettingsDialect::kChannel);
@@ -54,9 +68,10 @@ void SaveSettings(const std::string& text) {
   LONG rc = RegSetValueA(HKEY_CURRENT_USER, kSettingsKey, REG_SZ, text.c_str(),
                          static_cast<DWORD>(text.size()));
   if (rc != ERROR_SUCCESS)
-    throw Error(kExitUsage,
-                "cannot save the port settings (registry error " + std::to_string(rc) + ")",
-                "check that the registry file is writable (COMRT_REGISTRY or ~/.config/comrt)");
+    throw Error(
+        kExitUsage, "cannot save the port settings (registry error " + std::to_string(rc) + ")",
+        RegistryAdvice(
+            "check that the registry file is writable (COMRT_REGISTRY or ~/.config/comrt)"));
 }
 
 std::string ResolveDevice(const std::string& name, bool* fromMap) {
@@ -70,12 +85,20 @@ std::string ResolveDevice(const std::string& name, bool* fromMap) {
 #else
   // As the serial channel names devices: an absolute path as it is, COMn
   // through the runtime's port map, any other name below /dev.
-  if (!name.empty() && name[0] == '/') return name;
-  if (port.kind == serial::PortNameKind::kNotAPort) return "/dev/" + name;
+  if (port.kind == serial::PortNameKind::kNotAPort) return serial::DevicePathOf(name);
   char buffer[4096];
-  if (comrt_ResolvePortName(name.c_str(), buffer, sizeof buffer) != ERROR_SUCCESS)
+  const LONG rc = comrt_ResolvePortName(name.c_str(), buffer, sizeof buffer);
+  if (rc == ERROR_INVALID_DATA)
+    throw Error(kExitPort,
+                "the COM port map maps " + serial::PortNameOf(port.number) +
+                    " to another port name, not to a device",
+                "map it to a device (tarnctl ports --map " + serial::PortNameOf(port.number) +
+                    "=/dev/ttyUSB0), or remove the entry (--map " +
+                    serial::PortNameOf(port.number) + "=)");
+  if (rc != ERROR_SUCCESS)
     throw Error(kExitPort, "cannot read the COM port map for " + name,
-                "check that the registry file is readable (COMRT_REGISTRY or ~/.config/comrt)");
+                RegistryAdvice("check that the registry file is readable (COMRT_REGISTRY or "
+                               "~/.config/comrt)"));
   std::string device = buffer;
   if (fromMap) *fromMap = device != serial::DefaultPortDevice(port.number);
   return device;
@@ -86,6 +109,16 @@ bool IsPortName(const std::string& name) {
   return serial::ParsePortName(name).kind == serial::PortNameKind::kPort;
 }
 
+std::string MapTarget(const std::string& port, const std::string& device) {
+  if (device.empty()) return {};
+  if (serial::ParsePortName(device).kind != serial::PortNameKind::kNotAPort)
+    throw Error(kExitUsage,
+                "cannot map " + port + " to " + device +
+                    ": the COM port map names devices, not other ports",
+                "map it to a device, for example --map " + port + "=/dev/ttyUSB0");
+  return serial::DevicePathOf(device);
+}
+
 void MapPort(const std::string& port, const std::string& device) {
 #ifdef _WIN32
   throw Error(kExitUsage, "Windows names its COM ports itself; there is no port map to change");
@@ -94,19 +127,21 @@ void MapPort(const std::string& port, const std::string& device) {
   if (parsed.kind != serial::PortNameKind::kPort)
     throw Error(kExitUsage, "\"" + port + "\" is not a port name COM1..COM256");
   std::string name = serial::PortNameOf(parsed.number);
+  const std::string path = MapTarget(name, device);
   HKEY key = nullptr;
   LONG rc = RegCreateKeyA(HKEY_CURRENT_USER, serial::kPortMapKey, &key);
   if (rc == ERROR_SUCCESS) {
-    rc = device.empty() ? RegDeleteValueA(key, name.c_str())
-                        : RegSetValueExA(key, name.c_str(), 0, REG_SZ,
-                                         reinterpret_cast<const BYTE*>(device.c_str()),
-                                         static_cast<DWORD>(device.size() + 1));
+    rc = path.empty() ? RegDeleteValueA(key, name.c_str())
+                      : RegSetValueExA(key, name.c_str(), 0, REG_SZ,
+                                       reinterpret_cast<const BYTE*>(path.c_str()),
+                                       static_cast<DWORD>(path.size() + 1));
     RegCloseKey(key);
   }
-  if (rc != ERROR_SUCCESS && !(device.empty() && rc == ERROR_FILE_NOT_FOUND))
-    throw Error(kExitUsage,
-                "cannot change the port map (registry error " + std::to_string(rc) + ")",
-                "check that the registry file is writable (COMRT_REGISTRY or ~/.config/comrt)");
+  if (rc != ERROR_SUCCESS && !(path.empty() && rc == ERROR_FILE_NOT_FOUND))
+    throw Error(
+        kExitUsage, "cannot change the port map (registry error " + std::to_string(rc) + ")",
+        RegistryAdvice(
+            "check that the registry file is writable (COMRT_REGISTRY or ~/.config/comrt)"));
 #endif
 }
 

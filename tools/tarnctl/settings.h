@@ -35,6 +35,12 @@ std::optional<std::string> SettingsValue(const std::string& text, const std::str
 // The same settings with the device replaced (quoted when needed).
 std::string ReplaceDevice(const std::string& text, const std::string& device);
 
+// What to tell the user when the registry refused or failed: on POSIX the
+// runtime's own account of what is wrong with the user's registry file
+// (and, with `classes`, with the machine's, which class lookups read too),
+// naming the file and what to do; else `fallback`.
+std::string RegistryAdvice(const std::string& fallback, bool classes = false);
+
 // Saved settings: nullopt when none are saved.
 std::optional<std::string> LoadSavedSettings();
 // Throws Error (exit 1) when the registry cannot be written.
@@ -51,8 +57,16 @@ std::string ResolveDevice(const std::string& name, bool* fromMap = nullptr);
 // True for a port name COM1 .. COM256 (serial/port_name.h).
 bool IsPortName(const std::string& name);
 
-// Maps COMn to a device in the runtime's port map (an empty device removes
-// the entry). POSIX only; throws Error (exit 1).
+// What the port map entry of `port` holds for `device`: the path the same
+// name means as a settings string's device (an absolute path as it is, any
+// other name below /dev), so an entry never depends on the folder it was
+// made in; empty for an empty device (removal). A device that is itself a
+// port name (COM4, COM3 for COM3) throws Error (exit 1): a map that pointed
+// at another port could chain or loop.
+std::string MapTarget(const std::string& port, const std::string& device);
+
+// Maps COMn to MapTarget(COMn, device) in the runtime's port map (an empty
+// device removes the entry). POSIX only; throws Error (exit 1).
 void MapPort(const std::string& port, const std::string& device);
 
 }  // namespace tarnctl
