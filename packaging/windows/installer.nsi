@@ -12,8 +12,8 @@
 ; SRC64 holds tarnctl.exe.
 
 Unicode true
-; A 64-bit installer: the product needs 64-bit Windows, and a 64-bit
-; installer runs also where 32-bit programs cannot (Windows without WoW64).
+; A 64-bit installer: the product needs 64-bit Windows, whose own folders
+; and registry view the installer writes without redirection.
 Target amd64-unicode
 !include "LogicLib.nsh"
 !include "x64.nsh"
@@ -53,22 +53,6 @@ UninstPage instfiles
   ${EndIf}
 !macroend
 
-; Whether 32-bit programs run here: $R8 becomes 1 when the 32-bit
-; regsvr32 starts and answers (a DLL that does not exist: exit 3 or 4),
-; 0 on Windows without WoW64, where the 32-bit DLLs cannot be used at all.
-Function Can32
-  StrCpy $R8 0
-  IfFileExists "$WINDIR\SysWOW64\regsvr32.exe" 0 done
-  ClearErrors
-  ExecWait '"$WINDIR\SysWOW64\regsvr32.exe" /s "$TEMP\no-such-library.dll"' $0
-  IfErrors done
-  ${If} $0 > 0
-  ${AndIf} $0 < 16
-    StrCpy $R8 1
-  ${EndIf}
-  done:
-FunctionEnd
-
 Function .onInit
   ${IfNot} ${RunningX64}
     MessageBox MB_ICONSTOP "${PRODUCT} needs 64-bit Windows." /SD IDOK
@@ -89,16 +73,14 @@ Section "Install"
   !insertmacro Regsvr32 "$WINDIR\System32\regsvr32.exe" "${DIR64}\libtarn.dll"
   !insertmacro Regsvr32 "$WINDIR\System32\regsvr32.exe" "${DIR64}\libholm.dll"
 
-  Call Can32
-  ${If} $R8 == 1
-    SetOutPath "${DIR32}"
-    File "${SRC32}/libtarn.dll"
-    File "${SRC32}/libholm.dll"
-    !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libtarn.dll"
-    !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libholm.dll"
-  ${Else}
-    DetailPrint "32-bit programs cannot run on this system: the 32-bit DLLs are left out"
-  ${EndIf}
+  ; The 32-bit DLLs always: the existing clients are 32-bit programs, and
+  ; 64-bit Windows runs them. A 32-bit regsvr32 that cannot run stops the
+  ; installation with its message instead of leaving them out unseen.
+  SetOutPath "${DIR32}"
+  File "${SRC32}/libtarn.dll"
+  File "${SRC32}/libholm.dll"
+  !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libtarn.dll"
+  !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libholm.dll"
   ${EnableX64FSRedirection}
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"

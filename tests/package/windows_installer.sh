@@ -6,12 +6,13 @@
 #      resources name the library, the product and the project's version;
 #   3. the existing Windows client creates every class by ProgID from the
 #      installed 64-bit DLLs (with a COM port served by pagersim), and the
-#      probe creates every class in both widths;
-# Where 32-bit programs cannot run at all (a kernel without 32-bit support
-# runs no 32-bit Wine), the installer leaves the 32-bit DLLs out, which is
-# checked instead, and the 32-bit steps say that they were skipped.
+#      probe creates every class in both widths (the 32-bit probe from the
+#      DLLs that the 32-bit regsvr32 registered);
 #   4. silent uninstall, then nothing of it is left and creating each class
-#      fails with "class not registered".
+#      fails with "class not registered", in both widths.
+# The installer always installs the 32-bit DLLs, so this check needs 32-bit
+# programs to run (natively or emulated, see scripts/ia32_emulation.sh);
+# each Wine step has a time limit (tests/wine/timeouts.sh).
 #   tests/package/windows_installer.sh INSTALLER.exe BUILD64 BUILD32 LINUX_BUILD
 set -euo pipefail
 installer=$(readlink -f "$1")
@@ -33,14 +34,17 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# shellcheck source=../wine/timeouts.sh
+. "$(dirname "$0")/../wine/timeouts.sh"
 fail() {
   echo "installer check: $*" >&2
   exit 1
 }
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
-timeout 120 "$wine" wineboot -i >/dev/null 2>&1
-win() { timeout 120 "$wine" "$@" 2>/dev/null | tr -d '\r'; }
+timeout "$(wine_limit 120)" "$wine" wineboot -i >/dev/null 2>&1 ||
+  fail "the prefix was not made within $(wine_limit 120) s"
+win() { timeout "$(wine_limit 120)" "$wine" "$@" 2>/dev/null | tr -d '\r'; }
 winpath() { echo "Z:${1//\//\\}"; }
 drive_c="$WINEPREFIX/drive_c"
 dir64="$drive_c/Program Files/Tarn and Holm"
@@ -48,32 +52,19 @@ dir32="$drive_c/Program Files (x86)/Tarn and Holm"
 
 echo "-- silent install"
 cp "$installer" "$work/setup.exe"
-timeout 180 "$wine" "$work/setup.exe" /S >/dev/null 2>&1 || fail "the installer failed"
-"$wineserver" -w
-# Can this machine run 32-bit Windows programs at all?
-can32=0
-if timeout 60 "$wine" "$b32/tests/package/win_probe.exe" 2>/dev/null | grep -q '^usage'; then
-  can32=1 # the probe ran and answered
-fi
-widths="64"
-for f in "$dir64/libtarn.dll" "$dir64/libholm.dll" "$dir64/uninstall.exe"; do
+timeout "$(wine_limit 180)" "$wine" "$work/setup.exe" /S >/dev/null 2>&1 ||
+  fail "the installer failed"
+timeout "$(wine_limit 60)" "$wineserver" -w
+widths="64 32"
+for f in "$dir64/libtarn.dll" "$dir64/libholm.dll" "$dir64/uninstall.exe" \
+  "$dir32/libtarn.dll" "$dir32/libholm.dll"; do
   [ -f "$f" ] || fail "missing after install: $f"
 done
 objdump -f "$dir64/libholm.dll" | grep -q pei-x86-64 || fail "the 64-bit folder holds no 64-bit DLL"
-if [ "$can32" = 1 ]; then
-  widths="64 32"
-  for f in "$dir32/libtarn.dll" "$dir32/libholm.dll"; do
-    [ -f "$f" ] || fail "missing after install: $f"
-  done
-  objdump -f "$dir32/libholm.dll" | grep -q pei-i386 || fail "the 32-bit folder holds no 32-bit DLL"
-else
-  echo "   32-bit programs cannot run on this machine: the 32-bit steps are skipped"
-  [ ! -e "$dir32" ] || fail "32-bit DLLs installed where they cannot be registered"
-fi
+objdump -f "$dir32/libholm.dll" | grep -q pei-i386 || fail "the 32-bit folder holds no 32-bit DLL"
 
 echo "-- version resources"
-dlls=("$dir64/libtarn.dll" "$dir64/libholm.dll")
-[ "$can32" = 1 ] && dlls+=("$dir32/libtarn.dll" "$dir32/libholm.dll")
+dlls=("$dir64/libtarn.dll" "$dir64/libholm.dll" "$dir32/libtarn.dll" "$dir32/libholm.dll")
 for dll in "${dlls[@]}"; do
   info=$(win "$b64/tests/package/win_probe.exe" version "$(winpath "$dll")")
   echo "$info" | sed 's/^/   /'
@@ -99,15 +90,14 @@ kill "$sim_pid" 2>/dev/null || true
 sim_pid=""
 win "$b64/tests/package/win_probe.exe" classes >"$work/classes64.log" ||
   { cat "$work/classes64.log"; fail "64-bit classes"; }
-if [ "$can32" = 1 ]; then
-  win "$b32/tests/package/win_probe.exe" classes >"$work/classes32.log" ||
-    { cat "$work/classes32.log"; fail "32-bit classes"; }
-fi
+win "$b32/tests/package/win_probe.exe" classes >"$work/classes32.log" ||
+  { cat "$work/classes32.log"; fail "32-bit classes"; }
 echo "   every class created (widths: $widths)"
 
 echo "-- silent uninstall"
-timeout 180 "$wine" "$dir64/uninstall.exe" /S >/dev/null 2>&1 || fail "the uninstaller failed"
-"$wineserver" -w
+timeout "$(wine_limit 180)" "$wine" "$dir64/uninstall.exe" /S >/dev/null 2>&1 ||
+  fail "the uninstaller failed"
+timeout "$(wine_limit 60)" "$wineserver" -w
 [ ! -e "$dir64" ] || fail "left after uninstall: $(ls -A "$dir64")"
 [ ! -e "$dir32" ] || fail "left after uninstall: $(ls -A "$dir32")"
 for bits in $widths; do

@@ -7,7 +7,7 @@
 # dialogs and progress window driven on a virtual display (dialogs.sh).
 #   tests/wine/run.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR
 # The Windows build may be 64-bit or (with Wine's 32-bit part installed)
-# 32-bit.
+# 32-bit; each step has a time limit (timeouts.sh) that fails a hang.
 set -euo pipefail
 win=$(cd "$1" && pwd)
 linux=$(cd "$2" && pwd)
@@ -26,16 +26,20 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=timeouts.sh
+. "$here/timeouts.sh"
 
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
-timeout 120 "$wine" wineboot -i >/dev/null 2>&1
+timeout "$(wine_limit 120)" "$wine" wineboot -i >/dev/null 2>&1 ||
+  { echo "wine check: the prefix was not made within $(wine_limit 120) s" >&2; exit 1; }
 
-here=$(cd "$(dirname "$0")" && pwd)
 cp "$win/tarn/server/libtarn.dll" "$win/holm/module/libholm.dll" \
    "$win/tests/wine/wine_client.exe" "$here/../../examples/port_and_progress.vbs" "$work/"
 for dll in libtarn.dll libholm.dll; do
-  timeout 60 "$wine" regsvr32 /s "Z:${work//\//\\}\\$dll"
+  timeout "$(wine_limit 60)" "$wine" regsvr32 /s "Z:${work//\//\\}\\$dll" ||
+    { echo "wine check: regsvr32 $dll failed or took over $(wine_limit 60) s" >&2; exit 1; }
 done
 
 "$linux/tools/pagersim/pagersim" --fast --symlink "$work/pager" >"$work/sim.log" 2>&1 &
@@ -44,7 +48,7 @@ for _ in $(seq 50); do [ -e "$work/pager" ] && break; sleep 0.1; done
 ln -sfn "$(readlink -f "$work/pager")" "$WINEPREFIX/dosdevices/com1"
 
 set +e
-timeout 120 "$wine" "$work/wine_client.exe" COM1 "Z:${work//\//\\}\\image.s19" \
+timeout "$(wine_limit 120)" "$wine" "$work/wine_client.exe" COM1 "Z:${work//\//\\}\\image.s19" \
   2>/dev/null | tr -d '\r' | tee "$work/client.log"
 rc=${PIPESTATUS[0]}
 set -e
@@ -66,7 +70,7 @@ for acp in 1252 65001; do
   locale_env=(LC_ALL=C.UTF-8)
   [ "$acp" = 65001 ] && locale_env=(LOCPATH="$work/locales" LC_ALL=hi_IN.UTF-8)
   set +e
-  env "${locale_env[@]}" timeout 120 "$wine" "$work/wine_rules.exe" "Z:${work//\//\\}\\rules" "$acp" \
+  env "${locale_env[@]}" timeout "$(wine_limit 120)" "$wine" "$work/wine_rules.exe" "Z:${work//\//\\}\\rules" "$acp" \
     2>/dev/null | tr -d '\r' | tee "$work/rules.log"
   rc=${PIPESTATUS[0]}
   set -e
@@ -83,7 +87,7 @@ cscript=cscript
 if objdump -f "$work/libholm.dll" 2>/dev/null | grep -q 'pei-i386'; then
   cscript='C:\windows\syswow64\cscript.exe'
 fi
-vbs=$(timeout 60 "$wine" "$cscript" //nologo "Z:${work//\//\\}\\port_and_progress.vbs" 2>/dev/null |
+vbs=$(timeout "$(wine_limit 60)" "$wine" "$cscript" //nologo "Z:${work//\//\\}\\port_and_progress.vbs" 2>/dev/null |
   tr -d '\r')
 echo "$vbs"
 if [ "$vbs" != "Port settings: device = COM2 baud = 4800 parity = even" ]; then
