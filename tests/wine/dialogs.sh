@@ -10,6 +10,8 @@
 # WORK_DIR holds wine_dialogs.exe; WINEPREFIX names a prefix where
 # libholm.dll is registered.
 set -euo pipefail
+# shellcheck source=timeouts.sh
+. "$(dirname "$0")/timeouts.sh"
 work=$1
 wine=$2
 shots=$3
@@ -32,7 +34,7 @@ trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
 export DISPLAY=":$n"
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 # No window manager: Wine draws the title bars itself.
-timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+timeout "$(wine_limit 60)" "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 
 fail() {
   echo "dialog check: $*" >&2
@@ -42,7 +44,7 @@ fail() {
 # Waits for the top-level window titled $1 and prints its id.
 find_window() {
   local id
-  id=$(timeout 30 xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -1) || true
+  id=$(timeout "$(wine_limit 30)" xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -1) || true
   [ -n "$id" ] || fail "no window \"$1\""
   echo "$id"
 }
@@ -54,7 +56,7 @@ shot() {
 # NAME PROGID SETTINGS KEYS CLOSE-KEY EXPECTED
 change() {
   local name=$1 progid=$2 settings=$3 keys=$4 close=$5 expected=$6 pid id result
-  timeout 90 "$wine" "$work/wine_dialogs.exe" change "$progid" "$settings" \
+  timeout "$(wine_limit 90)" "$wine" "$work/wine_dialogs.exe" change "$progid" "$settings" \
     >"$work/$name.log" 2>/dev/null &
   pid=$!
   id=$(find_window "Serial Communication Setup")
@@ -86,9 +88,9 @@ change portonly-cancel Brenlow.HCONLYPORT "device = COM6 baud = 19200" "alt+c Ho
   "device = COM6 baud = 19200"
 
 # The progress window in the middle of a job: its caption is the step's.
-timeout 90 "$wine" "$work/wine_dialogs.exe" progress 3 >"$work/progress.log" 2>/dev/null &
+timeout "$(wine_limit 90)" "$wine" "$work/wine_dialogs.exe" progress 3 >"$work/progress.log" 2>/dev/null &
 pid=$!
-for _ in $(seq 300); do grep -q mid-job "$work/progress.log" && break; sleep 0.1; done
+for _ in $(seq "$(wine_limit 300)"); do grep -q mid-job "$work/progress.log" && break; sleep 0.1; done
 grep -q mid-job "$work/progress.log" || fail "the progress client did not reach the middle"
 id=$(find_window "Download")
 sleep 0.3

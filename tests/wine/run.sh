@@ -36,7 +36,8 @@ timeout "$(wine_limit 120)" "$wine" wineboot -i >/dev/null 2>&1 ||
   { echo "wine check: the prefix was not made within $(wine_limit 120) s" >&2; exit 1; }
 
 cp "$win/tarn/server/libtarn.dll" "$win/holm/module/libholm.dll" \
-   "$win/tests/wine/wine_client.exe" "$here/../../examples/port_and_progress.vbs" "$work/"
+   "$win/tests/wine/wine_client.exe" "$here/../../examples/port_and_progress.vbs" \
+   "$here/../../examples/create_by_progid.vbs" "$work/"
 for dll in libtarn.dll libholm.dll; do
   timeout "$(wine_limit 60)" "$wine" regsvr32 /s "Z:${work//\//\\}\\$dll" ||
     { echo "wine check: regsvr32 $dll failed or took over $(wine_limit 60) s" >&2; exit 1; }
@@ -94,15 +95,28 @@ if [ "$vbs" != "Port settings: device = COM2 baud = 4800 parity = even" ]; then
   echo "wine check: the VBScript example failed" >&2
   exit 1
 fi
-# The dialogs and the progress window driven on a virtual display, with
-# pictures kept beside the build. Once, with the 64-bit library: the
-# windows are the same code in both widths.
-if [ "$cscript" = cscript ]; then
-  cp "$win/tests/wine/wine_dialogs.exe" "$work/"
-  # The Wine session so far ran without a display, and a session keeps
-  # the display it started with: end it so the next one opens on Xvfb.
-  timeout 30 "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
-  timeout 30 "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
-  "$here/dialogs.sh" "$work" "$wine" "$win/wine-screens"
+# Every class by ProgID from the script host of the library's width.
+vbs=$(timeout "$(wine_limit 60)" "$wine" "$cscript" //nologo "Z:${work//\//\\}\\create_by_progid.vbs" \
+  2>/dev/null | tr -d '\r')
+echo "$vbs"
+want="Brenlow.S19SUPPORT: created
+Brenlow.PROGRESSER: created
+Brenlow.HCPORTSETTINGS: created
+Brenlow.HCONLYPORT: created
+Brenlow.HCBAUDPORT: created
+BRENTAR.TARN: no automation interface"
+if [ "$vbs" != "$want" ]; then
+  echo "wine check: the script host did not create every class by ProgID" >&2
+  exit 1
 fi
+# The dialogs and the progress window driven on a virtual display, with
+# pictures kept beside the build. In both widths: the windows are the same
+# code, but the dialog's window data and the window procedures' calling
+# convention are not the same in a 32-bit process.
+cp "$win/tests/wine/wine_dialogs.exe" "$work/"
+# The Wine session so far ran without a display, and a session keeps the
+# display it started with: end it so the next one opens on Xvfb.
+timeout 30 "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+timeout 30 "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
+"$here/dialogs.sh" "$work" "$wine" "$win/wine-screens"
 echo "wine check: passed"
