@@ -2,10 +2,8 @@
 // Prints one line per check and exits with the number of failed checks.
 //   wine_client PORT IMAGEFILE   (PORT e.g. COM1, served by a simulated pager)
 // Besides the early-bound calls through the interfaces it has a late-bound
-// part, as Visual Basic and script clients call automation objects (every
-// method found by name and called through IDispatch::Invoke), and in the
-// 32-bit build it checks that the library's exports keep the system's
-// calling convention (the callee removes its arguments).
+// part, as Visual Basic and script clients call automation objects: every
+// method found by name and called through IDispatch::Invoke.
 #include <tarnholm/interfaces.h>
 
 #include <cstdio>
@@ -218,54 +216,6 @@ void LateBound(const char* port) {
   progress->Release();
 }
 
-#if defined(__i386__)
-// Calls DllGetClassObject of a loaded library the way the system does
-// (arguments pushed right to left, the callee removes them: __stdcall) and
-// returns how far the stack pointer moved over the call; 0 when the
-// export keeps the convention. The stack pointer is restored either way.
-long StackShiftOfGetClassObject(FARPROC fn, const CLSID* clsid, void** factory) {
-  struct {
-    FARPROC fn;
-    const void* clsid;
-    const void* iid;
-    void** out;
-    long before;
-    long after;
-  } f{fn, clsid, &IID_IClassFactory, factory, 0, 0};
-  asm volatile(
-      "movl %%esp, 16(%0)\n\t"
-      "pushl 12(%0)\n\t"
-      "pushl 8(%0)\n\t"
-      "pushl 4(%0)\n\t"
-      "call *(%0)\n\t"
-      "movl %%esp, 20(%0)\n\t"
-      "movl 16(%0), %%esp\n\t"
-      :
-      : "S"(&f)
-      : "eax", "ecx", "edx", "memory", "cc");
-  return f.after - f.before;
-}
-
-void Exports() {
-  const struct {
-    const wchar_t* library;
-    const wchar_t* progId;
-  } libraries[] = {{L"libtarn.dll", L"BRENTAR.TARN"}, {L"libholm.dll", L"Brenlow.PROGRESSER"}};
-  for (const auto& lib : libraries) {
-    HMODULE module = GetModuleHandleW(lib.library);  // loaded by the checks before
-    FARPROC fn = module != nullptr ? GetProcAddress(module, "DllGetClassObject") : nullptr;
-    CLSID clsid{};
-    CLSIDFromProgID(lib.progId, &clsid);
-    void* factory = nullptr;
-    long shift = fn != nullptr ? StackShiftOfGetClassObject(fn, &clsid, &factory) : -1;
-    std::printf("     %ls: DllGetClassObject moved the stack by %ld bytes\n", lib.library, shift);
-    Check(shift == 0 && factory != nullptr,
-          "DllGetClassObject removes its arguments (__stdcall) and answers");
-    if (factory != nullptr) static_cast<IUnknown*>(factory)->Release();
-  }
-}
-#endif
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -279,9 +229,6 @@ int main(int argc, char** argv) {
   Dialogs();
   Download(argv[1]);
   LateBound(argv[1]);
-#if defined(__i386__)
-  Exports();
-#endif
   CoUninitialize();
   std::printf("%d failed\n", g_failures);
   return g_failures;
