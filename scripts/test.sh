@@ -38,6 +38,14 @@ for arch in i686 x86_64; do
   cmake --build --preset "mingw-$arch" -j "$jobs"
 done
 
+# One Wine prefix for the Wine checks below, each of which starts from a
+# copy of it (removed after the installer check).
+echo "== A Wine prefix for the Wine checks"
+step_start=$SECONDS
+rm -rf build/wine-prefix
+tests/wine/make_prefix.sh build/wine-prefix
+export WINE_PREFIX_TEMPLATE=$PWD/build/wine-prefix
+echo "   (Wine prefix: $((SECONDS - step_start)) s)"
 for arch in x86_64 i686; do
   # 32-bit Wine needs 32-bit programs to run: natively, or emulated where
   # scripts/setup.sh could arrange it (its line above says so). Otherwise
@@ -75,6 +83,7 @@ else
   echo "   NOT RUN: the installer registers 32-bit DLLs, and this machine cannot" \
     "run 32-bit programs (see setup's line above); the installer was built only"
 fi
+rm -rf build/wine-prefix
 
 # The same tests once more with clang under AddressSanitizer and UBSan. Leak
 # detection stays off: in this environment LeakSanitizer's own tracer
