@@ -93,11 +93,16 @@ Section "Install"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-; Removes the class that PROGID names from the current registry view when
-; its InprocServer32 is DLL (a file of this installation, which must still
-; exist), by its long or short name; $R9 becomes 1 when it did.
-!macro RemoveClass PROGID DLL
+; Removes the class that PROGID names from the registry view of width
+; VIEW (32 or 64) when its InprocServer32 is DLL (a file of this
+; installation, which must still exist), by its long or short name; $R9
+; becomes 1 when it did. The ProgID is read in the native view: a ProgID
+; key is shared by both views (the 32-bit regsvr32 writes it there, and a
+; 32-bit view of it may not exist), while each view has its own CLSID key.
+!macro RemoveClass PROGID DLL VIEW
+  SetRegView 64
   ReadRegStr $1 HKCR "${PROGID}\CLSID" ""
+  SetRegView ${VIEW}
   ${If} $1 != ""
     ReadRegStr $2 HKCR "CLSID\$1\InprocServer32" ""
     ; The library may have registered its short (8.3) path.
@@ -113,13 +118,13 @@ SectionEnd
 ; The classes of both libraries, in the view of one width. The libraries
 ; have no DllUnregisterServer, so the uninstaller removes what their
 ; DllRegisterServer wrote: the CLSID keys (one per view) and the ProgIDs.
-!macro RemoveClasses DIR
-  !insertmacro RemoveClass "BRENTAR.TARN" "${DIR}\libtarn.dll"
-  !insertmacro RemoveClass "Brenlow.S19SUPPORT" "${DIR}\libholm.dll"
-  !insertmacro RemoveClass "Brenlow.PROGRESSER" "${DIR}\libholm.dll"
-  !insertmacro RemoveClass "Brenlow.HCPORTSETTINGS" "${DIR}\libholm.dll"
-  !insertmacro RemoveClass "Brenlow.HCONLYPORT" "${DIR}\libholm.dll"
-  !insertmacro RemoveClass "Brenlow.HCBAUDPORT" "${DIR}\libholm.dll"
+!macro RemoveClasses DIR VIEW
+  !insertmacro RemoveClass "BRENTAR.TARN" "${DIR}\libtarn.dll" ${VIEW}
+  !insertmacro RemoveClass "Brenlow.S19SUPPORT" "${DIR}\libholm.dll" ${VIEW}
+  !insertmacro RemoveClass "Brenlow.PROGRESSER" "${DIR}\libholm.dll" ${VIEW}
+  !insertmacro RemoveClass "Brenlow.HCPORTSETTINGS" "${DIR}\libholm.dll" ${VIEW}
+  !insertmacro RemoveClass "Brenlow.HCONLYPORT" "${DIR}\libholm.dll" ${VIEW}
+  !insertmacro RemoveClass "Brenlow.HCBAUDPORT" "${DIR}\libholm.dll" ${VIEW}
 !macroend
 
 !macro RemoveProgIds
@@ -137,10 +142,8 @@ FunctionEnd
 
 Section "Uninstall"
   StrCpy $R9 0
-  SetRegView 64
-  !insertmacro RemoveClasses "${DIR64}"
-  SetRegView 32
-  !insertmacro RemoveClasses "${DIR32}"
+  !insertmacro RemoveClasses "${DIR64}" 64
+  !insertmacro RemoveClasses "${DIR32}" 32
   SetRegView 64
   ; ProgIDs: removed (in the native view) when a class of ours was.
   ${If} $R9 == 1

@@ -12,6 +12,7 @@ dir=$(realpath -m "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=timeouts.sh
 . "$here/timeouts.sh"
+mkdir -p "$(dirname "$dir")"
 if [ -n "${WINE_PREFIX_TEMPLATE:-}" ] && [ -f "$WINE_PREFIX_TEMPLATE/system.reg" ]; then
   cp -a "$WINE_PREFIX_TEMPLATE" "$dir"
   exit 0
@@ -24,6 +25,6 @@ unset DISPLAY
 # Wine process of the prefix to end.
 if ! timeout "$(wine_limit 120)" "$wine" wineboot -i >/dev/null 2>&1 ||
   ! timeout "$(wine_limit 120)" "$(dirname "$wine")/wineserver" -w; then
-  echo "wine prefix: not made within $(wine_limit 120) s" >&2
+  echo "wine prefix: wineboot failed or took over $(wine_limit 120) s" >&2
   exit 1
 fi
