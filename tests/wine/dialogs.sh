@@ -6,9 +6,12 @@
 # Escape (Cancel: the caller's string comes back as it was). Pictures of
 # every dialog as opened and as chosen, and of the progress window in the
 # middle of a job, are kept in SHOTS_DIR.
-#   tests/wine/dialogs.sh WORK_DIR WINE SHOTS_DIR
+#   tests/wine/dialogs.sh WORK_DIR WINE SHOTS_DIR [first]
 # WORK_DIR holds wine_dialogs.exe; WINEPREFIX names a prefix where
-# libholm.dll is registered.
+# libholm.dll is registered. With "first" only the first case runs (the
+# settings dialog, preset, driven and closed with OK: the modal dialog
+# procedure and its window data), for runs where every process start is
+# slow; the run says so.
 set -euo pipefail
 # shellcheck source=timeouts.sh
 . "$(dirname "$0")/timeouts.sh"
@@ -77,6 +80,11 @@ change() {
 change settings-ok Brenlow.HCPORTSETTINGS "device = COM2 baud = 4800 parity = even" \
   "alt+c Down alt+b Down alt+d Down" Return \
   "device = COM3 baud = 9600 data = 8 parity = even stop = 1"
+if [ "${4:-}" = first ]; then
+  echo "dialog check: passed (the first case only; the other five and the progress" \
+    "window NOT RUN here)"
+  exit 0
+fi
 change settings-cancel Brenlow.HCPORTSETTINGS "device = COM2 baud = 4800 parity = even" \
   "alt+c Down alt+s Down" Escape "device = COM2 baud = 4800 parity = even"
 change baudport-ok Brenlow.HCBAUDPORT "device = COM4 baud = 1200" \
