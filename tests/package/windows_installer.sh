@@ -34,7 +34,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-# shellcheck source=../wine/timeouts.sh
+# shellcheck source=SCRIPTDIR/../wine/timeouts.sh
 . "$(dirname "$0")/../wine/timeouts.sh"
 fail() {
   echo "installer check: $*" >&2

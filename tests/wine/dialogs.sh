@@ -13,7 +13,7 @@
 # procedure and its window data), for runs where every process start is
 # slow; the run says so.
 set -euo pipefail
-# shellcheck source=timeouts.sh
+# shellcheck source=SCRIPTDIR/timeouts.sh
 . "$(dirname "$0")/timeouts.sh"
 work=$1
 wine=$2

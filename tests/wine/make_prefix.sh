@@ -10,7 +10,7 @@
 set -euo pipefail
 dir=$(realpath -m "$1")
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=timeouts.sh
+# shellcheck source=SCRIPTDIR/timeouts.sh
 . "$here/timeouts.sh"
 mkdir -p "$(dirname "$dir")"
 if [ -n "${WINE_PREFIX_TEMPLATE:-}" ] && [ -f "$WINE_PREFIX_TEMPLATE/system.reg" ]; then

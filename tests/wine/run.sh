@@ -28,7 +28,7 @@ cleanup() {
 }
 trap cleanup EXIT
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=timeouts.sh
+# shellcheck source=SCRIPTDIR/timeouts.sh
 . "$here/timeouts.sh"
 
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
