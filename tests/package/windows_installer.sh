@@ -54,6 +54,10 @@ cp "$installer" "$work/setup.exe"
 timeout "$(wine_limit 180)" "$wine" "$work/setup.exe" /S >/dev/null 2>&1 ||
   fail "the installer failed"
 timeout "$(wine_limit 60)" "$wineserver" -w
+# One Wine session for the steps up to the uninstall: a persistent server
+# keeps the prefix's services running between them, so that a slow-starting
+# (emulated 32-bit) process does not meet them shutting down.
+"$wineserver" -p
 widths="64 32"
 for f in "$dir64/libtarn.dll" "$dir64/libholm.dll" "$dir64/uninstall.exe" \
   "$dir32/libtarn.dll" "$dir32/libholm.dll"; do
@@ -98,6 +102,10 @@ win "$b32/tests/package/win_probe.exe" classes >"$work/classes32.log" ||
 echo "   every class created (widths: $widths)"
 
 echo "-- silent uninstall"
+# The session ends (and the registry is saved) before the uninstaller runs
+# in a session of its own, whose end wineserver -w then waits for.
+timeout 30 "$wineserver" -k 2>/dev/null || true
+timeout 30 "$wineserver" -w 2>/dev/null || true
 timeout "$(wine_limit 180)" "$wine" "$dir64/uninstall.exe" /S >/dev/null 2>&1 ||
   fail "the uninstaller failed"
 timeout "$(wine_limit 60)" "$wineserver" -w

@@ -33,8 +33,11 @@ n=70
 while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
 Xvfb ":$n" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
-trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
+wineserver="$(dirname "$wine")/wineserver"
+trap 'timeout 20 "$wineserver" -k 2>/dev/null; kill "$xvfb_pid" 2>/dev/null || true' EXIT
 export DISPLAY=":$n"
+# One Wine session on this display for every case (see run.sh).
+"$wineserver" -p
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 # No window manager: Wine draws the title bars itself.
 timeout "$(wine_limit 60)" "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1

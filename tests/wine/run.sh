@@ -34,6 +34,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 "$here/make_prefix.sh" "$WINEPREFIX"
+# One Wine session for the whole check: a persistent server keeps the
+# prefix's services running between the steps, so that a slow-starting
+# (emulated) process does not meet them shutting down.
+"$(dirname "$wine")/wineserver" -p
 
 cp "$win/tarn/server/libtarn.dll" "$win/holm/module/libholm.dll" \
    "$win/tests/wine/wine_client.exe" "$here/../../examples/port_and_progress.vbs" \
