@@ -33,6 +33,7 @@ if ! grep -qw binfmt_misc /proc/filesystems; then
 fi
 
 if ! dpkg-query -W -f='${Status}' qemu-user 2>/dev/null | grep -q "ok installed"; then
+  $SUDO apt-get update -qq
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
     qemu-user >/dev/null
 fi
