@@ -57,7 +57,7 @@ timeout "$(wine_limit 60)" "$wineserver" -w
 # One Wine session for the steps up to the uninstall: a persistent server
 # keeps the prefix's services running between them, so that a slow-starting
 # (emulated 32-bit) process does not meet them shutting down.
-"$wineserver" -p
+"$wineserver" -p >"$work/wineserver.log" 2>&1
 widths="64 32"
 for f in "$dir64/libtarn.dll" "$dir64/libholm.dll" "$dir64/uninstall.exe" \
   "$dir32/libtarn.dll" "$dir32/libholm.dll"; do

@@ -37,7 +37,7 @@ wineserver="$(dirname "$wine")/wineserver"
 trap 'timeout 20 "$wineserver" -k 2>/dev/null; kill "$xvfb_pid" 2>/dev/null || true' EXIT
 export DISPLAY=":$n"
 # One Wine session on this display for every case (see run.sh).
-"$wineserver" -p
+"$wineserver" -p >"$work/wineserver-display.log" 2>&1
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 # No window manager: Wine draws the title bars itself.
 timeout "$(wine_limit 60)" "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1

@@ -37,7 +37,7 @@ unset DISPLAY
 # One Wine session for the whole check: a persistent server keeps the
 # prefix's services running between the steps, so that a slow-starting
 # (emulated) process does not meet them shutting down.
-"$(dirname "$wine")/wineserver" -p
+"$(dirname "$wine")/wineserver" -p >"$work/wineserver.log" 2>&1
 
 cp "$win/tarn/server/libtarn.dll" "$win/holm/module/libholm.dll" \
    "$win/tests/wine/wine_client.exe" "$here/../../examples/port_and_progress.vbs" \
