@@ -30,6 +30,13 @@ List format (blocks separated by blank lines, '#' starts a comment line):
   file: path/from/repo/root     the file to change
   tests: CTEST_REGEX            optional: the tests to run (default: all)
   expect: configure-error       optional: see above
+  build: SHELL COMMAND          optional: builds the copy instead of the Linux
+                                build (run in build/mutate/src; a failure
+                                makes the fault invalid)
+  check: SHELL COMMAND          optional: runs instead of ctest (in
+                                build/mutate/src; non-zero exit: killed).
+                                $MUTATE_ROOT names the working tree, whose
+                                own builds (say, pagersim) the command may use
   - original text               one or more lines, joined with newlines; the
   - ...                         text after "- " must occur exactly once
   + replacement text            zero or more lines ("+" alone: an empty line)
@@ -60,6 +67,8 @@ class Fault:
         self.file = None
         self.tests = None
         self.expect = None
+        self.build = None
+        self.check = None
         self.minus = []
         self.plus = []
 
@@ -94,6 +103,10 @@ def parse_list(path):
             cur.file = line[5:].strip()
         elif line.startswith("tests:"):
             cur.tests = line[6:].strip() or None
+        elif line.startswith("build:"):
+            cur.build = line[6:].strip()
+        elif line.startswith("check:"):
+            cur.check = line[6:].strip()
         elif line.startswith("expect:"):
             cur.expect = line[7:].strip()
             if cur.expect != "configure-error":
@@ -172,9 +185,11 @@ class Runner:
         self.test_timeout = str(args.test_timeout)
         self.baselines = {}
 
-    def prepare(self):
+    def prepare(self, faults):
         os.makedirs(self.src, exist_ok=True)
         sync_copy(self.src)
+        if all(f.build for f in faults):
+            return  # each fault builds what its check needs
         if not os.path.isfile(os.path.join(self.build, "build.ninja")):
             rc, out = run(["cmake", "-S", self.src, "-B", self.build, "-G", "Ninja",
                            "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DTH_BENCH=OFF"],
@@ -185,8 +200,31 @@ class Runner:
         if rc != 0:
             sys.exit(f"mutate: the unmutated tree does not build, see {self.log}")
 
-    def build_tree(self):
+    def build_tree(self, fault=None):
+        if fault is not None and fault.build:
+            return self.shell(fault.build, 3600)
         return run(["cmake", "--build", self.build, "-j", self.jobs], self.work, 1800, self.log)
+
+    def shell(self, command, timeout):
+        env = dict(os.environ, MUTATE_ROOT=ROOT)
+        start = time.time()
+        try:
+            p = subprocess.run(["bash", "-c", command], cwd=self.src, env=env,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                               timeout=timeout)
+            out, rc = p.stdout.decode(errors="replace"), p.returncode
+        except subprocess.TimeoutExpired as e:
+            out, rc = (e.stdout or b"").decode(errors="replace") + "\n[timed out]", -1
+        with open(self.log, "a", encoding="utf-8") as f:
+            f.write(f"$ {command}  ({time.time() - start:.1f} s, rc {rc})\n{out}\n")
+        return rc, out
+
+    def run_check(self, fault):
+        if fault.check:
+            rc, out = self.shell(fault.check, 3600)
+            return rc, out, ["the check " + fault.check.split()[0]]
+        rc, out = self.test(fault.tests)
+        return rc, out, failed_tests(out)[:3] if rc != 0 else []
 
     def test(self, regex):
         cmd = ["ctest", "--test-dir", self.build, "-j", self.jobs, "--timeout",
@@ -195,17 +233,19 @@ class Runner:
             cmd += ["-R", regex]
         return run(cmd, self.work, 3600, self.log)
 
-    def baseline(self, regex):
-        if regex not in self.baselines:
+    def baseline(self, fault):
+        key = (fault.build, fault.check, fault.tests)
+        if key not in self.baselines:
             # The previous fault was put back in the source only: rebuild
             # first, so the baseline runs the unmutated tree.
-            if self.build_tree()[0] != 0:
+            if self.build_tree(fault)[0] != 0:
                 sys.exit(f"mutate: the unmutated tree does not build, see {self.log}")
-            rc, out = self.test(regex)
-            if rc != 0 or "No tests were found" in out:
-                sys.exit(f"mutate: without any fault the tests {regex or '(all)'!r} "
+            rc, out, _ = self.run_check(fault)
+            if rc != 0 or (not fault.check and "No tests were found" in out):
+                sys.exit(f"mutate: without any fault the tests "
+                         f"{fault.check or fault.tests or '(all)'!r} "
                          f"do not pass or do not exist; see {self.log}")
-            self.baselines[regex] = True
+            self.baselines[key] = True
 
     def try_fault(self, fault):
         path = os.path.join(self.src, fault.file)
@@ -216,18 +256,18 @@ class Runner:
         count = text.count(fault.original)
         if count != 1:
             return "invalid", f"text found {count} times in {fault.file}"
-        self.baseline(fault.tests)
+        self.baseline(fault)
         with open(path, "w", encoding="utf-8") as f:
             f.write(text.replace(fault.original, fault.replacement, 1))
         try:
-            rc, out = self.build_tree()
+            rc, out = self.build_tree(fault)
             if rc != 0 and fault.expect == "configure-error" and "CMake Error" in out:
                 return "killed", "by the configure"
             if rc != 0:
                 return "invalid", "does not build"
-            rc, out = self.test(fault.tests)
+            rc, out, failed = self.run_check(fault)
             if rc != 0:
-                return "killed", "by " + ", ".join(failed_tests(out)[:3])
+                return "killed", "by " + ", ".join(failed)
             return "survived", ""
         finally:
             with open(path, "w", encoding="utf-8") as f:
@@ -275,7 +315,7 @@ def main():
         return 1 if bad else 0
 
     runner = Runner(args)
-    runner.prepare()
+    runner.prepare(faults)
     tally = {"killed": 0, "survived": 0, "invalid": 0}
     survivors = []
     for fault in faults:
@@ -285,7 +325,8 @@ def main():
         if verdict == "survived":
             survivors.append(fault.name)
         print(f"{verdict:9} {fault.name}  {why} ({time.time() - start:.0f} s)", flush=True)
-    runner.build_tree()  # leave the copy built without faults
+    if faults:
+        runner.build_tree(faults[-1])  # leave the copy built without faults
     valid = tally["killed"] + tally["survived"]
     rate = 100.0 * tally["killed"] / valid if valid else 0.0
     print(f"\n{tally['killed']} killed, {tally['survived']} survived, "

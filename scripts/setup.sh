@@ -28,7 +28,11 @@ for p in "${packages[@]}"; do
   fi
 done
 
+# 32-bit programs for the i686 Wine checks, emulated where the kernel cannot
+# run them (after the packages, which bring the 32-bit loader).
+ia32() { [ "${1:-}" = "--demo" ] || "$(dirname "$0")/ia32_emulation.sh"; }
 if [ ${#missing[@]} -eq 0 ]; then
+  ia32 "$@"
   exit 0
 fi
 
@@ -47,3 +51,4 @@ if [ "$need_i386" = 1 ] && [[ $foreign != *" i386 "* ]]; then
 fi
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+ia32 "$@"

@@ -12,8 +12,8 @@
 ; SRC64 holds tarnctl.exe.
 
 Unicode true
-; A 64-bit installer: the product needs 64-bit Windows, and a 64-bit
-; installer runs also where 32-bit programs cannot (Windows without WoW64).
+; A 64-bit installer: the product needs 64-bit Windows, whose own folders
+; and registry view the installer writes without redirection.
 Target amd64-unicode
 !include "LogicLib.nsh"
 !include "x64.nsh"
@@ -53,22 +53,6 @@ UninstPage instfiles
   ${EndIf}
 !macroend
 
-; Whether 32-bit programs run here: $R8 becomes 1 when the 32-bit
-; regsvr32 starts and answers (a DLL that does not exist: exit 3 or 4),
-; 0 on Windows without WoW64, where the 32-bit DLLs cannot be used at all.
-Function Can32
-  StrCpy $R8 0
-  IfFileExists "$WINDIR\SysWOW64\regsvr32.exe" 0 done
-  ClearErrors
-  ExecWait '"$WINDIR\SysWOW64\regsvr32.exe" /s "$TEMP\no-such-library.dll"' $0
-  IfErrors done
-  ${If} $0 > 0
-  ${AndIf} $0 < 16
-    StrCpy $R8 1
-  ${EndIf}
-  done:
-FunctionEnd
-
 Function .onInit
   ${IfNot} ${RunningX64}
     MessageBox MB_ICONSTOP "${PRODUCT} needs 64-bit Windows." /SD IDOK
@@ -89,16 +73,14 @@ Section "Install"
   !insertmacro Regsvr32 "$WINDIR\System32\regsvr32.exe" "${DIR64}\libtarn.dll"
   !insertmacro Regsvr32 "$WINDIR\System32\regsvr32.exe" "${DIR64}\libholm.dll"
 
-  Call Can32
-  ${If} $R8 == 1
-    SetOutPath "${DIR32}"
-    File "${SRC32}/libtarn.dll"
-    File "${SRC32}/libholm.dll"
-    !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libtarn.dll"
-    !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libholm.dll"
-  ${Else}
-    DetailPrint "32-bit programs cannot run on this system: the 32-bit DLLs are left out"
-  ${EndIf}
+  ; The 32-bit DLLs always: the existing clients are 32-bit programs, and
+  ; 64-bit Windows runs them. A 32-bit regsvr32 that cannot run stops the
+  ; installation with its message instead of leaving them out unseen.
+  SetOutPath "${DIR32}"
+  File "${SRC32}/libtarn.dll"
+  File "${SRC32}/libholm.dll"
+  !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libtarn.dll"
+  !insertmacro Regsvr32 "$WINDIR\SysWOW64\regsvr32.exe" "${DIR32}\libholm.dll"
   ${EnableX64FSRedirection}
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
@@ -111,11 +93,16 @@ Section "Install"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-; Removes the class that PROGID names from the current registry view when
-; its InprocServer32 is DLL (a file of this installation, which must still
-; exist), by its long or short name; $R9 becomes 1 when it did.
-!macro RemoveClass PROGID DLL
+; Removes the class that PROGID names from the registry view of width
+; VIEW (32 or 64) when its InprocServer32 is DLL (a file of this
+; installation, which must still exist), by its long or short name; $R9
+; becomes 1 when it did. The ProgID is read in the native view: a ProgID
+; key is shared by both views (the 32-bit regsvr32 writes it there, and a
+; 32-bit view of it may not exist), while each view has its own CLSID key.
+!macro RemoveClass PROGID DLL VIEW
+  SetRegView 64
   ReadRegStr $1 HKCR "${PROGID}\CLSID" ""
+  SetRegView ${VIEW}
   ${If} $1 != ""
     ReadRegStr $2 HKCR "CLSID\$1\InprocServer32" ""
     ; The library may have registered its short (8.3) path.
@@ -131,13 +118,13 @@ SectionEnd
 ; The classes of both libraries, in the view of one width. The libraries
 ; have no DllUnregisterServer, so the uninstaller removes what their
 ; DllRegisterServer wrote: the CLSID keys (one per view) and the ProgIDs.
-!macro RemoveClasses DIR
-  !insertmacro RemoveClass "BRENTAR.TARN" "${DIR}\libtarn.dll"
-  !insertmacro RemoveClass "Brenlow.S19SUPPORT" "${DIR}\libholm.dll"
-  !insertmacro RemoveClass "Brenlow.PROGRESSER" "${DIR}\libholm.dll"
-  !insertmacro RemoveClass "Brenlow.HCPORTSETTINGS" "${DIR}\libholm.dll"
-  !insertmacro RemoveClass "Brenlow.HCONLYPORT" "${DIR}\libholm.dll"
-  !insertmacro RemoveClass "Brenlow.HCBAUDPORT" "${DIR}\libholm.dll"
+!macro RemoveClasses DIR VIEW
+  !insertmacro RemoveClass "BRENTAR.TARN" "${DIR}\libtarn.dll" ${VIEW}
+  !insertmacro RemoveClass "Brenlow.S19SUPPORT" "${DIR}\libholm.dll" ${VIEW}
+  !insertmacro RemoveClass "Brenlow.PROGRESSER" "${DIR}\libholm.dll" ${VIEW}
+  !insertmacro RemoveClass "Brenlow.HCPORTSETTINGS" "${DIR}\libholm.dll" ${VIEW}
+  !insertmacro RemoveClass "Brenlow.HCONLYPORT" "${DIR}\libholm.dll" ${VIEW}
+  !insertmacro RemoveClass "Brenlow.HCBAUDPORT" "${DIR}\libholm.dll" ${VIEW}
 !macroend
 
 !macro RemoveProgIds
@@ -155,10 +142,8 @@ FunctionEnd
 
 Section "Uninstall"
   StrCpy $R9 0
-  SetRegView 64
-  !insertmacro RemoveClasses "${DIR64}"
-  SetRegView 32
-  !insertmacro RemoveClasses "${DIR32}"
+  !insertmacro RemoveClasses "${DIR64}" 64
+  !insertmacro RemoveClasses "${DIR32}" 32
   SetRegView 64
   ; ProgIDs: removed (in the native view) when a class of ours was.
   ${If} $R9 == 1

@@ -6,12 +6,13 @@
 #      resources name the library, the product and the project's version;
 #   3. the existing Windows client creates every class by ProgID from the
 #      installed 64-bit DLLs (with a COM port served by pagersim), and the
-#      probe creates every class in both widths;
-# Where 32-bit programs cannot run at all (a kernel without 32-bit support
-# runs no 32-bit Wine), the installer leaves the 32-bit DLLs out, which is
-# checked instead, and the 32-bit steps say that they were skipped.
+#      probe creates every class in both widths (the 32-bit probe from the
+#      DLLs that the 32-bit regsvr32 registered);
 #   4. silent uninstall, then nothing of it is left and creating each class
-#      fails with "class not registered".
+#      fails with "class not registered", in both widths.
+# The installer always installs the 32-bit DLLs, so this check needs 32-bit
+# programs to run (natively or emulated, see scripts/ia32_emulation.sh);
+# each Wine step has a time limit (tests/wine/timeouts.sh).
 #   tests/package/windows_installer.sh INSTALLER.exe BUILD64 BUILD32 LINUX_BUILD
 set -euo pipefail
 installer=$(readlink -f "$1")
@@ -33,14 +34,16 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# shellcheck source=SCRIPTDIR/../wine/timeouts.sh
+. "$(dirname "$0")/../wine/timeouts.sh"
 fail() {
   echo "installer check: $*" >&2
   exit 1
 }
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
-timeout 120 "$wine" wineboot -i >/dev/null 2>&1
-win() { timeout 120 "$wine" "$@" 2>/dev/null | tr -d '\r'; }
+"$(dirname "$0")/../wine/make_prefix.sh" "$WINEPREFIX"
+win() { timeout "$(wine_limit 120)" "$wine" "$@" 2>/dev/null | tr -d '\r'; }
 winpath() { echo "Z:${1//\//\\}"; }
 drive_c="$WINEPREFIX/drive_c"
 dir64="$drive_c/Program Files/Tarn and Holm"
@@ -48,32 +51,23 @@ dir32="$drive_c/Program Files (x86)/Tarn and Holm"
 
 echo "-- silent install"
 cp "$installer" "$work/setup.exe"
-timeout 180 "$wine" "$work/setup.exe" /S >/dev/null 2>&1 || fail "the installer failed"
-"$wineserver" -w
-# Can this machine run 32-bit Windows programs at all?
-can32=0
-if timeout 60 "$wine" "$b32/tests/package/win_probe.exe" 2>/dev/null | grep -q '^usage'; then
-  can32=1 # the probe ran and answered
-fi
-widths="64"
-for f in "$dir64/libtarn.dll" "$dir64/libholm.dll" "$dir64/uninstall.exe"; do
+timeout "$(wine_limit 180)" "$wine" "$work/setup.exe" /S >/dev/null 2>&1 ||
+  fail "the installer failed"
+timeout "$(wine_limit 60)" "$wineserver" -w
+# One Wine session for the steps up to the uninstall: a persistent server
+# keeps the prefix's services running between them, so that a slow-starting
+# (emulated 32-bit) process does not meet them shutting down.
+"$wineserver" -p >"$work/wineserver.log" 2>&1
+widths="64 32"
+for f in "$dir64/libtarn.dll" "$dir64/libholm.dll" "$dir64/uninstall.exe" \
+  "$dir32/libtarn.dll" "$dir32/libholm.dll"; do
   [ -f "$f" ] || fail "missing after install: $f"
 done
 objdump -f "$dir64/libholm.dll" | grep -q pei-x86-64 || fail "the 64-bit folder holds no 64-bit DLL"
-if [ "$can32" = 1 ]; then
-  widths="64 32"
-  for f in "$dir32/libtarn.dll" "$dir32/libholm.dll"; do
-    [ -f "$f" ] || fail "missing after install: $f"
-  done
-  objdump -f "$dir32/libholm.dll" | grep -q pei-i386 || fail "the 32-bit folder holds no 32-bit DLL"
-else
-  echo "   32-bit programs cannot run on this machine: the 32-bit steps are skipped"
-  [ ! -e "$dir32" ] || fail "32-bit DLLs installed where they cannot be registered"
-fi
+objdump -f "$dir32/libholm.dll" | grep -q pei-i386 || fail "the 32-bit folder holds no 32-bit DLL"
 
 echo "-- version resources"
-dlls=("$dir64/libtarn.dll" "$dir64/libholm.dll")
-[ "$can32" = 1 ] && dlls+=("$dir32/libtarn.dll" "$dir32/libholm.dll")
+dlls=("$dir64/libtarn.dll" "$dir64/libholm.dll" "$dir32/libtarn.dll" "$dir32/libholm.dll")
 for dll in "${dlls[@]}"; do
   info=$(win "$b64/tests/package/win_probe.exe" version "$(winpath "$dll")")
   echo "$info" | sed 's/^/   /'
@@ -91,6 +85,10 @@ cp "$b64/tests/wine/wine_client.exe" "$work/"
 "$linux/tools/pagersim/pagersim" --fast --symlink "$work/pager" >"$work/sim.log" 2>&1 &
 sim_pid=$!
 for _ in $(seq 50); do [ -e "$work/pager" ] && break; sleep 0.1; done
+# COM1 is the pager: in the registry, which Wine's device manager reads
+# when a session starts, and as the link it makes from it.
+timeout "$(wine_limit 60)" "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 \
+  /d "$(readlink -f "$work/pager")" /f >/dev/null 2>&1
 ln -sfn "$(readlink -f "$work/pager")" "$WINEPREFIX/dosdevices/com1"
 win "$work/wine_client.exe" COM1 "$(winpath "$work/image.s19")" >"$work/client.log" ||
   { cat "$work/client.log"; fail "the client failed against the installed DLLs"; }
@@ -99,15 +97,18 @@ kill "$sim_pid" 2>/dev/null || true
 sim_pid=""
 win "$b64/tests/package/win_probe.exe" classes >"$work/classes64.log" ||
   { cat "$work/classes64.log"; fail "64-bit classes"; }
-if [ "$can32" = 1 ]; then
-  win "$b32/tests/package/win_probe.exe" classes >"$work/classes32.log" ||
-    { cat "$work/classes32.log"; fail "32-bit classes"; }
-fi
+win "$b32/tests/package/win_probe.exe" classes >"$work/classes32.log" ||
+  { cat "$work/classes32.log"; fail "32-bit classes"; }
 echo "   every class created (widths: $widths)"
 
 echo "-- silent uninstall"
-timeout 180 "$wine" "$dir64/uninstall.exe" /S >/dev/null 2>&1 || fail "the uninstaller failed"
-"$wineserver" -w
+# The session ends (and the registry is saved) before the uninstaller runs
+# in a session of its own, whose end wineserver -w then waits for.
+timeout 30 "$wineserver" -k 2>/dev/null || true
+timeout 30 "$wineserver" -w 2>/dev/null || true
+timeout "$(wine_limit 180)" "$wine" "$dir64/uninstall.exe" /S >/dev/null 2>&1 ||
+  fail "the uninstaller failed"
+timeout "$(wine_limit 60)" "$wineserver" -w
 [ ! -e "$dir64" ] || fail "left after uninstall: $(ls -A "$dir64")"
 [ ! -e "$dir32" ] || fail "left after uninstall: $(ls -A "$dir32")"
 for bits in $widths; do

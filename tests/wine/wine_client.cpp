@@ -1,11 +1,15 @@
 // Uses every component through Windows COM, as a Windows client does.
 // Prints one line per check and exits with the number of failed checks.
 //   wine_client PORT IMAGEFILE   (PORT e.g. COM1, served by a simulated pager)
+// Besides the early-bound calls through the interfaces it has a late-bound
+// part, as Visual Basic and script clients call automation objects: every
+// method found by name and called through IDispatch::Invoke.
 #include <tarnholm/interfaces.h>
 
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
 
 namespace {
 
@@ -127,6 +131,91 @@ void Dialogs() {
   }
 }
 
+// Calls the method NAME of an automation object by name, with ARGS in the
+// order of the method's parameters.
+HRESULT CallByName(IDispatch* object, const wchar_t* name, std::initializer_list<VARIANT> args) {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  DISPID id = 0;
+  HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(hr)) return hr;
+  VARIANT reversed[4];
+  UINT count = 0;
+  for (const VARIANT& v : args) reversed[args.size() - 1 - count++] = v;
+  DISPPARAMS params{count != 0 ? reversed : nullptr, nullptr, count, 0};
+  UINT argErr = 0;
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                        nullptr, &argErr);
+}
+
+VARIANT Long(LONG value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = value;
+  return v;
+}
+
+// A string argument that the variant owns; the caller clears it.
+VARIANT Text(const wchar_t* text) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(text);
+  return v;
+}
+
+// A download of 300 bytes with a progress object that the client drives
+// by name. The download object has no automation interface: it is driven
+// through its own interfaces, and advances the attached progress object.
+void LateBound(const char* port) {
+  auto* progress = Create<IDispatch>(L"Brenlow.PROGRESSER", IID_IDispatch);
+  auto* error = Create<IDownloadError>(L"BRENTAR.TARN", IID_IDownloadError);
+  Check(progress != nullptr && error != nullptr, "late bound: both objects created by ProgID");
+  if (progress == nullptr || error == nullptr) return;
+  IDispatch* none = nullptr;
+  Check(error->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&none)) == E_NOINTERFACE &&
+            none == nullptr,
+        "late bound: the download object has no automation interface");
+  VARIANT text = Text(L"Writing"), caption = Text(L"Download");
+  Check(CallByName(progress, L"AddStep", {Long(100), text, caption}) == S_OK &&
+            CallByName(progress, L"Show", {}) == S_OK,
+        "late bound: AddStep and Show by name");
+  VariantClear(&text);
+  VariantClear(&caption);
+  Check(CallByName(progress, L"NoSuchMethod", {}) == DISP_E_UNKNOWNNAME &&
+            CallByName(progress, L"SetProgressPercent", {}) == DISP_E_BADPARAMCOUNT,
+        "late bound: an unknown name and a missing argument are refused");
+
+  IProgressIndicator* indicator = nullptr;
+  IDownloadState* state = nullptr;
+  IDownloadTransfer* transfer = nullptr;
+  progress->QueryInterface(IID_IProgressIndicator, reinterpret_cast<void**>(&indicator));
+  error->QueryInterface(IID_IDownloadState, reinterpret_cast<void**>(&state));
+  error->QueryInterface(IID_IDownloadTransfer, reinterpret_cast<void**>(&transfer));
+  char settings[64];
+  std::snprintf(settings, sizeof settings, "device = %s baud = 9600", port);
+  LONG result = -1;
+  state->SetPortSettings(&result, settings);
+  state->AttachProgress(indicator);
+  BYTE data[300], back[300] = {};
+  for (int i = 0; i < 300; ++i) data[i] = static_cast<BYTE>(i * 7 + 3);
+  LONG wrote = -1, read = -1;
+  transfer->WriteMemory(&wrote, 0x3000, data, 300);
+  transfer->ReadMemory(&read, 0x3000, back, 300);
+  Check(result == S_OK && wrote == S_OK && read == S_OK && std::memcmp(back, data, 300) == 0,
+        "late bound: 300 bytes written with progress and read back intact");
+  Check(CallByName(progress, L"SetProgressPercent", {Long(100)}) == S_OK &&
+            CallByName(progress, L"NextStep", {}) == S_OK &&
+            CallByName(progress, L"Hide", {}) == S_OK,
+        "late bound: the progress object finished by name");
+  state->AttachProgress(nullptr);
+  transfer->Release();
+  state->Release();
+  indicator->Release();
+  error->Release();
+  progress->Release();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,6 +228,7 @@ int main(int argc, char** argv) {
   Progress();
   Dialogs();
   Download(argv[1]);
+  LateBound(argv[1]);
   CoUninitialize();
   std::printf("%d failed\n", g_failures);
   return g_failures;
