@@ -40,6 +40,9 @@ class INetSocket {
   // Receives what is there, at most `size` bytes, waiting at most
   // `timeoutMs` for the first one. *received is the count.
   virtual NetIo Receive(uint8_t* buffer, size_t size, size_t* received, uint32_t timeoutMs) = 0;
+  // Tells the peer that nothing more will be sent (TCP FIN); receiving
+  // goes on until the peer closes its side.
+  virtual void Shutdown() = 0;
   virtual void Close() = 0;
   // Milliseconds on the socket's clock (monotonic; any origin).
   virtual uint64_t NowMs() const = 0;

@@ -90,6 +90,10 @@ class PosixNetSocket final : public INetSocket {
     }
   }
 
+  void Shutdown() override {
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+  }
+
   void Close() override {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;

@@ -108,6 +108,10 @@ class Win32NetSocket final : public INetSocket {
     }
   }
 
+  void Shutdown() override {
+    if (s_ != INVALID_SOCKET) shutdown(s_, SD_SEND);
+  }
+
   void Close() override {
     if (s_ != INVALID_SOCKET) closesocket(s_);
     s_ = INVALID_SOCKET;

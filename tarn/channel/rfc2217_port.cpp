@@ -257,7 +257,14 @@ PortIo Rfc2217Port::Read(uint8_t* byte) {
   return PortIo::kTimedOut;
 }
 
+// The server lets the line go only when it has closed the connection on its
+// side (ser2net turns the next client away until then), so Close waits for
+// that, boundedly: the next Open, even at once, finds the line free.
 bool Rfc2217Port::Close() {
+  if (open_ && !lost_) {
+    socket_->Shutdown();
+    (void)PumpUntil([&] { return lost_; }, kAnswerTimeoutMs);
+  }
   socket_->Close();
   open_ = false;
   return true;

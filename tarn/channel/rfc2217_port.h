@@ -26,6 +26,8 @@
 // - Data: every 0xFF byte is doubled on the way out and an IAC IAC pair is
 //   one 0xFF on the way in; Telnet commands and subnegotiations in the
 //   stream are taken out of it. Unrequested options are declined.
+// - Close ends the connection and waits (at most kAnswerTimeoutMs) for the
+//   server to close its side: a server frees its line only then.
 // - A connection the server drops fails the next read or write at once
 //   (never a timeout, never a success); the purges of a dropped connection
 //   succeed, so the channel can still close it.

@@ -44,7 +44,9 @@ struct FakeServer {
   std::vector<uint8_t> lineBytes;              // the client's data, undoubled
   std::vector<std::vector<uint8_t>> commands;  // COM port commands: command, value...
   std::deque<uint8_t> toClient;
-  bool closed = false;  // the server dropped the connection
+  bool closed = false;           // the server dropped the connection
+  bool clientShutdown = false;   // the client said it sends no more
+  bool closesOnShutdown = true;  // the server closes its side in answer
   bool connected = false;
   std::vector<uint8_t> sub;
   int state = 0;  // 0 data, 1 after IAC, 2 option verb, 3 in SB, 4 IAC in SB
@@ -69,7 +71,11 @@ class FakeNetSocket final : public tarn::INetSocket {
       s_->nowMs += timeoutMs;
       return false;
     }
-    s_->connected = true;
+    s_->connected = true;  // a new connection: a fresh session
+    s_->closed = false;
+    s_->clientShutdown = false;
+    s_->state = 0;
+    s_->toClient.clear();
     return true;
   }
   bool IsOpen() const override { return s_->connected; }
@@ -92,6 +98,10 @@ class FakeNetSocket final : public tarn::INetSocket {
     if (s_->closed) return tarn::NetIo::kClosed;
     s_->nowMs += timeoutMs;
     return tarn::NetIo::kTimedOut;
+  }
+  void Shutdown() override {
+    s_->clientShutdown = true;
+    if (s_->closesOnShutdown) s_->closed = true;
   }
   void Close() override { s_->connected = false; }
   uint64_t NowMs() const override { return s_->nowMs; }

@@ -62,6 +62,23 @@ TEST_F(RemoteChannel, OpenNegotiatesBinaryAndTheOptionThenSetsEveryLineSetting) 
   EXPECT_FALSE(server.connected);
 }
 
+TEST_F(RemoteChannel, CloseWaitsBoundedlyForTheServerToLetTheLineGo) {
+  ch.Open();
+  uint64_t t = server.nowMs;
+  ch.Close();
+  EXPECT_TRUE(server.clientShutdown);
+  EXPECT_FALSE(server.connected);
+  EXPECT_EQ(server.nowMs, t);  // the server closed at once: no wait
+  server = FakeServer();
+  server.closesOnShutdown = false;  // a server that keeps its side open
+  ch.Open();
+  t = server.nowMs;
+  ch.Close();
+  EXPECT_FALSE(ch.IsOpen());
+  EXPECT_FALSE(server.connected);
+  EXPECT_EQ(server.nowMs - t, kAnswerTimeoutMs);
+}
+
 TEST_F(RemoteChannel, ParityAndStopCodesMapToTheOptionsValues) {
   ch.SetSettings("data = 5 parity = mark stop = 1.5");
   ch.Open();
