@@ -89,4 +89,16 @@ std::string HostPortText(const RemotePort& remote) {
   return (v6 ? "[" + remote.host + "]" : remote.host) + ":" + std::to_string(remote.port);
 }
 
+std::string RemotePortKey(std::string_view name) {
+  RemotePort remote;
+  if (!ParseRemotePort(name, &remote)) return std::string(name);
+  remote.host = LowerAscii(remote.host);
+  return std::string(kRemoteScheme) + HostPortText(remote);
+}
+
+std::string ShownPortName(std::string_view device) {
+  RemotePort remote;
+  return ParseRemotePort(device, &remote) ? HostPortText(remote) : std::string(device);
+}
+
 }  // namespace serial

@@ -37,6 +37,15 @@ bool ParseRemotePort(std::string_view name, RemotePort* out, std::string* why = 
 // server ("port busy: 127.0.0.1:7001").
 std::string HostPortText(const RemotePort& remote);
 
+// One text per server line: "rfc2217://HOST:PORT" with the host in lower
+// case and no option, so two names of the same line compare equal (the
+// name itself when it is not a valid remote name).
+std::string RemotePortKey(std::string_view name);
+
+// How messages name a port: HOST:PORT for a valid remote name, else the name
+// as given.
+std::string ShownPortName(std::string_view device);
+
 }  // namespace serial
 
 #endif  // SERIAL_REMOTE_PORT_H

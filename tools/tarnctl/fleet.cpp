@@ -13,6 +13,7 @@
 #include "image.h"
 #include "interrupt_watch.h"
 #include "platform.h"
+#include "serial/remote_port.h"
 #include "settings.h"
 #include "sha256.h"
 
@@ -200,6 +201,7 @@ void CheckDistinctDevices(const std::vector<std::string>& settings) {
     std::string path = ResolveDevice(device);
     std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
     std::string key = ec ? path : real.string();
+    if (serial::IsRemotePortName(path)) key = serial::RemotePortKey(path);  // same host and port
     for (size_t j = 0; j < seen.size(); ++j)
       if (seen[j] == key)
         throw Error(kExitUsage,
