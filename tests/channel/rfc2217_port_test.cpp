@@ -148,9 +148,10 @@ TEST_F(RemoteChannel, ADroppedConnectionFailsReadsAndWritesAtOnceAndStillCloses)
   server.Drop();
   EXPECT_EQ(ch.ReadByte(), 0x42);  // what came before the drop is still read
   const uint64_t t = server.nowMs;
-  EXPECT_EQ(CodeOf([&] { ch.ReadByte(); }), kChannelReadFailed);
+  // The write is the first to meet the drop.
   EXPECT_EQ(CodeOf([&] { ch.WriteByte(0x01); }), kChannelWriteFailed);
   EXPECT_EQ(CodeOf([&] { ch.WriteByte(0x02); }), kChannelWriteFailed);
+  EXPECT_EQ(CodeOf([&] { ch.ReadByte(); }), kChannelReadFailed);
   EXPECT_EQ(server.nowMs, t);  // no timeout waited out
   EXPECT_EQ(CodeOf([&] { ch.Close(); }), 0);
   EXPECT_FALSE(ch.IsOpen());
