@@ -15,6 +15,7 @@ packages=(
   tmux ccache
   nsis lintian help2man fakeroot dpkg-dev bash-completion zip
   libgtk-3-dev libgtk-3-0 xvfb xdotool imagemagick x11-apps
+  ser2net python3-serial
 )
 if [ "${1:-}" = "--demo" ]; then
   # libgtk-3-dev: Holm's desktop window helper, built with the libraries.

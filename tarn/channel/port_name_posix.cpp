@@ -4,7 +4,9 @@
 
 #include "comrt/comrt.h"
 #include "serial/port_name.h"
+#include "serial/remote_port.h"
 #include "tarn/channel/port_name.h"
+#include "tarn/channel/serial_port.h"
 
 // The runtime's resolver is optional here: a weak reference stays null in a
 // process without the runtime (the channel's own tests), and the default
@@ -33,6 +35,20 @@ int ResolvePortName(const char* name, std::string* path) {
   if (comrt_ResolvePortName(name, buffer, sizeof buffer) != ERROR_SUCCESS) return EBADMSG;
   *path = buffer;
   return 0;
+}
+
+// A remote name as it is; a COMn name whose port map entry is a remote name.
+bool RemoteTargetOf(const char* name, std::string* url) {
+  if (name == nullptr) return false;
+  if (serial::IsRemotePortName(name)) {
+    *url = name;
+    return true;
+  }
+  if (serial::ParsePortName(name).kind != serial::PortNameKind::kPort) return false;
+  std::string path;
+  if (ResolvePortName(name, &path) != 0 || !serial::IsRemotePortName(path)) return false;
+  *url = path;
+  return true;
 }
 
 }  // namespace tarn

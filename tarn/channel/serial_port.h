@@ -1,12 +1,14 @@
-// The platform's serial port as CDirectSerialChannel drives it: one small
-// interface, one implementation per platform (serial_port_posix.cpp,
-// serial_port_win32.cpp). Calls report success or failure; the channel turns
+// The serial port as CDirectSerialChannel drives it: one small interface,
+// one implementation per platform (serial_port_posix.cpp,
+// serial_port_win32.cpp) and one for network serial servers
+// (rfc2217_port.h). Calls report success or failure; the channel turns
 // failures into channel codes.
 #ifndef TARN_CHANNEL_SERIAL_PORT_H
 #define TARN_CHANNEL_SERIAL_PORT_H
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace tarn {
 
@@ -54,7 +56,17 @@ class ISerialPort {
   virtual const char* LastErrorReason() const = 0;
 };
 
+// The port a device name calls for, chosen at each Open: a network serial
+// server for a remote name ("rfc2217://HOST:PORT", or a COMn name that the
+// port map sends there; see RemoteTargetOf), else the platform's local port.
 std::unique_ptr<ISerialPort> CreatePlatformSerialPort();
+
+// The platform's local serial port (serial_port_posix.cpp, _win32.cpp).
+std::unique_ptr<ISerialPort> CreateLocalSerialPort();
+
+// True when `name` names a remote port: itself, or (POSIX) through the
+// runtime's port map. *url receives the remote name.
+bool RemoteTargetOf(const char* name, std::string* url);
 
 }  // namespace tarn
 

@@ -278,7 +278,7 @@ class PosixSerialPort final : public ISerialPort {
 
 }  // namespace
 
-std::unique_ptr<ISerialPort> CreatePlatformSerialPort() {
+std::unique_ptr<ISerialPort> CreateLocalSerialPort() {
   return std::make_unique<PosixSerialPort>();
 }
 

@@ -1,6 +1,7 @@
 // The serial port on Windows: the Win32 communications functions.
 #include <windows.h>
 
+#include "serial/remote_port.h"
 #include "tarn/channel/serial_port.h"
 
 namespace tarn {
@@ -115,8 +116,15 @@ class Win32SerialPort final : public ISerialPort {
 
 }  // namespace
 
-std::unique_ptr<ISerialPort> CreatePlatformSerialPort() {
+std::unique_ptr<ISerialPort> CreateLocalSerialPort() {
   return std::make_unique<Win32SerialPort>();
+}
+
+// Windows names its COM ports itself: only a remote name is remote.
+bool RemoteTargetOf(const char* name, std::string* url) {
+  if (name == nullptr || !serial::IsRemotePortName(name)) return false;
+  *url = name;
+  return true;
 }
 
 }  // namespace tarn

@@ -66,6 +66,32 @@ if [ "$rc" -ne 0 ]; then
   exit 1
 fi
 
+# The same client through a network serial server: ser2net on loopback in
+# front of the same simulated pager, reached as rfc2217://127.0.0.1:PORT
+# through Winsock.
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf '%%YAML 1.1\n---\nconnection: &pager\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
+  "$port" "$(readlink -f "$work/pager")" >"$work/ser2net.yaml"
+ser2net -n -c "$work/ser2net.yaml" -P "$work/ser2net.pid" 2>/dev/null &
+ser2net_pid=$!
+# Listening once the port can no longer be bound (no probe connection: the
+# server would then be busy closing it).
+for _ in $(seq 50); do
+  python3 -c 'import socket, sys; socket.socket().bind(("127.0.0.1", int(sys.argv[1])))' "$port" \
+    2>/dev/null || break
+  sleep 0.1
+done
+set +e
+timeout 120 "$wine" "$work/wine_client.exe" "rfc2217://127.0.0.1:$port" "Z:${work//\//\\}\\remote.s19" \
+  2>/dev/null | tr -d '\r' | tee "$work/client-remote.log"
+rc=${PIPESTATUS[0]}
+set -e
+kill "$ser2net_pid" 2>/dev/null || true
+if [ "$rc" -ne 0 ]; then
+  echo "wine check: failed through ser2net (exit $rc)" >&2
+  exit 1
+fi
+
 # The writers' file rules and text through the ANSI code page: once with
 # the prefix's usual code page and once with UTF-8 (65001). Wine takes the
 # ANSI code page from the locale, and a locale without an ANSI code page of

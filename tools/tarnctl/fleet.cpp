@@ -18,6 +18,7 @@
 #include "image.h"
 #include "interrupt_watch.h"
 #include "platform.h"
+#include "serial/remote_port.h"
 #include "serial/settings_grammar.h"
 #include "settings.h"
 #include "settings_check.h"
@@ -253,6 +254,7 @@ void CheckDistinctDevices(const std::vector<std::string>& settings) {
     std::string path = ResolveDevice(device);
     std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
     std::string key = ec ? path : real.string();
+    if (serial::IsRemotePortName(path)) key = serial::RemotePortKey(path);  // same host and port
     for (size_t j = 0; j < seen.size(); ++j)
       if (seen[j] == key || platform::SameDevice(seen[j], key))
         throw Error(kExitUsage,

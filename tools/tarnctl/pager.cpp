@@ -12,6 +12,7 @@
 #include "progress.h"
 #include "serial/ascii.h"
 #include "serial/numbers.h"
+#include "serial/remote_port.h"
 #include "settings.h"
 
 namespace tarnctl {
@@ -60,7 +61,8 @@ CodeAdvice AdviceFor(LONG code) {
 
 // "port busy: DEVICE held by PID 1234 (minicom)" when the holder is known,
 // else "port busy: DEVICE (why)".
-std::string BusyText(const std::string& device, const std::string& detail) {
+std::string BusyText(const std::string& port, const std::string& detail) {
+  const std::string device = serial::ShownPortName(port);  // HOST:PORT for a remote port
   if (detail.rfind("held by ", 0) == 0) return "port busy: " + device + " " + detail;
   return "port busy: " + device + (detail.empty() ? "" : " (" + detail + ")");
 }
@@ -160,6 +162,9 @@ PagerSession::PagerSession(const SessionOptions& options) : options_(options) {
   CheckPortBeforeUse();
 
   std::string settings = options_.settings;
+  if (!options_.traceFile.empty() && serial::IsRemotePortName(device_))
+    throw Error(kExitUsage, "--trace does not take a remote port yet: " + device_,
+                "trace the line on the machine the pager hangs off, or leave out --trace");
   if (!options_.traceFile.empty()) {
     relay_ = StartTraceRelay(device_, settings, options_.traceFile, options_.password);
     settings = ReplaceDevice(settings, relay_->HostDevice());
@@ -214,6 +219,10 @@ void PagerSession::CheckPortBeforeUse() {
                   "add your user to the group that owns the device (often dialout) and log in "
                   "again");
     case platform::PortState::kCannotOpen:
+      if (serial::IsRemotePortName(device_))
+        throw Error(kExitPort, "cannot open port " + device_ + ": " + detail,
+                    "check that the network serial server runs and serves this TCP port with "
+                    "telnet(rfc2217), and the network between (see README: ser2net)");
       throw Error(kExitPort, "cannot open port " + device_ + ": " + detail,
                   "the device exists but nothing answers behind it: check the adapter and the "
                   "port name (`tarnctl ports`)");
@@ -281,6 +290,14 @@ void PagerSession::FailTransfer(const std::string& what) {
   // error 16 in a write: one fault, one message, as long as the port itself
   // is still there.
   std::string detail;
+  if ((code == TARN_ERROR_COM_PORT || code == TARN_ERROR_SENDING_DATA) &&
+      serial::IsRemotePortName(device_) &&
+      platform::ProbePort(device_, &detail) == platform::PortState::kCannotOpen)
+    throw Error(kExitPort,
+                what + " failed: the connection to " + serial::ShownPortName(device_) +
+                    " was lost (" + detail + "; error " + std::to_string(code) + ": " +
+                    (text ? text : "(no text)") + ")",
+                "check the network serial server and the network, then retry");
   if ((code == TARN_ERROR_COM_PORT || code == TARN_ERROR_SENDING_DATA) &&
       platform::ProbePort(device_, &detail) != platform::PortState::kMissing)
     throw Error(kExitPager,

@@ -17,6 +17,8 @@
 
 #include "errors.h"
 #include "platform.h"
+#include "remote_port.h"
+#include "serial/remote_port.h"
 #include "tarn/channel/port_holder.h"
 
 namespace tarnctl::platform {
@@ -176,6 +178,7 @@ std::string ReadSecret(const std::string& prompt) {
 
 PortState ProbePort(const std::string& device, std::string* detail) {
   detail->clear();
+  if (serial::IsRemotePortName(device)) return ProbeRemotePort(device, detail);
   struct stat st;
   if (stat(device.c_str(), &st) != 0)
     return errno == EACCES ? PortState::kNoAccess : PortState::kMissing;

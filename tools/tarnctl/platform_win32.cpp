@@ -7,7 +7,9 @@
 
 #include "errors.h"
 #include "platform.h"
+#include "remote_port.h"
 #include "serial/port_name.h"
+#include "serial/remote_port.h"
 
 namespace tarnctl::platform {
 
@@ -96,6 +98,7 @@ bool SameDevice(const std::string&, const std::string&) {
 
 PortState ProbePort(const std::string& device, std::string* detail) {
   detail->clear();
+  if (serial::IsRemotePortName(device)) return ProbeRemotePort(device, detail);
   std::string path = device.rfind("\\\\.\\", 0) == 0 ? device : "\\\\.\\" + device;
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                          nullptr);

@@ -7,6 +7,7 @@
 #include "errors.h"
 #include "serial/ascii.h"
 #include "serial/port_name.h"
+#include "serial/remote_port.h"
 #include "serial/settings_grammar.h"
 
 namespace tarnctl {
@@ -76,6 +77,7 @@ void SaveSettings(const std::string& text) {
 
 std::string ResolveDevice(const std::string& name, bool* fromMap) {
   if (fromMap) *fromMap = false;
+  if (serial::IsRemotePortName(name)) return name;  // a network serial server's line
   const serial::PortName port = serial::ParsePortName(name);
   if (port.kind == serial::PortNameKind::kBadPort)
     throw Error(kExitUsage, serial::BadPortMessage(name),

@@ -10,6 +10,7 @@
 #include "serial/numbers.h"
 #include "serial/port_name.h"
 #include "serial/rates.h"
+#include "serial/remote_port.h"
 #include "serial/settings_grammar.h"
 
 namespace tarnctl {
@@ -60,6 +61,10 @@ std::string Pairs(const std::vector<RawToken>& t, std::vector<Pair>* out) {
 std::string ValueRule(const std::string& key, const std::string& value) {
   if (key == "device") {
     if (value.empty()) return "a port name such as COM1 or /dev/ttyUSB0";
+    std::string why;
+    serial::RemotePort remote;
+    if (serial::IsRemotePortName(value))
+      return serial::ParseRemotePort(value, &remote, &why) ? "" : "rfc2217://HOST:PORT: " + why;
     return serial::ParsePortName(value).kind == serial::PortNameKind::kBadPort
                ? "the ports are COM1 to COM256"
                : "";
