@@ -1,7 +1,9 @@
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 
 #include "interrupt_watch.h"
@@ -40,7 +42,19 @@ bool InterruptWatch::WaitMs(int ms) {
   int rc;
   do rc = sigtimedwait(&set, nullptr, &wait);
   while (rc < 0 && errno == EINTR);
+  if (rc > 0) signal_ = rc;
   return rc > 0;
+}
+
+void EndByInterrupt(int sig) {
+  std::fflush(nullptr);
+  signal(sig, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+  _exit(128 + sig);
 }
 
 }  // namespace tarnctl

@@ -1,6 +1,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 #include "interrupt_watch.h"
 
@@ -26,12 +29,17 @@ InterruptWatch::~InterruptWatch() {
   SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
 }
 
+// Each Ctrl-C is reported once.
 bool InterruptWatch::WaitMs(int ms) {
-  for (int waited = 0; waited < ms; waited += 50) {
-    if (g_interrupted) return true;
-    Sleep(50);
-  }
-  return g_interrupted;
+  for (int waited = 0; waited < ms && !g_interrupted; waited += 50) Sleep(50);
+  if (!g_interrupted.exchange(false)) return false;
+  signal_ = SIGINT;
+  return true;
+}
+
+void EndByInterrupt(int) {
+  std::fflush(nullptr);
+  std::_Exit(130);
 }
 
 }  // namespace tarnctl
