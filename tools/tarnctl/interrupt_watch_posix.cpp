@@ -48,11 +48,14 @@ bool InterruptWatch::WaitMs(int ms) {
 
 void EndByInterrupt(int sig) {
   std::fflush(nullptr);
-  signal(sig, SIG_DFL);
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, sig);
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  // A transfer's handler, when one is in place, gives the terminal back
+  // before it ends the process the same way.
+  raise(sig);
+  signal(sig, SIG_DFL);
   raise(sig);
   _exit(128 + sig);
 }
