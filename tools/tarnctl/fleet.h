@@ -10,6 +10,13 @@
 // run ends with a summary table. Exit code: 0 when every pager succeeded,
 // 130 when Ctrl-C stopped the run, else 7 (the summary tells which pagers
 // failed and why). A pager that fails does not stop the others.
+//
+// Records: the job log is opened before any pager is woken, and each
+// record is appended as its pager finishes. With --json standard output
+// carries the JSON objects alone (no "[port]" lines, no live display). A
+// single pager's job runs on a worker thread as well: Ctrl-C or SIGTERM
+// stops it before its next block (a second Ctrl-C at once), its record is
+// printed and logged, and tarnctl then ends by that signal.
 #ifndef TARNCTL_FLEET_H
 #define TARNCTL_FLEET_H
 
