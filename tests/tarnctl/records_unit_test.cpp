@@ -228,6 +228,17 @@ TEST(ChangedOnlyPlan, KeepsToTheBlockSizeAndTheTopOfMemory) {
     EXPECT_EQ(plan.writeBytes, 0x10000u);
     EXPECT_EQ(plan.skippedBytes, 0u);
   }
+  // Two runs around one equal byte would be cheaper as one block, but not
+  // past 65535 bytes, whatever block size is asked for.
+  std::vector<BYTE> gap = blank;
+  gap[32768] = 0xAA;
+  for (uint32_t maxBlock : {65535u, 65536u, 1u << 20}) {
+    plan = PlanWrites(file, gap, all, maxBlock, false, costs);
+    ASSERT_EQ(plan.writes.size(), 2u) << maxBlock;
+    EXPECT_EQ(plan.writes[0].length, 32768u) << maxBlock;
+    EXPECT_EQ(plan.writes[1].address, 32769u) << maxBlock;
+    EXPECT_EQ(plan.skippedBytes, 1u) << maxBlock;
+  }
   plan = PlanWrites(file, blank, all, 4096, false, costs);
   ASSERT_EQ(plan.writes.size(), 16u);
   EXPECT_EQ(plan.writes.back().address + plan.writes.back().length, 0x10000u);
