@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  libncurses-dev libcli11-dev nettle-dev
+  libncurses-dev libcli11-dev nettle-dev nlohmann-json3-dev
   srecord binutils
   mingw-w64 wine64 wine32:i386
   tmux ccache
@@ -19,7 +19,8 @@ packages=(
 )
 if [ "${1:-}" = "--demo" ]; then
   # libgtk-3-dev: Holm's desktop window helper, built with the libraries.
-  packages=(g++ make cmake ninja-build pkg-config libncurses-dev libcli11-dev libgtk-3-dev nettle-dev)
+  packages=(g++ make cmake ninja-build pkg-config libncurses-dev libcli11-dev nettle-dev
+    nlohmann-json3-dev libgtk-3-dev)
 fi
 
 missing=()

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -91,6 +93,26 @@ std::string ReadFile(const std::string& path) {
 
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string S19File(unsigned address, const std::vector<unsigned char>& data) {
+  std::string text = "S00600004844521B\n";
+  char t[16];
+  for (size_t i = 0; i < data.size(); i += 16) {
+    size_t n = std::min<size_t>(16, data.size() - i);
+    unsigned a = address + static_cast<unsigned>(i), sum = static_cast<unsigned>(n) + 3;
+    std::snprintf(t, sizeof t, "S1%02X%04X", static_cast<unsigned>(n) + 3, a);
+    std::string line = t;
+    sum += (a >> 8) + (a & 0xFF);
+    for (size_t j = i; j < i + n; ++j) {
+      std::snprintf(t, sizeof t, "%02X", data[j]);
+      line += t;
+      sum += data[j];
+    }
+    std::snprintf(t, sizeof t, "%02X", ~sum & 0xFF);
+    text += line + t + "\n";
+  }
+  return text + "S9030000FC\n";
 }
 
 }  // namespace tarnctl_test

@@ -26,6 +26,9 @@ std::string MakeTempDir();
 void RemoveTree(const std::string& dir);
 
 std::string ReadFile(const std::string& path);
+// An S19 file holding `data` from `address`: a header, S1 records of 16
+// bytes, the end record.
+std::string S19File(unsigned address, const std::vector<unsigned char>& data);
 void WriteFile(const std::string& path, const std::string& content);
 
 }  // namespace tarnctl_test

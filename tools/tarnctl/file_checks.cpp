@@ -78,7 +78,11 @@ struct Scan {
 
   void Line(std::string text) {
     ++line;
-    while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t'))
+    // The S19 reader ends a record at its last letter or digit (a CR, a
+    // form feed, blanks or a full stop after it are dropped); so do the
+    // checks, so that every record it loads is checked.
+    while (!text.empty() && Hex(text.back()) < 0 && !(text.back() >= 'G' && text.back() <= 'Z') &&
+           !(text.back() >= 'g' && text.back() <= 'z'))
       text.pop_back();
     size_t start = text.find_first_not_of(" \t");
     if (start == std::string::npos) return;

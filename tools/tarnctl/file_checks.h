@@ -13,6 +13,9 @@
 //  - an S5 count that differs from the number of data records before it;
 //  - two records that give one address different bytes (equal bytes are
 //    fine).
+// A line ends where the S19 reader ends it: at its last ASCII letter or
+// digit, whatever line end (LF, CR LF, CR CR LF) or trailing blanks, form
+// feeds or punctuation follow.
 // Malformed records and bad checksums are left to the component's reader,
 // which reports them.
 #ifndef TARNCTL_FILE_CHECKS_H

@@ -22,7 +22,6 @@
 #include "serial/settings_grammar.h"
 #include "settings.h"
 #include "settings_check.h"
-#include "sha256.h"
 
 namespace tarnctl {
 namespace {
@@ -184,8 +183,17 @@ std::string ResultLine(const JobRecord& r) {
   return s;
 }
 
-void Emit(const FleetOptions& fleet, const JobRecord& r) {
-  if (!fleet.logFile.empty()) AppendJobLog(fleet.logFile, r);
+// Appends the record to the job log, if there is one; the first failure is
+// kept in *failure (the job goes on: its pager's state is what matters).
+void Emit(JobLog* log, const JobRecord& r, std::string* failure) {
+  std::string why;
+  if (!log || log->Append(r, &why)) return;
+  if (failure->empty()) failure->assign(why.empty() ? "write error" : why);
+}
+
+[[noreturn]] void LogFailed(const JobLog& log, const std::string& why) {
+  throw Error(kExitFile, "cannot append to the job log " + log.FileName() + ": " + why,
+              "the summary above is the only record of this run");
 }
 
 }  // namespace
@@ -283,9 +291,14 @@ JobRecord RunWithRetries(int retries, const std::atomic<bool>& stop,
                          const std::function<JobRecord()>& attempt, const RetryPause& pause) {
   JobRecord r;
   bool partial = false;
+  uint32_t read = 0, readBlocks = 0, written = 0, writtenBlocks = 0;
   for (int n = 1;; ++n) {
     r = attempt();
     r.attempts = n;
+    read += r.readBytes;
+    readBlocks += r.readBlocks;
+    written += r.writtenBytes;
+    writtenBlocks += r.writtenBlocks;
     partial = r.result == "ok" ? false : (partial || r.partialWrite);
     if (r.result != "failed" || n > retries || stop.load() || !WorthRetrying(r)) break;
     if (pause.retrying) pause.retrying(r);
@@ -299,6 +312,10 @@ JobRecord RunWithRetries(int retries, const std::atomic<bool>& stop,
     if (stop.load()) break;
   }
   r.partialWrite = partial;
+  r.readBytes = read;
+  r.readBlocks = readBlocks;
+  r.writtenBytes = written;
+  r.writtenBlocks = writtenBlocks;
   return r;
 }
 
@@ -388,7 +405,7 @@ void Prepare(Prepared* p, const FleetOptions& fleet, JobKind kind, const std::st
     p->image = LoadImage(file);
     p->spec.image = &p->image;
     p->spec.file = file;
-    p->spec.sha256 = Sha256OfFile(file);
+    p->spec.sha256 = p->image.sha256;
   }
   if ((fleet.changedOnly || fleet.dryRun) && kind != JobKind::kWrite)
     throw Error(kExitUsage, "--changed-only and --dry-run belong to write");
@@ -434,36 +451,124 @@ std::string RetryText(const JobRecord& r, double waitMs) {
   return "attempt " + std::to_string(r.attempts) + " failed: " + r.errorText + t;
 }
 
-int RunOne(const CommonOptions& common, const FleetOptions& fleet, const JobSpec& spec) {
-  SessionOptions options = ResolveSession(common);
-  if (fleet.json) options.output = OutputMode{true, false};  // the object alone on stdout
-  std::atomic<bool> never{false};
-  JobSpec own = spec;
-  own.progressAttached = options.output.window && !options.output.quiet;
-  PlainOutput plain(!fleet.json && !common.quiet);
-  RetryPause pause;
-  pause.retrying = [&](const JobRecord& failed) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "tarnctl: %s\n", RetryText(failed, pause.waitMs).c_str());
-  };
-  JobRecord r = RunWithRetries(
-      fleet.retries, never, [&] { return RunPagerJob(own, options, &plain); }, pause);
-  // Without --json the output is the plain command's: identify prints the
-  // pager's fields, activate its result line, a failure its message and hint.
-  bool printed = !fleet.json && plain.PrintResult(r, spec.kind);
+// What a job running on another thread has done so far, for a record
+// made before it ends (a second interrupt does not wait for it). Passes
+// what it sees on to the plain output.
+class LiveRecord : public JobObserver {
+ public:
+  explicit LiveRecord(JobObserver* next) : next_(next) {}
+  void Phase(const char* phase) override {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      phase_ = phase;
+    }
+    next_->Phase(phase);
+  }
+  void Pager(const std::string& infoId) override { next_->Pager(infoId); }
+  void Identity(const std::string& device, const PagerIdentity& identity) override {
+    next_->Identity(device, identity);
+  }
+  void BlockDone(const char* verb, const Block& b) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (std::string(verb) != "write") return;
+    writtenBytes_ += b.length;
+    ++writtenBlocks_;
+  }
+  // The record of a job stopped at once by the interrupt.
+  JobRecord Stopped(const JobSpec& spec, const SessionOptions& options, double startMs) {
+    std::lock_guard<std::mutex> guard(lock_);
+    JobRecord r;
+    r.time = UtcTimestamp();
+    r.command = JobName(spec.kind);
+    r.port = DeviceOf(options.settings);
+    r.file = spec.file;
+    r.sha256 = spec.sha256;
+    r.changedOnly = spec.changedOnly && spec.kind == JobKind::kWrite;
+    r.writtenBytes = writtenBytes_;
+    r.writtenBlocks = writtenBlocks_;
+    r.partialWrite = phase_ == "write";
+    r.result = "interrupted";
+    r.exitCode = kExitInterrupted;
+    r.errorText = "stopped at once during " + (phase_.empty() ? "the start" : phase_) +
+                  (r.partialWrite ? "; the block under way may be partly written" : "");
+    r.totalS = (platform::NowMs() - startMs) / 1000.0;
+    return r;
+  }
+
+ private:
+  JobObserver* next_;
+  std::mutex lock_;
+  std::string phase_;
+  uint32_t writtenBytes_ = 0, writtenBlocks_ = 0;
+};
+
+// Without --json the output is the plain command's: identify prints the
+// pager's fields, activate its result line, a failure its message and hint.
+void PrintOne(const CommonOptions& common, const FleetOptions& fleet, const JobRecord& r,
+              const PlainOutput& plain, JobKind kind) {
+  bool printed = !fleet.json && plain.PrintResult(r, kind);
   if (fleet.json) {
     std::printf("%s\n", ToJson(r).c_str());
-  } else if (r.result == "ok" || r.dryRun) {
+  } else if (r.result == "ok") {
     if (!common.quiet && !printed) std::printf("%s\n", HumanReport(r).c_str());
   } else {
     std::fflush(stdout);
-    if (r.changedOnly && !common.quiet) std::printf("%s\n", HumanReport(r).c_str());
+    if (r.planned && !common.quiet) std::printf("%s\n", HumanReport(r).c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "tarnctl: %s\n", r.errorText.c_str());
     if (!r.hint.empty()) std::fprintf(stderr, "  hint: %s\n", r.hint.c_str());
   }
   std::fflush(stdout);
-  Emit(fleet, r);
+}
+
+// One pager: the job runs on a worker thread while this one watches for
+// Ctrl-C and SIGTERM. The first interrupt stops the job before its next
+// block, the second at once; either way the record is printed and logged,
+// and tarnctl then ends by the signal.
+int RunOne(const CommonOptions& common, const FleetOptions& fleet, const JobSpec& spec,
+           JobLog* log) {
+  SessionOptions options = ResolveSession(common);
+  if (fleet.json) options.output = OutputMode{true, false};  // the object alone on stdout
+  std::atomic<bool> stop{false}, done{false};
+  PlainOutput plain(!fleet.json && !common.quiet);
+  LiveRecord live(&plain);
+  options.stop = &stop;
+  options.blockDone = [&live](const char* verb, const Block& b) { live.BlockDone(verb, b); };
+  JobSpec own = spec;
+  own.progressAttached = options.output.window && !options.output.quiet;
+  RetryPause pause;
+  pause.retrying = [&](const JobRecord& failed) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tarnctl: %s\n", RetryText(failed, pause.waitMs).c_str());
+  };
+  JobRecord r;
+  double start = platform::NowMs();
+  InterruptWatch interrupts;  // before the worker: it inherits it
+  std::thread worker([&] {
+    Runtime runtime;  // this thread's own runtime (COM) initialisation
+    r = RunWithRetries(
+        fleet.retries, stop, [&] { return RunPagerJob(own, options, &live); }, pause);
+    done = true;
+  });
+  while (!done.load()) {
+    if (!interrupts.WaitMs(100)) continue;
+    if (stop.exchange(true)) {  // the second: no waiting for the block
+      std::fprintf(stderr, "tarnctl: interrupted again; stopping at once\n");
+      JobRecord now = live.Stopped(own, options, start);
+      PrintOne(common, fleet, now, plain, spec.kind);
+      std::string failure;
+      Emit(log, now, &failure);
+      EndBySignal(interrupts.Signal());
+    }
+    std::fprintf(stderr,
+                 "tarnctl: interrupted; the job stops after its current block (again: at once)\n");
+  }
+  worker.join();
+  PrintOne(common, fleet, r, plain, spec.kind);
+  std::string failure;
+  Emit(log, r, &failure);
+  if (interrupts.Signal()) EndBySignal(interrupts.Signal());
+  if (!failure.empty()) LogFailed(*log, failure);
   return r.exitCode;
 }
 
@@ -505,12 +610,13 @@ int WatchWorkers(Display& display, std::vector<std::unique_ptr<PagerLine>>& line
 }
 
 int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpec& fleetSpec,
-            const std::vector<std::string>& ports) {
+            const std::vector<std::string>& ports, JobLog* log) {
   CommonOptions first = common;
   first.port = ports.front();
   SessionOptions base = ResolveSession(first);  // the one password prompt
   base.traceFile.clear();
-  bool live = !common.quiet && !common.noWindow && platform::Interactive();
+  // With --json standard output carries the objects alone: no human progress.
+  bool live = !common.quiet && !common.noWindow && !fleet.json && platform::Interactive();
   JobSpec spec = fleetSpec;
   spec.progressAttached = live;  // percents only for the live lines
   std::vector<std::unique_ptr<PagerLine>> lines;
@@ -519,10 +625,12 @@ int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpe
     lines.back()->port = DeviceOf(p);
     lines.back()->startMs = platform::NowMs();  // before the threads: read by the display
   }
-  Display display(lines, live, common.quiet);
+  Display display(lines, live, common.quiet || fleet.json);
   std::vector<JobRecord> records(ports.size());
   std::atomic<bool> stop{false};
   std::atomic<size_t> running{ports.size()};
+  std::mutex logLock;  // guards logFailure
+  std::string logFailure;
   InterruptWatch interrupts;  // before the workers: they inherit it
   std::vector<std::thread> workers;
   for (size_t i = 0; i < ports.size(); ++i)
@@ -560,6 +668,10 @@ int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpe
         line.done = true;
       }
       display.Event(line, ResultLine(records[i]));
+      {
+        std::lock_guard<std::mutex> guard(logLock);
+        Emit(log, records[i], &logFailure);  // as it finishes: a later kill keeps it
+      }
       --running;
     });
   int interrupted = WatchWorkers(display, lines, stop, running, interrupts);
@@ -568,11 +680,19 @@ int RunMany(const CommonOptions& common, const FleetOptions& fleet, const JobSpe
   if (fleet.json) {
     for (const JobRecord& r : records) std::printf("%s\n", ToJson(r).c_str());
   } else {
+    for (const JobRecord& r : records)
+      if (r.planned)
+        std::printf("[%s] plan: writes %s\n", r.port.c_str(), RangesText(r.plan).c_str());
     std::printf("%s", SummaryTable(records).c_str());
   }
   std::fflush(stdout);
-  for (const JobRecord& r : records) Emit(fleet, r);  // after the summary, which it may not stop
-  if (interrupted) EndBySignal(interrupted);
+  if (interrupted) {
+    if (!logFailure.empty())
+      std::fprintf(stderr, "tarnctl: cannot append to the job log %s: %s\n",
+                   log->FileName().c_str(), logFailure.c_str());
+    EndBySignal(interrupted);
+  }
+  if (!logFailure.empty()) LogFailed(*log, logFailure);
   return FleetExitCode(records);
 }
 
@@ -587,14 +707,18 @@ int RunJobCommand(const CommonOptions& common, const FleetOptions& fleet, JobKin
   std::vector<std::string> where;
   std::vector<std::string> ports = FleetPorts(fleet, &where);
   CheckPortEntries(ports, where);  // every entry, before any password prompt
-  if (ports.size() <= 1 && fleet.portsFile.empty()) {
-    CommonOptions one = common;
-    if (!ports.empty()) one.port = ports.front();
-    return RunOne(one, fleet, prepared.spec);
-  }
-  if (!common.traceFile.empty())
+  bool one = ports.size() <= 1 && fleet.portsFile.empty();
+  if (!one && !common.traceFile.empty())
     throw Error(kExitUsage, "--trace follows one pager; give one --port with it");
-  return RunMany(common, fleet, prepared.spec, ports);
+  // Opened before any pager is woken, as read -o checks its file.
+  std::unique_ptr<JobLog> log;
+  if (!fleet.logFile.empty()) log = std::make_unique<JobLog>(fleet.logFile);
+  if (one) {
+    CommonOptions single = common;
+    if (!ports.empty()) single.port = ports.front();
+    return RunOne(single, fleet, prepared.spec, log.get());
+  }
+  return RunMany(common, fleet, prepared.spec, ports, log.get());
 }
 
 }  // namespace tarnctl

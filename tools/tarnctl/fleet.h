@@ -8,14 +8,22 @@
 // one live line per pager shows port, pager id, phase, percent and elapsed
 // time; otherwise each event is a plain line prefixed with "[port]". The
 // run ends with a summary table. Exit code: 0 when every pager succeeded,
-// else 7 (the summary tells which pagers failed and why). A pager that fails
-// does not stop the others.
+// 130 or 143 when an interrupt stopped the run (it ends by the signal), else
+// 7 (the summary tells which pagers failed and why). A pager that fails does
+// not stop the others.
 //
 // Ctrl-C or SIGTERM stops every pager after its current block; after the
 // summary the process ends by that signal (130 and 143 in a shell). A second
 // one stops at once: the pagers still running are named, with those that
 // may hold part of the image, and the process ends by the signal, which
 // closes the ports.
+//
+// Records: the job log is opened before any pager is woken, and each
+// record is appended as its pager finishes. With --json standard output
+// carries the JSON objects alone (no "[port]" lines, no live display). A
+// single pager's job runs on a worker thread as well: Ctrl-C or SIGTERM
+// stops it before its next block (a second Ctrl-C at once), its record is
+// printed and logged, and tarnctl then ends by that signal.
 #ifndef TARNCTL_FLEET_H
 #define TARNCTL_FLEET_H
 

@@ -1,11 +1,15 @@
 #include "image.h"
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "bstr_text.h"
 #include "components.h"
 #include "errors.h"
 #include "file_checks.h"
+#include "output_file.h"
+#include "sha256.h"
 
 namespace tarnctl {
 namespace {
@@ -45,20 +49,43 @@ std::vector<Block> MemoryImage::Blocks(uint32_t maxBlock) const {
   return blocks;
 }
 
-MemoryImage LoadImage(const std::string& fileName) {
-  // tarnctl's own stricter reading comes first; it also names why a file
-  // cannot be read at all.
-  CheckImageRecords(ReadSmallFile(fileName, kMaxImageFileBytes, "the S19 file", kExitFile),
-                    fileName);
+namespace {
+
+// The file's bytes in a new private folder, removed with the object.
+class PrivateCopy {
+ public:
+  PrivateCopy(const std::string& bytes, const std::string& fileName) {
+    dir_ = MakePrivateFolder("tarnctl-in-");
+    std::ofstream out;
+    if (!dir_.empty()) out.open(dir_ / "image.s19", std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) {
+      Remove();
+      throw Error(kExitFile, "cannot read " + fileName + ": no temporary folder for its copy",
+                  "set TMPDIR to a writable folder");
+    }
+  }
+  ~PrivateCopy() { Remove(); }
+  std::string Path() const { return (dir_ / "image.s19").string(); }
+
+ private:
+  void Remove() {
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+  }
+
+  std::filesystem::path dir_;
+};
+
+// Reads the copy at `path` into the image (pass 0) and `second` (pass 1,
+// another fill byte); messages name `fileName`.
+void ReadTwice(const std::string& path, const std::string& fileName, MemoryImage* image,
+               std::vector<BYTE>* second, S19FileInfo* info) {
   auto s19 = Create<IS19File>(HOLM_PROGID_S19SUPPORT, IID_IS19File);
   ComPtr<IS19FileEx> ex;
   if (FAILED(s19.As(IID_IS19FileEx, &ex)))
     throw Error(kExitComponents, "\"Brenlow.S19SUPPORT\" lacks IS19FileEx");
-
-  MemoryImage image;
-  std::vector<BYTE> second(0x10000, 0xFF);
   std::vector<BYTE> header(256, 0);
-  S19FileInfo info[2] = {};
   for (int pass = 0; pass < 2; ++pass) {
     BSTR text = nullptr;
     S19ImageDesc desc{};
@@ -66,12 +93,29 @@ MemoryImage LoadImage(const std::string& fileName) {
     desc.BaseAddress = 0;
     desc.Header = header.data();
     desc.HeaderSize = static_cast<LONG>(header.size());
-    desc.Data = pass == 0 ? image.bytes.data() : second.data();
+    desc.Data = pass == 0 ? image->bytes.data() : second->data();
     desc.DataSize = 0x10000;
-    HRESULT hr = ex->ReadImageFileEx(ToBstr(fileName, TextKind::kFileName), &desc, &info[pass]);
-    if (pass == 0) image.text = FromBstr(text);
+    HRESULT hr = ex->ReadImageFileEx(ToBstr(path, TextKind::kFileName), &desc, &info[pass]);
+    if (pass == 0) image->text = FromBstr(text);
     SysFreeString(text);
     if (FAILED(hr)) FileFailure(s19, "read", fileName, hr);
+  }
+}
+
+}  // namespace
+
+MemoryImage LoadImage(const std::string& fileName) {
+  // tarnctl's own stricter reading comes first; it also names why a file
+  // cannot be read at all.
+  std::string bytes = ReadSmallFile(fileName, kMaxImageFileBytes, "the S19 file", kExitFile);
+  CheckImageRecords(bytes, fileName);
+  MemoryImage image;
+  image.sha256 = Sha256Hex(bytes.data(), bytes.size());
+  std::vector<BYTE> second(0x10000, 0xFF);
+  S19FileInfo info[2] = {};
+  {
+    PrivateCopy copy(bytes, fileName);
+    ReadTwice(copy.Path(), fileName, &image, &second, info);
   }
   const S19FileInfo& r = info[0];
   if (r.ChecksumErrors || r.FormatErrors)

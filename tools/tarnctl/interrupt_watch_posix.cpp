@@ -44,21 +44,22 @@ int InterruptWatch::WaitMs(int ms) {
   int rc;
   do rc = sigtimedwait(&set, nullptr, &wait);
   while (rc < 0 && errno == EINTR);
+  if (rc > 0) signal_ = rc;
   return rc > 0 ? rc : 0;
 }
 
-void EndBySignal(int signal) {
+void EndBySignal(int sig) {
   std::fflush(nullptr);
-  struct sigaction fallback {};
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  sigaction(signal, &fallback, nullptr);
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, signal);
+  sigaddset(&set, sig);
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-  raise(signal);
-  _exit(128 + signal);  // only when the signal could not end the process
+  // A transfer's handler, when one is in place, gives the terminal back
+  // before it ends the process the same way.
+  raise(sig);
+  signal(sig, SIG_DFL);
+  raise(sig);
+  _exit(128 + sig);  // only when the signal could not end the process
 }
 
 }  // namespace tarnctl

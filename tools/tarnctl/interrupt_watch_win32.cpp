@@ -39,10 +39,10 @@ InterruptWatch::~InterruptWatch() {
 
 int InterruptWatch::WaitMs(int ms) {
   for (int waited = 0; waited < ms; waited += 50) {
-    if (TakeInterrupt()) return SIGINT;
+    if (TakeInterrupt()) return signal_ = SIGINT;
     Sleep(50);
   }
-  return TakeInterrupt() ? SIGINT : 0;
+  return TakeInterrupt() ? signal_ = SIGINT : 0;
 }
 
 void EndBySignal(int) {

@@ -24,6 +24,24 @@ uint32_t Total(const std::vector<Block>& blocks) {
   return n;
 }
 
+// True when a failed block sent none of its data: the transfer stopped
+// before it, or the pager refused the transaction before the data step.
+bool NothingSent(const Error& e, long code) {
+  if (e.ExitCodeValue() == kExitInterrupted || e.ExitCodeValue() == kExitUsage) return true;
+  switch (code) {
+    case TARN_ERROR_CANT_OPEN_PORT:
+    case TARN_ERROR_CANT_INITIALIZE:
+    case TARN_ERROR_UNSUPPORTED_PAGER:
+    case TARN_ERROR_NO_ANSWER:
+    case TARN_ERROR_PAGER_DISABLED:
+    case TARN_ERROR_WRONG_PASSWORD:
+    case TARN_ERROR_PASSWORD_REQUIRED:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string MismatchText(uint32_t at, BYTE file, BYTE pager) {
   char t[96];
   std::snprintf(t, sizeof t, "verify mismatch at 0x%04X: file %02X, pager %02X", at, file, pager);
@@ -75,7 +93,16 @@ class Job {
     Phase("verify");
     double t0 = platform::NowMs();
     BYTE actual = 0;
-    std::optional<uint32_t> bad = session_.Verify(blocks, spec_.image->bytes.data(), &actual);
+    std::optional<uint32_t> bad;
+    try {
+      bad = session_.Verify(blocks, spec_.image->bytes.data(), &actual);
+    } catch (const Error& e) {
+      if (e.ExitCodeValue() != kExitInterrupted || spec_.kind != JobKind::kWrite) throw;
+      throw Error(
+          kExitInterrupted,
+          std::string("interrupted during verify: ") + e.what() + "; the write was complete",
+          "run verify to check what the pager holds");
+    }
     r_.verifyS += Seconds(t0);
     r_.readBytes += Total(blocks);
     r_.readBlocks += static_cast<uint32_t>(blocks.size());
@@ -87,9 +114,18 @@ class Job {
   void WriteBlocks(const std::vector<Block>& blocks) {
     Phase("write");
     double t0 = platform::NowMs();
-    r_.partialWrite = !blocks.empty();
-    session_.Write(blocks, spec_.image->bytes.data());
+    uint32_t before = r_.writtenBlocks;
+    try {
+      session_.Write(blocks, spec_.image->bytes.data());
+    } catch (const Error& e) {
+      r_.writeS += Seconds(t0);
+      // Part of the image is on the pager once a block was done, or when
+      // the failing block got past the pager's verdict.
+      r_.partialWrite = r_.writtenBlocks > before || !NothingSent(e, session_.LastErrorCode());
+      throw;
+    }
     r_.writeS += Seconds(t0);
+    r_.partialWrite = false;  // complete; the read-back does not change it
   }
 
   void WriteAll() {
@@ -97,7 +133,6 @@ class Job {
     r_.plannedBlocks = static_cast<uint32_t>(blocks.size());
     WriteBlocks(blocks);
     if (spec_.verify) VerifyBlocks(blocks);
-    r_.partialWrite = false;
   }
 
   void WriteChanged() {
@@ -119,12 +154,13 @@ class Job {
     WritePlan plan =
         PlanWrites(image.bytes, pager, image.covered, spec_.block, spec_.verify, costs);
     r_.plannedBlocks = static_cast<uint32_t>(plan.writes.size());
+    r_.planned = true;
+    r_.plan = plan.writes;
     r_.skippedBytes = plan.skippedBytes;
     r_.estimateS = plan.estimateMs / 1000.0;
     if (spec_.dryRun) return;
     WriteBlocks(plan.writes);
     if (spec_.verify) VerifyBlocks(plan.writes);
-    r_.partialWrite = false;
   }
 
   const JobSpec& spec_;
@@ -169,10 +205,12 @@ JobRecord RunPagerJob(const JobSpec& spec, const SessionOptions& options, JobObs
   r.dryRun = spec.dryRun && r.changedOnly;
   double start = platform::NowMs();
   SessionOptions own = options;
-  own.blockDone = [&r](const char* verb, const Block& b) {
-    if (std::string(verb) != "write") return;
-    r.writtenBytes += b.length;
-    r.writtenBlocks += 1;
+  own.blockDone = [&r, outer = options.blockDone](const char* verb, const Block& b) {
+    if (std::string(verb) == "write") {
+      r.writtenBytes += b.length;
+      r.writtenBlocks += 1;
+    }
+    if (outer) outer(verb, b);
   };
   std::optional<PagerSession> session;
   try {
@@ -216,13 +254,14 @@ std::string VerifiedText(uint32_t bytes, size_t blocks, double verifyS) {
 std::string HumanReport(const JobRecord& r) {
   char t[512];
   std::string s;
-  if (r.changedOnly) {
+  if (r.planned) {
     std::snprintf(t, sizeof t,
                   "plan: %u block(s) to write, %u bytes of the file skipped; estimate %.1f s\n",
                   r.plannedBlocks, r.skippedBytes, r.estimateS);
     s += t;
+    if (!r.plan.empty()) s += "plan: writes " + RangesText(r.plan) + "\n";
   }
-  if (r.dryRun) return s + "dry run: nothing written";
+  if (r.result == "ok" && r.dryRun) return s + "dry run: nothing written";
   if (r.result != "ok") return s + r.result + ": " + r.errorText;
   if (r.command == "write" && !r.changedOnly) {
     s += WroteText(r.writtenBytes, r.writtenBlocks, r.writeS, r.readBlocks > 0, r.verifyS);
