@@ -60,8 +60,27 @@ TEST(Pager, WakeByteAnswersTheConfiguredTypeAfterIgnoredWakes) {
   EXPECT_EQ(host.Send({0xAA}), Bytes{});
   EXPECT_EQ(host.Send({0xAA}), Bytes{0x8C});
   EXPECT_EQ(host.pager.Stats().wakeBytes, 3u);
-  // A repeated wake while awake is answered again.
+  // A host that heard nothing wakes again after its pause and read time-out:
+  // answered again.
+  host.Wait(200 * kMs);
   EXPECT_EQ(host.Send({0xAA}), Bytes{0x8C});
+}
+
+// A pager that was late (a loaded machine) finds the host's first wake byte
+// and its retry waiting together. The host takes the one answer and goes on
+// with its header; a second answer would shift every answer by one byte, so
+// a write or an activation failed with "Wrong Download password!" (the
+// status byte read as the verdict) and an identification came back wrong.
+TEST(Pager, WakeBytesThatArriveTogetherGetOneAnswerAndTheTransactionStaysInStep) {
+  Host host(Config());
+  EXPECT_EQ(host.Send({0xAA, 0xAA}), Bytes{0x8B});
+  host.Wait(50 * kMs);
+  EXPECT_EQ(host.Send({0xAA}), Bytes{}) << "a retry sent before the answer could be heard";
+  host.Wait(100 * kMs);
+  // Activation: the answers, the verdict, the acknowledgement.
+  EXPECT_EQ(host.Send({0x86, 0x0C, 0, 0, 0, 0, 0, 0}),
+            Cat(Cat(Answers(SpreadIdentity('O')), {0xBB}), {0x06}));
+  EXPECT_TRUE(host.pager.Violations().empty());
 }
 
 TEST(Pager, ReadOfFourBytesAt0100) {
@@ -305,6 +324,7 @@ TEST(Pager, OutputFaultsReplaceDropOrSilenceTheirStep) {
     config.faults = {{Step::kWakeAnswer, FaultKind::kWrongByte, 0x00, 1}};
     Host host(config);
     EXPECT_EQ(host.Send({0xAA}), Bytes{0x00});
+    host.Wait(200 * kMs);                       // the host's next wake-up
     EXPECT_EQ(host.Send({0xAA}), Bytes{0x8B});  // count 1: fired once
   }
   {

@@ -353,6 +353,7 @@ void Pager::Handle(uint8_t byte, uint64_t nowUs) {
         ++stats_.wakeBytes;
         if (++wakesSeen_ <= config_.ignoreWakes) return;
         state_ = Emit(Step::kWakeAnswer, {config_.pagerType}, nowUs) ? State::kAwake : State::kIdle;
+        lastWakeAnswerUs_ = lastOutputUs_;
       } else if (byte == kProbeByte) {
         ++stats_.probes;
         Emit(Step::kProbeAnswer, {config_.probeAnswer}, nowUs);
@@ -362,9 +363,18 @@ void Pager::Handle(uint8_t byte, uint64_t nowUs) {
       return;
     case State::kAwake:
       if (byte == kWakeByte) {
-        // The host did not hear the answer yet and wakes again.
         ++stats_.wakeBytes;
-        if (!Emit(Step::kWakeAnswer, {config_.pagerType}, nowUs)) ToIdle();
+        // A host that heard no answer wakes again, no sooner than its pause
+        // after the wake byte plus its read time-out. A wake byte that comes
+        // sooner after the answer was sent the host's way before that answer
+        // could reach it (the pager was late): it belongs to the same wake-up,
+        // and a second answer would be read as the first byte of the answers.
+        if (nowUs < lastWakeAnswerUs_ + uint64_t{kRepeatedWakeGapMs} * 1000) return;
+        if (!Emit(Step::kWakeAnswer, {config_.pagerType}, nowUs)) {
+          ToIdle();
+          return;
+        }
+        lastWakeAnswerUs_ = lastOutputUs_;
         return;
       }
       buffer_.assign(1, byte);
