@@ -568,6 +568,41 @@ TEST_F(TarnctlTerminal, InterruptedWriteGivesTheTerminalBackAndSaysWhereItStoppe
   EXPECT_EQ(screen.find("Write 0x0800-0x080F"), std::string::npos) << "the window stayed drawn";
 }
 
+TEST_F(TarnctlTerminal, StoppedWriteGivesTheTerminalBackAndRedrawsTheWindowAfterFg) {
+  if (tarnctl_test::Run({"/bin/sh", "-c", "command -v bash"}, {}, 10).exitCode != 0)
+    GTEST_SKIP() << "bash is not installed";
+  StartSim({});
+  std::vector<unsigned char> data(48, 0x5A);
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0800, data));
+  // An interactive shell, for job control.
+  ASSERT_EQ(Tmux({"new-session", "-d", "-x", "100", "-y", "40", "bash --norc -i"}).exitCode, 0);
+  // One job that stops and goes on as a whole, and reports its own exit.
+  Tmux({"send-keys",
+        "bash -c 'export COMRT_REGISTRY=" + Path("registry") + "; " + TARNCTL_EXE + " write " +
+            Path("in.s19") + " --block 16 --port \"" + port_ + "\"; echo EXIT=$? > " +
+            Path("exit") + "'",
+        "Enter"});
+  auto flags = [&] {
+    return Tmux({"display", "-p", "#{alternate_on}#{cursor_flag}#{keypad_flag}"}).out;
+  };
+  ASSERT_TRUE(WaitScreen("Write 0x0800-0x080F (16 bytes)", 8)) << Screen();
+  Tmux({"send-keys", "C-z"});
+  bool given = false;
+  for (int i = 0; i < 50 && !given; ++i) {
+    given = flags() == "010\n" && Screen().find("Stopped") != std::string::npos;
+    usleep(100000);
+  }
+  ASSERT_TRUE(given) << flags() << Screen();
+  Tmux({"send-keys", "fg", "Enter"});
+  bool redrawn = false;
+  for (int i = 0; i < 100 && !redrawn; ++i) {
+    redrawn = Screen().find("Write 0x08") != std::string::npos && flags() == "101\n";
+    usleep(100000);
+  }
+  EXPECT_TRUE(redrawn) << Screen();
+  EXPECT_EQ(WaitExit(30), "EXIT=0\n") << Screen();
+}
+
 TEST_F(TarnctlCli, DemoRunsTheWholeJobWellUnderAMinute) {
   RunResult r = Tarnctl({"demo", "--size", "64", "--trace", Path("trace.txt")}, 60);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
