@@ -353,7 +353,7 @@ void Pager::Handle(uint8_t byte, uint64_t nowUs) {
         ++stats_.wakeBytes;
         if (++wakesSeen_ <= config_.ignoreWakes) return;
         state_ = Emit(Step::kWakeAnswer, {config_.pagerType}, nowUs) ? State::kAwake : State::kIdle;
-        lastWakeAnswerUs_ = lastOutputUs_;
+        wakeAnswerUs_ = lastOutputUs_;
       } else if (byte == kProbeByte) {
         ++stats_.probes;
         Emit(Step::kProbeAnswer, {config_.probeAnswer}, nowUs);
@@ -363,18 +363,14 @@ void Pager::Handle(uint8_t byte, uint64_t nowUs) {
       return;
     case State::kAwake:
       if (byte == kWakeByte) {
+        // Already answered: a further wake byte of the same wake-up (the
+        // host's retry sent before our answer reached it, or read after the
+        // line's echo of its own wake byte) gets no second answer, which the
+        // host would read as the first byte of the answers. It does not keep
+        // the pager awake either: a host that lost the answer is heard again
+        // once the pager has gone back to sleep.
         ++stats_.wakeBytes;
-        // A host that heard no answer wakes again, no sooner than its pause
-        // after the wake byte plus its read time-out. A wake byte that comes
-        // sooner after the answer was sent the host's way before that answer
-        // could reach it (the pager was late): it belongs to the same wake-up,
-        // and a second answer would be read as the first byte of the answers.
-        if (nowUs < lastWakeAnswerUs_ + uint64_t{kRepeatedWakeGapMs} * 1000) return;
-        if (!Emit(Step::kWakeAnswer, {config_.pagerType}, nowUs)) {
-          ToIdle();
-          return;
-        }
-        lastWakeAnswerUs_ = lastOutputUs_;
+        lastInputUs_ = wakeAnswerUs_;
         return;
       }
       buffer_.assign(1, byte);

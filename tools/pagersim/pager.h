@@ -10,8 +10,8 @@
 //
 // What the pager does, in short:
 //   idle        0xAA -> pager type (optionally ignoring the first N wake bytes);
-//               awake, a further 0xAA is answered again only when it comes at
-//               least kRepeatedWakeGapMs after the last answer;
+//               a further 0xAA while awake gets no answer (the pager goes back
+//               to sleep `hostByteTimeoutMs` after its answer without a header);
 //               0x0B -> probe answer ('.'); anything else is a violation.
 //   woken       8-byte header: flags, command, param1 (BE), param2 (BE), length (BE).
 //               flag 0x20 option byte, 0x04 info block, 0x02 two records, then the
@@ -50,10 +50,6 @@ inline constexpr uint8_t kCommandAck = 0x2E;  // '.'
 inline constexpr uint8_t kProbeByte = 0x0B;
 inline constexpr uint8_t kLeaveCommandMode = 0x12;
 inline constexpr size_t kMemorySize = 0x10000;
-// An awake pager answers a further wake byte only when it comes at least this
-// long after its last answer (the host's pause after a wake byte): earlier
-// ones were sent before the host could hear that answer.
-inline constexpr uint32_t kRepeatedWakeGapMs = 100;
 
 // What the pager says about itself in every transaction.
 struct PagerIdentity {
@@ -244,8 +240,8 @@ class Pager {
   uint64_t lastOutputUs_ = 0;
   uint64_t lastInputUs_ = 0;
   unsigned wakesSeen_ = 0;
-  uint64_t lastWakeAnswerUs_ = 0;  // when the last answer to a wake byte went out
-  std::vector<uint8_t> buffer_;    // header, password, block being received
+  uint64_t wakeAnswerUs_ = 0;    // when the answer to the wake byte went out
+  std::vector<uint8_t> buffer_;  // header, password, block being received
   size_t expected_ = 0;
   bool silenceAfterInput_ = false;
   uint8_t flags_ = 0;
