@@ -288,14 +288,14 @@ class Soak:
                     report):
         held = pager.held()
         span = held[address:address + len(data)]
-        if verb not in ("write",) and held != before:
+        if not verb.startswith("write") and held != before:
             diff = next(i for i in range(MEMORY) if held[i] != before[i])
             self.fault_found("false", job, kind, args, faults,
                              "%s changed the pager's memory at 0x%04X" % (verb, diff))
         if not ok:
             return
         self.results["pager ok"] += 1
-        if verb == "write" and span != data:
+        if verb.startswith("write") and span != data:
             self.fault_found("false", job, kind, args, faults,
                              "write reported success; pager %d holds other bytes" % pager.index)
         if verb == "verify" and span != data:
