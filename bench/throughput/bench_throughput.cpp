@@ -4,6 +4,9 @@
 //   bench_throughput fleet     1, 2, 4 and 8 pagers writing a 4 KiB image at
 //                              once: wall time against one pager, and
 //                              tarnctl's CPU time per pager
+//   bench_throughput scale     1, 8, 16, 32 and 64 pagers writing a 2 KiB
+//                              image at once: the same figures (a fleet
+//                              should take no longer than one pager)
 //   bench_throughput changed   --changed-only on 4 KiB and 32 KiB images with
 //                              0 %, 1 % (in one and in four runs), 10 % (four
 //                              runs) and 100 % of the bytes changed,
@@ -101,13 +104,14 @@ Sims StartSims(int n, const std::string& image) {
   return sims;
 }
 
-void Fleet() {
-  std::string file = Save("fleet.s19", Pattern(4096, 1));
-  std::printf("fleet: 4 KiB image, write with verify, 9600 baud line emulation\n");
+// One fleet write of `size` bytes for each count of pagers.
+void Fleet(uint32_t size, const std::vector<int>& counts) {
+  std::string file = Save("fleet.s19", Pattern(size, 1));
+  std::printf("fleet: %u KiB image, write with verify, 9600 baud line emulation\n", size / 1024);
   std::printf("%7s %10s %12s %14s %7s\n", "pagers", "wall s", "vs 1 pager", "CPU % per pager",
               "exit");
   double one = 0;
-  for (int n : {1, 2, 4, 8}) {
+  for (int n : counts) {
     Sims sims = StartSims(n, "");
     std::vector<std::string> args = {"write", file};
     for (const std::string& a : sims.PortArgs()) args.push_back(a);
@@ -162,8 +166,8 @@ void ChangedOnly(uint32_t size) {
 
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
-  if (mode != "fleet" && mode != "changed") {
-    std::fprintf(stderr, "usage: bench_throughput fleet | changed [SIZE]\n");
+  if (mode != "fleet" && mode != "scale" && mode != "changed") {
+    std::fprintf(stderr, "usage: bench_throughput fleet | scale | changed [SIZE]\n");
     return 1;
   }
   char dir[] = "/tmp/bench-throughputXXXXXX";
@@ -176,7 +180,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tarnctl register failed (see %s/tarnctl.out)\n", dir);
     return 1;
   }
-  if (mode == "fleet") Fleet();
+  if (mode == "fleet") Fleet(4096, {1, 2, 4, 8});
+  if (mode == "scale") Fleet(2048, {1, 8, 16, 32, 64});
   if (mode == "changed") {
     if (argc > 2) {
       ChangedOnly(static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)));

@@ -147,6 +147,7 @@ class Soak:
         self.chaos = collections.Counter()
         self.bad = collections.Counter()
         self.cases = []
+        self.written = {}  # pager -> (address, data) of its last successful write
 
     # The choices of one job ------------------------------------------------
     def choose_fault(self):
@@ -189,9 +190,13 @@ class Soak:
             stress = subprocess.Popen(["stress-ng", "--cpu", "4", "--timeout", "600"],
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.chaos["cpu saturated"] += 1
-        path, address, data = self.file_for(job)
-        out = os.path.join(self.work, "read%d.s19" % job)
         verb = kind.replace("fleet-", "")
+        path, address, data = self.file_for(job)
+        last = self.written.get(pagers[0].index)
+        if verb in ("verify", "read") and last and rng.random() < 0.7:
+            address, data = last  # what the pager should hold
+            s19(address, data, path)
+        out = os.path.join(self.work, "read%d.s19" % job)
         args = {"identify": ["identify"], "read": ["read", hex(address), str(len(data)), "-o", out],
                 "write": ["write", path], "write-changed": ["write", path, "--changed-only"],
                 "verify": ["verify", path], "activate": ["activate"],
@@ -295,6 +300,8 @@ class Soak:
         if not ok:
             return
         self.results["pager ok"] += 1
+        if verb.startswith("write"):
+            self.written[pager.index] = (address, data)
         if verb.startswith("write") and span != data:
             self.fault_found("false", job, kind, args, faults,
                              "write reported success; pager %d holds other bytes" % pager.index)
