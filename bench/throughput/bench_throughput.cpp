@@ -68,6 +68,14 @@ Run Tarnctl(const std::vector<std::string>& args) {
   return r;
 }
 
+// CPU time of every child reaped so far, in seconds.
+double ChildrenCpuS() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+         usage.ru_stime.tv_usec / 1e6;
+}
+
 std::vector<BYTE> Pattern(uint32_t size, uint32_t seed) {
   std::mt19937 random(seed);
   std::vector<BYTE> data(size);
@@ -108,17 +116,23 @@ Sims StartSims(int n, const std::string& image) {
 void Fleet(uint32_t size, const std::vector<int>& counts) {
   std::string file = Save("fleet.s19", Pattern(size, 1));
   std::printf("fleet: %u KiB image, write with verify, 9600 baud line emulation\n", size / 1024);
-  std::printf("%7s %10s %12s %14s %7s\n", "pagers", "wall s", "vs 1 pager", "CPU % per pager",
-              "exit");
+  std::printf("%7s %10s %12s %14s %14s %7s\n", "pagers", "wall s", "vs 1 pager", "CPU % per pager",
+              "sim CPU % each", "exit");
   double one = 0;
   for (int n : counts) {
-    Sims sims = StartSims(n, "");
-    std::vector<std::string> args = {"write", file};
-    for (const std::string& a : sims.PortArgs()) args.push_back(a);
-    Run r = Tarnctl(args);
+    // The simulators' CPU time: what the children reaped in between, less tarnctl's.
+    const double childrenBefore = ChildrenCpuS();
+    Run r;
+    {
+      Sims sims = StartSims(n, "");
+      std::vector<std::string> args = {"write", file};
+      for (const std::string& a : sims.PortArgs()) args.push_back(a);
+      r = Tarnctl(args);
+    }
+    const double simCpuS = ChildrenCpuS() - childrenBefore - r.cpuS;
     if (n == 1) one = r.wallS;
-    std::printf("%7d %10.1f %12.3f %14.3f %7d\n", n, r.wallS, r.wallS / one,
-                100.0 * r.cpuS / r.wallS / n, r.exitCode);
+    std::printf("%7d %10.1f %12.3f %14.3f %14.3f %7d\n", n, r.wallS, r.wallS / one,
+                100.0 * r.cpuS / r.wallS / n, 100.0 * simCpuS / r.wallS / n, r.exitCode);
     std::fflush(stdout);
   }
 }
