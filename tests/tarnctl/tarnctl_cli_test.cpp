@@ -449,7 +449,10 @@ class TarnctlTerminal : public TarnctlCli {
     if (IsSkipped()) return;
     if (tarnctl_test::Run({"/bin/sh", "-c", "command -v tmux"}, {}, 10).exitCode != 0)
       GTEST_SKIP() << "tmux is not installed";
-    socket_ = "tarnctl-test-" + std::to_string(getpid());
+    // One tmux server per test: the last test's server may still be going
+    // away when the next test starts one (tests of one process in a row).
+    static int serial = 0;
+    socket_ = "tarnctl-test-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
   }
   void TearDown() override {
     if (!socket_.empty()) Tmux({"kill-server"});
