@@ -315,6 +315,13 @@ class Soak:
                 self.fault_found("false", job, kind, args, faults,
                                  "read reported success with bytes the pager does not hold")
         if verb == "identify" and report and report.get("info_id") != pager.info_id():
+            fault = faults.get(pager.index)
+            if fault and fault[1] == "echo":
+                # The answers carry no checksum and come in fixed counts: a
+                # line that echoes a host byte shifts them, and no host can
+                # tell. Counted apart; it is the protocol's limit, not ours.
+                self.results["identity shifted by an echo"] += 1
+                return
             self.fault_found("false", job, kind, args, faults,
                              "identify reported info id %r, pager %d is %r" %
                              (report.get("info_id"), pager.index, pager.info_id()))
