@@ -154,10 +154,10 @@ class Soak:
         if self.rng.random() < 0.5:
             return None
         step, kind = self.rng.choice(STEPS), self.rng.choice(KINDS)
-        spec = "%s:%s" % (step, kind)
+        text = "%s:%s" % (step, kind)
         if kind == "wrong":
-            spec += ":0x%02X" % self.rng.randrange(256)
-        return step, kind, spec
+            text += ":0x%02X" % self.rng.randrange(256)
+        return step, kind, text
 
     def file_for(self, job):
         address = self.rng.randrange(0, 0xF000)
