@@ -12,7 +12,7 @@ packages=(
   libncurses-dev libcli11-dev nettle-dev nlohmann-json3-dev
   srecord binutils
   mingw-w64 wine64 wine32:i386
-  tmux ccache
+  tmux ccache stress-ng
   nsis lintian help2man fakeroot dpkg-dev bash-completion zip
   libgtk-3-dev libgtk-3-0 xvfb xdotool imagemagick x11-apps
   ser2net python3-serial

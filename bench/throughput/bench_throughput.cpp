@@ -4,6 +4,9 @@
 //   bench_throughput fleet     1, 2, 4 and 8 pagers writing a 4 KiB image at
 //                              once: wall time against one pager, and
 //                              tarnctl's CPU time per pager
+//   bench_throughput scale     1, 8, 16, 32 and 64 pagers writing a 2 KiB
+//                              image at once: the same figures (a fleet
+//                              should take no longer than one pager)
 //   bench_throughput changed   --changed-only on 4 KiB and 32 KiB images with
 //                              0 %, 1 % (in one and in four runs), 10 % (four
 //                              runs) and 100 % of the bytes changed,
@@ -65,6 +68,14 @@ Run Tarnctl(const std::vector<std::string>& args) {
   return r;
 }
 
+// CPU time of every child reaped so far, in seconds.
+double ChildrenCpuS() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+         usage.ru_stime.tv_usec / 1e6;
+}
+
 std::vector<BYTE> Pattern(uint32_t size, uint32_t seed) {
   std::mt19937 random(seed);
   std::vector<BYTE> data(size);
@@ -101,20 +112,27 @@ Sims StartSims(int n, const std::string& image) {
   return sims;
 }
 
-void Fleet() {
-  std::string file = Save("fleet.s19", Pattern(4096, 1));
-  std::printf("fleet: 4 KiB image, write with verify, 9600 baud line emulation\n");
-  std::printf("%7s %10s %12s %14s %7s\n", "pagers", "wall s", "vs 1 pager", "CPU % per pager",
-              "exit");
+// One fleet write of `size` bytes for each count of pagers.
+void Fleet(uint32_t size, const std::vector<int>& counts) {
+  std::string file = Save("fleet.s19", Pattern(size, 1));
+  std::printf("fleet: %u KiB image, write with verify, 9600 baud line emulation\n", size / 1024);
+  std::printf("%7s %10s %12s %14s %14s %7s\n", "pagers", "wall s", "vs 1 pager", "CPU % per pager",
+              "sim CPU % each", "exit");
   double one = 0;
-  for (int n : {1, 2, 4, 8}) {
-    Sims sims = StartSims(n, "");
-    std::vector<std::string> args = {"write", file};
-    for (const std::string& a : sims.PortArgs()) args.push_back(a);
-    Run r = Tarnctl(args);
+  for (int n : counts) {
+    // The simulators' CPU time: what the children reaped in between, less tarnctl's.
+    const double childrenBefore = ChildrenCpuS();
+    Run r;
+    {
+      Sims sims = StartSims(n, "");
+      std::vector<std::string> args = {"write", file};
+      for (const std::string& a : sims.PortArgs()) args.push_back(a);
+      r = Tarnctl(args);
+    }
+    const double simCpuS = ChildrenCpuS() - childrenBefore - r.cpuS;
     if (n == 1) one = r.wallS;
-    std::printf("%7d %10.1f %12.3f %14.3f %7d\n", n, r.wallS, r.wallS / one,
-                100.0 * r.cpuS / r.wallS / n, r.exitCode);
+    std::printf("%7d %10.1f %12.3f %14.3f %14.3f %7d\n", n, r.wallS, r.wallS / one,
+                100.0 * r.cpuS / r.wallS / n, 100.0 * simCpuS / r.wallS / n, r.exitCode);
     std::fflush(stdout);
   }
 }
@@ -162,8 +180,8 @@ void ChangedOnly(uint32_t size) {
 
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
-  if (mode != "fleet" && mode != "changed") {
-    std::fprintf(stderr, "usage: bench_throughput fleet | changed [SIZE]\n");
+  if (mode != "fleet" && mode != "scale" && mode != "changed") {
+    std::fprintf(stderr, "usage: bench_throughput fleet | scale | changed [SIZE]\n");
     return 1;
   }
   char dir[] = "/tmp/bench-throughputXXXXXX";
@@ -176,7 +194,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tarnctl register failed (see %s/tarnctl.out)\n", dir);
     return 1;
   }
-  if (mode == "fleet") Fleet();
+  if (mode == "fleet") Fleet(4096, {1, 2, 4, 8});
+  if (mode == "scale") Fleet(2048, {1, 8, 16, 32, 64});
   if (mode == "changed") {
     if (argc > 2) {
       ChangedOnly(static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)));

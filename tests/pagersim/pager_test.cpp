@@ -60,8 +60,34 @@ TEST(Pager, WakeByteAnswersTheConfiguredTypeAfterIgnoredWakes) {
   EXPECT_EQ(host.Send({0xAA}), Bytes{});
   EXPECT_EQ(host.Send({0xAA}), Bytes{0x8C});
   EXPECT_EQ(host.pager.Stats().wakeBytes, 3u);
-  // A repeated wake while awake is answered again.
+  // Awake, a further wake byte gets no second answer; a host that lost the
+  // answer is heard again once the pager has gone back to sleep, one host
+  // time-out after its answer (the unanswered wake bytes do not keep it awake).
+  host.Wait(200 * kMs);
+  EXPECT_EQ(host.Send({0xAA}), Bytes{});
+  host.Wait(700 * kMs);
+  EXPECT_EQ(host.Send({0xAA}), Bytes{});
+  host.Wait(101 * kMs);
   EXPECT_EQ(host.Send({0xAA}), Bytes{0x8C});
+}
+
+// A pager that was late (a loaded machine) finds the host's first wake byte
+// and its retry waiting together; on an echoing line the host reads its own
+// wake byte, wakes again and then reads the first answer. Either way the host
+// takes one answer and goes on with its header: a second answer would shift
+// every answer by one byte, so a write or an activation failed with "Wrong
+// Download password!" (the status byte read as the verdict) and an
+// identification reported another pager's id as a success.
+TEST(Pager, RepeatedWakeBytesGetOneAnswerAndTheTransactionStaysInStep) {
+  Host host(Config());
+  EXPECT_EQ(host.Send({0xAA, 0xAA}), Bytes{0x8B});
+  host.Wait(100 * kMs);
+  EXPECT_EQ(host.Send({0xAA}), Bytes{}) << "the retry after reading the line's echo";
+  host.Wait(100 * kMs);
+  // Activation: the answers, the verdict, the acknowledgement.
+  EXPECT_EQ(host.Send({0x86, 0x0C, 0, 0, 0, 0, 0, 0}),
+            Cat(Cat(Answers(SpreadIdentity('O')), {0xBB}), {0x06}));
+  EXPECT_TRUE(host.pager.Violations().empty());
 }
 
 TEST(Pager, ReadOfFourBytesAt0100) {
@@ -305,6 +331,7 @@ TEST(Pager, OutputFaultsReplaceDropOrSilenceTheirStep) {
     config.faults = {{Step::kWakeAnswer, FaultKind::kWrongByte, 0x00, 1}};
     Host host(config);
     EXPECT_EQ(host.Send({0xAA}), Bytes{0x00});
+    host.Wait(1001 * kMs);                      // the next operation finds the pager asleep again
     EXPECT_EQ(host.Send({0xAA}), Bytes{0x8B});  // count 1: fired once
   }
   {

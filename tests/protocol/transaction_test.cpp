@@ -31,6 +31,8 @@ TEST(WakeUp, EchoedWakeByteIsSkippedAndTheAnswerTakenLater) {
             "PurgeInput PurgeOutput SetTimeout(100) SetEchoCancel(0) "
             "W:AA Delay(100) R:AA W:AA Delay(100) R:8B Delay(100) SetTimeout(2000)");
   EXPECT_EQ(b.proto.pagerType, 0x8B);
+  // The retry got no second answer, which would be read as the first answer byte.
+  EXPECT_EQ(b.link.PendingInput(), 0u);
 }
 
 TEST(WakeUp, PagerThatSleepsThroughSomeWakeBytes) {

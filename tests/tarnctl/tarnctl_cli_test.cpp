@@ -560,7 +560,10 @@ class TarnctlTerminal : public TarnctlCli {
     if (IsSkipped()) return;
     if (tarnctl_test::Run({"/bin/sh", "-c", "command -v tmux"}, {}, 10).exitCode != 0)
       GTEST_SKIP() << "tmux is not installed";
-    socket_ = "tarnctl-test-" + std::to_string(getpid());
+    // One tmux server per test: the last test's server may still be going
+    // away when the next test starts one (tests of one process in a row).
+    static int serial = 0;
+    socket_ = "tarnctl-test-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
   }
   void TearDown() override {
     if (!socket_.empty()) Tmux({"kill-server"});
@@ -678,6 +681,85 @@ TEST_F(TarnctlTerminal, InterruptedWriteGivesTheTerminalBackAndSaysWhereItStoppe
             std::string::npos)
       << screen;
   EXPECT_EQ(screen.find("Write 0x0800-0x080F"), std::string::npos) << "the window stayed drawn";
+}
+
+TEST_F(TarnctlTerminal, StoppedWriteGivesTheTerminalBackAndRedrawsTheWindowAfterFg) {
+  if (tarnctl_test::Run({"/bin/sh", "-c", "command -v bash"}, {}, 10).exitCode != 0)
+    GTEST_SKIP() << "bash is not installed";
+  StartSim({});
+  std::vector<unsigned char> data(48, 0x5A);
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0800, data));
+  // An interactive shell, for job control, with tarnctl as its job. (Inside a
+  // wrapper such as `bash -c`, the shell sees the wrapper stop at once and
+  // prints its report while tarnctl is still giving the terminal back.)
+  ASSERT_EQ(Tmux({"new-session", "-d", "-x", "100", "-y", "40", "bash --norc -i"}).exitCode, 0);
+  Tmux({"send-keys",
+        "COMRT_REGISTRY=" + Path("registry") + " " + TARNCTL_EXE + " write " + Path("in.s19") +
+            " --block 16 --port \"" + port_ + "\"",
+        "Enter"});
+  auto flags = [&] {
+    return Tmux({"display", "-p", "#{alternate_on}#{cursor_flag}#{keypad_flag}"}).out;
+  };
+  ASSERT_TRUE(WaitScreen("Write 0x0800-0x080F (16 bytes)", 8)) << Screen();
+  Tmux({"send-keys", "C-z"});
+  bool given = false;
+  for (int i = 0; i < 50 && !given; ++i) {
+    given = flags() == "010\n" && Screen().find("Stopped") != std::string::npos;
+    usleep(100000);
+  }
+  ASSERT_TRUE(given) << flags() << Screen();
+  Tmux({"send-keys", "fg", "Enter"});
+  bool redrawn = false;
+  for (int i = 0; i < 100 && !redrawn; ++i) {
+    redrawn = Screen().find("Write 0x08") != std::string::npos && flags() == "101\n";
+    usleep(100000);
+  }
+  EXPECT_TRUE(redrawn) << Screen();
+  ASSERT_TRUE(WaitScreen("wrote 48 bytes", 30)) << Screen();
+  Tmux({"send-keys", "echo EXIT=$? > " + Path("exit"), "Enter"});
+  EXPECT_EQ(WaitExit(10), "EXIT=0\n") << Screen();
+}
+
+// Under a wrapper (`bash -c`, a script) the shell sees the wrapper stop at
+// once and takes the terminal back, often before tarnctl's handler runs; the
+// handler must still give the terminal back from the background instead of
+// being stopped there by SIGTTOU with the window's screen up. The test makes
+// the shell win that race every time: the wrapper stops first, tarnctl after.
+TEST_F(TarnctlTerminal, StoppedWriteUnderAWrapperStillGivesTheTerminalBack) {
+  if (tarnctl_test::Run({"/bin/sh", "-c", "command -v bash"}, {}, 10).exitCode != 0)
+    GTEST_SKIP() << "bash is not installed";
+  StartSim({});
+  std::vector<unsigned char> data(48, 0x5A);
+  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0800, data));
+  ASSERT_EQ(Tmux({"new-session", "-d", "-x", "100", "-y", "40", "bash --norc -i"}).exitCode, 0);
+  Tmux({"send-keys",
+        "bash -c 'export COMRT_REGISTRY=" + Path("registry") + "; " + TARNCTL_EXE + " write " +
+            Path("in.s19") + " --block 16 --port \"" + port_ + "\"; echo wrapper done'",
+        "Enter"});
+  ASSERT_TRUE(WaitScreen("Write 0x0800-0x080F (16 bytes)", 8)) << Screen();
+  auto ps = [](const std::string& field, const std::string& pid) {
+    std::string out = tarnctl_test::Run({"/usr/bin/ps", "-o", field + "=", "-p", pid}, {}, 10).out;
+    out.erase(0, out.find_first_not_of(' '));
+    return out.substr(0, out.find('\n'));
+  };
+  std::string pid = tarnctl_test::Run({"/usr/bin/pgrep", "-f",
+                                       "^" + std::string(TARNCTL_EXE) + " write " + Path("in.s19")},
+                                      {}, 10)
+                        .out;
+  pid = pid.substr(0, pid.find('\n'));
+  ASSERT_FALSE(pid.empty());
+  const std::string wrapper = ps("ppid", pid);
+  ASSERT_EQ(kill(std::stoi(wrapper), SIGTSTP), 0);
+  ASSERT_TRUE(WaitScreen("Stopped", 5)) << Screen();  // the shell has the terminal
+  ASSERT_EQ(kill(std::stoi(pid), SIGTSTP), 0);
+  std::string flags, state;
+  for (int i = 0; i < 50 && !(flags == "010\n" && state[0] == 'T'); ++i) {
+    usleep(100000);
+    flags = Tmux({"display", "-p", "#{alternate_on}#{cursor_flag}#{keypad_flag}"}).out;
+    state = ps("stat", pid) + "?";
+  }
+  EXPECT_EQ(state[0], 'T') << Screen();
+  EXPECT_EQ(flags, "010\n") << "the window's screen stayed up\n" << Screen();
 }
 
 TEST_F(TarnctlCli, DemoRunsTheWholeJobWellUnderAMinute) {

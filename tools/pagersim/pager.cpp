@@ -353,6 +353,7 @@ void Pager::Handle(uint8_t byte, uint64_t nowUs) {
         ++stats_.wakeBytes;
         if (++wakesSeen_ <= config_.ignoreWakes) return;
         state_ = Emit(Step::kWakeAnswer, {config_.pagerType}, nowUs) ? State::kAwake : State::kIdle;
+        wakeAnswerUs_ = lastOutputUs_;
       } else if (byte == kProbeByte) {
         ++stats_.probes;
         Emit(Step::kProbeAnswer, {config_.probeAnswer}, nowUs);
@@ -362,9 +363,14 @@ void Pager::Handle(uint8_t byte, uint64_t nowUs) {
       return;
     case State::kAwake:
       if (byte == kWakeByte) {
-        // The host did not hear the answer yet and wakes again.
+        // Already answered: a further wake byte of the same wake-up (the
+        // host's retry sent before our answer reached it, or read after the
+        // line's echo of its own wake byte) gets no second answer, which the
+        // host would read as the first byte of the answers. It does not keep
+        // the pager awake either: a host that lost the answer is heard again
+        // once the pager has gone back to sleep.
         ++stats_.wakeBytes;
-        if (!Emit(Step::kWakeAnswer, {config_.pagerType}, nowUs)) ToIdle();
+        lastInputUs_ = wakeAnswerUs_;
         return;
       }
       buffer_.assign(1, byte);

@@ -10,6 +10,8 @@
 //
 // What the pager does, in short:
 //   idle        0xAA -> pager type (optionally ignoring the first N wake bytes);
+//               a further 0xAA while awake gets no answer (the pager goes back
+//               to sleep `hostByteTimeoutMs` after its answer without a header);
 //               0x0B -> probe answer ('.'); anything else is a violation.
 //   woken       8-byte header: flags, command, param1 (BE), param2 (BE), length (BE).
 //               flag 0x20 option byte, 0x04 info block, 0x02 two records, then the
@@ -238,6 +240,7 @@ class Pager {
   uint64_t lastOutputUs_ = 0;
   uint64_t lastInputUs_ = 0;
   unsigned wakesSeen_ = 0;
+  uint64_t wakeAnswerUs_ = 0;    // when the answer to the wake byte went out
   std::vector<uint8_t> buffer_;  // header, password, block being received
   size_t expected_ = 0;
   bool silenceAfterInput_ = false;

@@ -38,8 +38,30 @@ void Put(int fd, const char* text) {
   }
 }
 
+// Terminal work from a handler with SIGTTOU held back. On Ctrl-Z the shell
+// sees the job's other processes stop and takes the terminal back, often
+// before this handler has run; from the background, changing the line modes
+// (or writing, with TOSTOP) would stop tarnctl by SIGTTOU with the window's
+// screen still up. With SIGTTOU blocked the kernel lets both through.
+class TtouHeld {
+ public:
+  TtouHeld() {
+    sigset_t ttou;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    sigprocmask(SIG_BLOCK, &ttou, &saved_);
+  }
+  ~TtouHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  TtouHeld(const TtouHeld&) = delete;
+  TtouHeld& operator=(const TtouHeld&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
 void GiveTerminalBack() {
   if (g_tty < 0) return;
+  TtouHeld held;
   if (g_haveModes) tcsetattr(g_tty, TCSADRAIN, &g_before);
   Put(g_tty, kLeaveScreen);
 }
@@ -61,7 +83,10 @@ void OnSignal(int sig) {
     again.sa_handler = OnSignal;
     sigemptyset(&again.sa_mask);
     sigaction(SIGTSTP, &again, nullptr);
-    if (g_tty >= 0) {
+    // Continued in the foreground (fg): the window's screen comes back. In
+    // the background (bg) the terminal is the shell's; the window is drawn
+    // again by the next use that finds tarnctl in the foreground.
+    if (g_tty >= 0 && tcgetpgrp(g_tty) == getpgrp()) {
       if (haveWindow) tcsetattr(g_tty, TCSADRAIN, &window);
       Put(g_tty, kEnterScreen);
       g_redraw = true;
