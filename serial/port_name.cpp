@@ -1,6 +1,7 @@
 #include "serial/port_name.h"
 
 #include "serial/ascii.h"
+#include "serial/remote_port.h"
 
 namespace serial {
 
@@ -31,6 +32,7 @@ std::string DefaultPortDevice(unsigned number) {
 
 std::string DevicePathOf(std::string_view name) {
   if (!name.empty() && name[0] == '/') return std::string(name);
+  if (IsRemotePortName(name)) return std::string(name);  // a network serial server
   return "/dev/" + std::string(name);
 }
 

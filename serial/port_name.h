@@ -42,7 +42,8 @@ std::string PortNameOf(unsigned number);
 std::string DefaultPortDevice(unsigned number);
 
 // The device path of a name that is not a port name (POSIX): an absolute
-// path as it is, any other name below /dev ("ttyUSB0" -> "/dev/ttyUSB0").
+// path or a remote port ("rfc2217://HOST:PORT") as it is, any other name
+// below /dev ("ttyUSB0" -> "/dev/ttyUSB0").
 std::string DevicePathOf(std::string_view name);
 
 // What to tell a user who named a bad port, for example

@@ -175,16 +175,22 @@ TEST_F(JobLogFile, IsCheckedWhenOpenedAndAppendsWholeLinesFromManyThreads) {
 TEST(JobRetries, CountEveryAttemptsBytes) {
   std::atomic<bool> stop{false};
   int calls = 0;
-  JobRecord r = RunWithRetries(2, stop, [&] {
-    JobRecord a;
-    ++calls;
-    a.result = calls < 3 ? "failed" : "ok";
-    a.writtenBytes = calls == 1 ? 8 : calls == 2 ? 16 : 24;
-    a.writtenBlocks = static_cast<uint32_t>(calls);
-    a.readBytes = 100;
-    a.readBlocks = 1;
-    return a;
-  });
+  RetryPause instant;
+  instant.sleep = [](double) {};
+  JobRecord r = RunWithRetries(
+      2, stop,
+      [&] {
+        JobRecord a;
+        ++calls;
+        a.result = calls < 3 ? "failed" : "ok";
+        a.exitCode = calls < 3 ? kExitPager : kExitOk;  // a failure worth another attempt
+        a.writtenBytes = calls == 1 ? 8 : calls == 2 ? 16 : 24;
+        a.writtenBlocks = static_cast<uint32_t>(calls);
+        a.readBytes = 100;
+        a.readBlocks = 1;
+        return a;
+      },
+      instant);
   EXPECT_EQ(r.attempts, 3);
   EXPECT_EQ(r.writtenBytes, 48u);
   EXPECT_EQ(r.writtenBlocks, 6u);
