@@ -25,28 +25,7 @@
 namespace {
 
 using tarnctl_test::RunResult;
-
-std::string S19File(unsigned address, const std::vector<unsigned char>& data) {
-  std::string text = "S00600004844521B\n";
-  char t[8];
-  for (size_t i = 0; i < data.size(); i += 16) {
-    size_t n = std::min<size_t>(16, data.size() - i);
-    unsigned a = address + static_cast<unsigned>(i), sum = static_cast<unsigned>(n) + 3;
-    std::snprintf(t, sizeof t, "%02X", static_cast<unsigned>(n) + 3);
-    std::string line = std::string("S1") + t;
-    std::snprintf(t, sizeof t, "%04X", a);
-    line += t;
-    sum += (a >> 8) + (a & 0xFF);
-    for (size_t j = i; j < i + n; ++j) {
-      std::snprintf(t, sizeof t, "%02X", data[j]);
-      line += t;
-      sum += data[j];
-    }
-    std::snprintf(t, sizeof t, "%02X", ~sum & 0xFF);
-    text += line + t + "\n";
-  }
-  return text + "S9030000FC\n";
-}
+using tarnctl_test::S19File;
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
