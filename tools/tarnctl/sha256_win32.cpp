@@ -1,8 +1,10 @@
 // SHA-256 on Windows: the system's CNG primitives (bcrypt.dll), fed in
 // pieces of at most 1 GiB since BCryptHashData takes a 32-bit length. A
 // failing provider gives "", which the job log records as an unknown digest.
-#include <bcrypt.h>
+// bcrypt.h needs the types windows.h declares, so it comes second.
 #include <windows.h>
+//
+#include <bcrypt.h>
 
 #include <algorithm>
 
