@@ -17,6 +17,7 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "file_checks.h"
 #include "fleet.h"
 #include "image.h"
 #include "pager.h"

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "process.h"
-#include "sim.h"
+#include "sim_fixture.h"
 
 namespace {
 
@@ -33,46 +33,11 @@ size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
-class FleetCli : public ::testing::Test {
+class FleetCli : public tarnctl_test::SimFixture {
  protected:
-  void SetUp() override {
-    setenv("TARNCTL_PAGERSIM", PAGERSIM_EXE, 1);
-    dir_ = tarnctl_test::MakeTempDir();
-    ASSERT_EQ(Tarnctl({"register"}).exitCode, 0);
-  }
-  void TearDown() override {
-    sims_.clear();
-    tarnctl_test::RemoveTree(dir_);
-  }
-  // Starts a simulated pager; returns its settings string.
-  std::string Sim(std::vector<std::string> args) {
-    sims_.push_back(tarnctl::SimulatedPager::Start(args));
-    return "device = " + sims_.back()->Device() + " baud = 9600";
-  }
-  std::vector<std::pair<std::string, std::string>> Env() const {
-    return {{"COMRT_REGISTRY", dir_ + "/registry"}, {"XDG_CONFIG_HOME", dir_ + "/config"}};
-  }
-  RunResult Tarnctl(std::vector<std::string> args, double timeout = 60) {
-    args.insert(args.begin(), TARNCTL_EXE);
-    return tarnctl_test::Run(args, Env(), timeout);
-  }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   // Starts tarnctl with ARGS, its output both ways into the file `out`.
   pid_t Spawn(std::vector<std::string> args, const std::string& out) {
-    args.insert(args.begin(), TARNCTL_EXE);
-    pid_t pid = fork();
-    if (pid == 0) {
-      for (const auto& [k, v] : Env()) setenv(k.c_str(), v.c_str(), 1);
-      int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(fd, 1);
-      dup2(fd, 2);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    return pid;
+    return SpawnTarnctl(std::move(args), out, out, false);
   }
   // Waits until `text` shows `count` times in the file (at most 15 s).
   void WaitText(const std::string& file, const std::string& text, size_t count) {
@@ -92,9 +57,6 @@ class FleetCli : public ::testing::Test {
     waitpid(pid, &status, 0);
     return status;
   }
-
-  std::string dir_;
-  std::vector<std::unique_ptr<tarnctl::SimulatedPager>> sims_;
 };
 
 TEST_F(FleetCli, ChangedOnlyWritesTheMergedDifferenceAndNothingOnceItIsThere) {

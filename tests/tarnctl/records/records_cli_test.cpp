@@ -28,7 +28,7 @@
 #include "pager_job.h"
 #include "process.h"
 #include "sha256.h"
-#include "sim.h"
+#include "sim_fixture.h"
 
 namespace {
 
@@ -54,48 +54,16 @@ std::vector<json> JsonLines(const std::string& text) {
   return docs;
 }
 
-class RecordsCli : public ::testing::Test {
+class RecordsCli : public tarnctl_test::SimFixture {
  protected:
   void SetUp() override {
-    setenv("TARNCTL_PAGERSIM", PAGERSIM_EXE, 1);
-    dir_ = tarnctl_test::MakeTempDir();
-    ASSERT_EQ(Tarnctl({"register"}).exitCode, 0);
+    SimFixture::SetUp();
     for (const auto& [k, v] : Env()) setenv(k.c_str(), v.c_str(), 1);  // in-process jobs
-  }
-  void TearDown() override {
-    sims_.clear();
-    tarnctl_test::RemoveTree(dir_);
-  }
-  std::string Sim(std::vector<std::string> args) {
-    sims_.push_back(tarnctl::SimulatedPager::Start(args));
-    return "device = " + sims_.back()->Device() + " baud = 9600";
-  }
-  std::vector<std::pair<std::string, std::string>> Env() const {
-    return {{"COMRT_REGISTRY", dir_ + "/registry"}, {"XDG_CONFIG_HOME", dir_ + "/config"}};
-  }
-  RunResult Tarnctl(std::vector<std::string> args, double timeout = 60) {
-    args.insert(args.begin(), TARNCTL_EXE);
-    return tarnctl_test::Run(args, Env(), timeout);
   }
   // Starts tarnctl in its own session with standard output and error to
   // files; the caller signals and reaps it.
   pid_t Spawn(std::vector<std::string> args) {
-    args.insert(args.begin(), TARNCTL_EXE);
-    pid_t pid = fork();
-    if (pid == 0) {
-      setsid();
-      for (const auto& [k, v] : Env()) setenv(k.c_str(), v.c_str(), 1);
-      int out = open(Path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int err = open(Path("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(out, 1);
-      dup2(err, 2);
-      std::vector<char*> argv;
-      for (auto& s : args) argv.push_back(s.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    return pid;
+    return SpawnTarnctl(std::move(args), Path("out.txt"), Path("err.txt"), true);
   }
   // Waits up to `seconds` for `file` to hold `text`.
   bool WaitFor(const std::string& file, const std::string& text, double seconds) {
@@ -105,10 +73,6 @@ class RecordsCli : public ::testing::Test {
     }
     return false;
   }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  std::string dir_;
-  std::vector<std::unique_ptr<tarnctl::SimulatedPager>> sims_;
 };
 
 TEST_F(RecordsCli, TheLogIsOpenedBeforeAnyPagerIsWoken) {
@@ -273,8 +237,9 @@ TEST_F(RecordsCli, AFailedDryRunFailsAndPlansNameTheirRanges) {
   r = Tarnctl({"write", Path("in.s19"), "--changed-only", "--dry-run", "--port", a, "--port", b});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   for (const auto& sim : sims_) {
-    if (a.find(sim->Device()) == std::string::npos && b.find(sim->Device()) == std::string::npos)
-      continue;
+    // The whole device name: /dev/pts/8 is not /dev/pts/81.
+    const std::string named = "= " + sim->Device() + " ";
+    if (a.find(named) == std::string::npos && b.find(named) == std::string::npos) continue;
     EXPECT_NE(r.out.find("[" + sim->Device() + "] plan: writes 0x0405-0x0432\n"), std::string::npos)
         << r.out;
   }

@@ -205,20 +205,6 @@ void PrintDemoSummary(const DemoSteps& r, double totalMs) {
 
 }  // namespace
 
-Password PasswordFromBytes(const std::string& raw) {
-  std::string bytes = raw;
-  if (!bytes.empty() && bytes.back() == '\n') bytes.pop_back();
-  if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
-  if (bytes.size() > 10)
-    throw Error(kExitUsage,
-                "the download password is " + std::to_string(bytes.size()) +
-                    " bytes long; it has at most 10",
-                "a shorter password is padded with zero bytes");
-  Password p{};
-  for (size_t i = 0; i < bytes.size(); ++i) p[i] = static_cast<BYTE>(bytes[i]);
-  return p;
-}
-
 SessionOptions ResolveSession(const CommonOptions& common) {
   SessionOptions s;
   if (!common.port.empty()) {

@@ -34,10 +34,6 @@ std::string ActivatedText(double ms, const PagerIdentity& id);
 // What `identify` prints: the device and every field the pager reported.
 void PrintIdentity(const std::string& device, const PagerIdentity& id);
 
-// Password from a file: the bytes up to a final line end, at most 10,
-// padded with zero bytes. Throws Error (exit 1).
-Password PasswordFromBytes(const std::string& bytes);
-
 int RunIdentify(const CommonOptions& common);
 int RunRead(const CommonOptions& common, uint32_t address, uint32_t length, const std::string& file,
             uint32_t block);

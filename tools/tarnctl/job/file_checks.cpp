@@ -7,7 +7,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "commands.h"
 #include "errors.h"
 
 namespace tarnctl {
@@ -148,6 +147,20 @@ void CheckImageRecords(const std::string& text, const std::string& fileName) {
   scan.fileName = fileName;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) scan.Line(line);
+}
+
+Password PasswordFromBytes(const std::string& raw) {
+  std::string bytes = raw;
+  if (!bytes.empty() && bytes.back() == '\n') bytes.pop_back();
+  if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
+  if (bytes.size() > 10)
+    throw Error(kExitUsage,
+                "the download password is " + std::to_string(bytes.size()) +
+                    " bytes long; it has at most 10",
+                "a shorter password is padded with zero bytes");
+  Password p{};
+  for (size_t i = 0; i < bytes.size(); ++i) p[i] = static_cast<BYTE>(bytes[i]);
+  return p;
 }
 
 Password ReadPasswordFile(const std::string& path, std::vector<std::string>* warnings) {

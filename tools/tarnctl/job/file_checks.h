@@ -40,6 +40,10 @@ std::string ReadSmallFile(const std::string& path, size_t maxBytes, const char* 
 // Throws Error (exit 4) for the first line that breaks one of the rules.
 void CheckImageRecords(const std::string& text, const std::string& fileName);
 
+// Password from a file: the bytes up to a final line end, at most 10,
+// padded with zero bytes. Throws Error (exit 1).
+Password PasswordFromBytes(const std::string& bytes);
+
 // The download password from a file: at most 10 bytes and one line end are
 // read (a longer file is refused without reading it all). Warnings (a file
 // others may read, an empty password) are appended to `warnings`. Throws
