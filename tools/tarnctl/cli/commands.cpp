@@ -12,6 +12,7 @@
 #include "components.h"
 #include "errors.h"
 #include "file_checks.h"
+#include "human_report.h"
 #include "image.h"
 #include "output_file.h"
 #include "pager_job.h"

@@ -1,3 +1,10 @@
+// The command line (cli/), tarnctl's first part: main.cpp parses the
+// options, prints the help and turns an Error into its message and exit
+// code; the subcommands here resolve the port settings and the password,
+// check the settings string (settings_check.h) before anything is opened,
+// and run their job through job/, or through fleet/ when a job option asks
+// for the job path.
+//
 // The subcommands of tarnctl, each a function that returns the exit code or
 // throws Error.
 #ifndef TARNCTL_COMMANDS_H

@@ -15,6 +15,7 @@
 #include "components.h"
 #include "errors.h"
 #include "file_checks.h"
+#include "human_report.h"
 #include "image.h"
 #include "interrupt_watch.h"
 #include "platform.h"

@@ -1,3 +1,9 @@
+// Many pagers at once (fleet/): the job path of the command line. It takes
+// the ports and job options (fleet_options.h), runs one job (job/) per
+// pager on its own thread with retries, shows them live, stops them at a
+// safe point on Ctrl-C (interrupt_watch.h), and ends with the records
+// (records/), the summary and the exit code.
+//
 // Jobs on many pagers at once, and the job options of identify, write,
 // verify and activate (--port given several times, --ports FILE,
 // --changed-only, --dry-run, --retries, --log, --json).

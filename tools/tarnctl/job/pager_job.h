@@ -1,3 +1,11 @@
+// One pager's job (job/): the S19 image read once and checked
+// (file_checks.h, image.h, output_file.h), the session on the download
+// object with its progress (pager.h, progress.h), the changed-only plan
+// (write_plan.h), the image's digest (sha256.h), and the run below, which
+// records what happened in a JobRecord (records/) instead of printing it.
+// It uses the seams (seams/) and knows nothing of the command line or of
+// other pagers.
+//
 // One pager job (identify, write, verify or activate) from start to end on
 // one download object, recorded in a JobRecord instead of printed: the unit
 // of work of a fleet, of `--json` and of `--changed-only`.
@@ -52,14 +60,6 @@ class JobObserver {
 // differing address of a failed verify.
 JobRecord RunPagerJob(const JobSpec& spec, const SessionOptions& options,
                       JobObserver* observer = nullptr);
-
-// The human report of a finished record (a few lines, no trailing blank).
-// Without --changed-only it is the plain command's result line.
-std::string HumanReport(const JobRecord& record);
-
-// The result lines of `write` and `verify` (no line end).
-std::string WroteText(uint32_t bytes, size_t blocks, double writeS, bool verified, double verifyS);
-std::string VerifiedText(uint32_t bytes, size_t blocks, double verifyS);
 
 }  // namespace tarnctl
 

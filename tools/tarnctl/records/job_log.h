@@ -1,3 +1,7 @@
+// What a job leaves behind (records/): the JobRecord, the report a person
+// reads (human_report.h), its JSON document and the job log below. Records
+// are made from a finished job and never drive one.
+//
 // The record of one pager job, as the summary table, `--json` and the
 // `--log FILE` job log show it. The log is a shop's record of which pager
 // got which image: one JSON object per pager and job, one per line,

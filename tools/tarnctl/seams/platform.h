@@ -1,3 +1,10 @@
+// Where tarnctl meets the system (seams/): the operating system (this file,
+// interrupt.h, the trace relay trace.h, the simulator sim.h, port_access.h),
+// the component runtime (components.h, com_ptr.h, bstr_text.h), the saved
+// settings (settings.h) and remote ports (remote_port.h), each with its
+// *_posix / *_win32 files (two more live with their users: the digest in
+// job/, Ctrl-C on worker threads in fleet/). Nothing here knows a job.
+//
 // What tarnctl needs from the operating system, behind one small interface:
 // platform_posix.cpp and platform_win32.cpp implement it.
 #ifndef TARNCTL_PLATFORM_H
