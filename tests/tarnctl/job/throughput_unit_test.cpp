@@ -136,7 +136,7 @@ TEST(WritePlan, KeepsToTheBlockSizeAndReachesTheTopOfMemory) {
   Memory all;
   all.Cover(0, 0x10000);
   all.Change(0, 0x10000);
-  for (uint32_t limit : {0u, 65535u, 65536u, 100000u}) {
+  for (uint32_t limit : {0u, 65535u, 65536u, 100000u, 1u << 20}) {
     WritePlan p = PlanWrites(all.file, all.pager, all.covered, limit, false, costs);
     ASSERT_EQ(p.writes.size(), 2u) << limit;
     EXPECT_EQ(p.writes[0].address, 0u);
