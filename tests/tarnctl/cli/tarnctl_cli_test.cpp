@@ -597,6 +597,17 @@ class TarnctlTerminal : public TarnctlCli {
     }
     return false;
   }
+  // For the job-control tests: a simulated pager, 48 bytes at 0x0800 in
+  // in.s19, and an interactive bash in a pane of 100 x 40. Skips the test
+  // when bash is not installed (the caller returns when IsSkipped()).
+  void StartShellWithImage() {
+    if (tarnctl_test::Run({"/bin/sh", "-c", "command -v bash"}, {}, 10).exitCode != 0)
+      GTEST_SKIP() << "bash is not installed";
+    StartSim({});
+    std::vector<unsigned char> data(48, 0x5A);
+    tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0800, data));
+    ASSERT_EQ(Tmux({"new-session", "-d", "-x", "100", "-y", "40", "bash --norc -i"}).exitCode, 0);
+  }
   std::string socket_;
 };
 
@@ -684,15 +695,11 @@ TEST_F(TarnctlTerminal, InterruptedWriteGivesTheTerminalBackAndSaysWhereItStoppe
 }
 
 TEST_F(TarnctlTerminal, StoppedWriteGivesTheTerminalBackAndRedrawsTheWindowAfterFg) {
-  if (tarnctl_test::Run({"/bin/sh", "-c", "command -v bash"}, {}, 10).exitCode != 0)
-    GTEST_SKIP() << "bash is not installed";
-  StartSim({});
-  std::vector<unsigned char> data(48, 0x5A);
-  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0800, data));
   // An interactive shell, for job control, with tarnctl as its job. (Inside a
   // wrapper such as `bash -c`, the shell sees the wrapper stop at once and
   // prints its report while tarnctl is still giving the terminal back.)
-  ASSERT_EQ(Tmux({"new-session", "-d", "-x", "100", "-y", "40", "bash --norc -i"}).exitCode, 0);
+  StartShellWithImage();
+  if (IsSkipped() || HasFatalFailure()) return;
   Tmux({"send-keys",
         "COMRT_REGISTRY=" + Path("registry") + " " + TARNCTL_EXE + " write " + Path("in.s19") +
             " --block 16 --port \"" + port_ + "\"",
@@ -726,12 +733,8 @@ TEST_F(TarnctlTerminal, StoppedWriteGivesTheTerminalBackAndRedrawsTheWindowAfter
 // being stopped there by SIGTTOU with the window's screen up. The test makes
 // the shell win that race every time: the wrapper stops first, tarnctl after.
 TEST_F(TarnctlTerminal, StoppedWriteUnderAWrapperStillGivesTheTerminalBack) {
-  if (tarnctl_test::Run({"/bin/sh", "-c", "command -v bash"}, {}, 10).exitCode != 0)
-    GTEST_SKIP() << "bash is not installed";
-  StartSim({});
-  std::vector<unsigned char> data(48, 0x5A);
-  tarnctl_test::WriteFile(Path("in.s19"), S19File(0x0800, data));
-  ASSERT_EQ(Tmux({"new-session", "-d", "-x", "100", "-y", "40", "bash --norc -i"}).exitCode, 0);
+  StartShellWithImage();
+  if (IsSkipped() || HasFatalFailure()) return;
   Tmux({"send-keys",
         "bash -c 'export COMRT_REGISTRY=" + Path("registry") + "; " + TARNCTL_EXE + " write " +
             Path("in.s19") + " --block 16 --port \"" + port_ + "\"; echo wrapper done'",
