@@ -327,11 +327,13 @@ PtyServer::End PtyServer::Serve(std::string* error) {
     if (lineEvents < 0) continue;  // a signal interrupted the wait
     const uint64_t looked = now;
     now = NowUs();
-    uint64_t heard = now;  // when the pager hears what is read now
     if (now > looked + waitUs + kLateUs) {
-      lostUs_ += now - (looked + waitUs);  // the simulator overslept
-      now = looked + waitUs;
-      heard = looked;
+      // Overslept: the clock stands still from when the wait began if the
+      // host's bytes are waiting (they may have come at any time since),
+      // else from the planned end of the wait, whose timers are due.
+      const uint64_t resume = (lineEvents & POLLIN) ? looked : looked + waitUs;
+      lostUs_ += now - resume;
+      now = resume;
     }
     if (!line.connected) {
       pollfd probe{fd_, POLLIN, 0};
@@ -339,7 +341,7 @@ PtyServer::End PtyServer::Serve(std::string* error) {
       continue;
     }
     if (lineEvents & (POLLIN | POLLHUP | POLLERR))
-      if (auto end = Receive(line, heard, error)) return *end;
+      if (auto end = Receive(line, now, error)) return *end;
   }
 }
 

@@ -14,11 +14,11 @@
 //
 // The pager's clock stands still while the simulator is kept from running (a
 // starved machine): a wait that ends later than planned counts only up to
-// its planned end, and host bytes found after such a late wait are heard as
-// of the moment the simulator began waiting. So the host is never blamed for
-// the simulator's own delay (a header taken as cut off after the pager's
-// silence timeout), and the pager's answers come late in real time exactly
-// as a late simulator sends them.
+// its planned end, or, when host bytes are waiting after it, not at all (they
+// are heard as of the moment the simulator began waiting). So the host is
+// never blamed for the simulator's own delay (a header or block taken as cut
+// off after the pager's silence timeout), and the pager's answers come late
+// in real time exactly as a late simulator sends them.
 #ifndef TOOLS_PAGERSIM_PTY_SERVER_H
 #define TOOLS_PAGERSIM_PTY_SERVER_H
 

@@ -66,8 +66,13 @@ void ConfigureLine(int fd, const std::string& device, const std::string& setting
 // A remote line waits on its own socket, which the port keeps to itself, so
 // the relay takes turns: at most this long for the pager's bytes, then it
 // passes on what the host wrote meanwhile. A turn is about two bytes' time
-// at 9600 baud; an idle turn costs three system calls.
+// at 9600 baud while bytes flow; after kRemoteQuietTurns turns without a
+// byte either way (the protocol's pauses) the turns grow to
+// kRemoteIdleTurnMs, so that an idle line costs few system calls and the
+// host's first byte after a pause waits at most that long.
 constexpr uint32_t kRemoteTurnMs = 2;
+constexpr uint32_t kRemoteIdleTurnMs = 10;
+constexpr int kRemoteQuietTurns = 25;
 // How long one byte may take to go out to the server.
 constexpr uint32_t kRemoteWriteMs = 1000;
 
@@ -310,6 +315,7 @@ class PtyRelay final : public TraceRelay {
   // the server passes them on, all that are there at once.
   void RunRemote() {
     unsigned char buffer[4096];
+    int quietTurns = 0;
     while (true) {
       pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
       if (poll(fds, 2, 0) < 0 && errno != EINTR) return;
@@ -323,12 +329,13 @@ class PtyRelay final : public TraceRelay {
           if (remote_->Write(buffer[i]) != tarn::PortIo::kDone) return ServerLost();
       }
       size_t got = 0;
-      remote_->SetTimeouts(kRemoteTurnMs);
+      remote_->SetTimeouts(quietTurns < kRemoteQuietTurns ? kRemoteTurnMs : kRemoteIdleTurnMs);
       tarn::PortIo io = tarn::PortIo::kTimedOut;
       while (got < sizeof buffer && (io = remote_->Read(buffer + got)) == tarn::PortIo::kDone) {
         ++got;
         remote_->SetTimeouts(0);  // the rest of what is there, without waiting
       }
+      quietTurns = n > 0 || got > 0 ? 0 : std::min(quietTurns + 1, kRemoteQuietTurns);
       if (got > 0) {
         LogToHost(buffer, got);
         toHost_ += got;
