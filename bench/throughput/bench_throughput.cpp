@@ -12,6 +12,10 @@
 //                              runs) and 100 % of the bytes changed,
 //                              against a full write with verify
 //   bench_throughput changed 4096   one size only
+//   bench_throughput trace     a 2 KiB write with verify through ser2net on
+//                              loopback, with and without --trace (three
+//                              of each, alternating): what the trace of a
+//                              remote line costs in wall and CPU time
 //
 // Each measurement starts fresh simulators. A benchmark, not a test: it
 // prints figures and takes minutes (the protocol's pauses are real time).
@@ -30,6 +34,7 @@
 
 #include "components.h"
 #include "image.h"
+#include "network_serial_server.h"
 #include "sim.h"
 
 namespace {
@@ -176,12 +181,40 @@ void ChangedOnly(uint32_t size) {
   }
 }
 
+// The same write to one pager behind ser2net, traced and not.
+void TraceCost() {
+  std::string file = Save("trace.s19", Pattern(2048, 3));
+  std::printf("trace of a remote line: 2 KiB write with verify through ser2net, 9600 baud\n");
+  std::printf("%9s %10s %10s %7s\n", "--trace", "wall s", "CPU s", "exit");
+  double wall[2] = {0, 0}, cpu[2] = {0, 0};
+  for (int round = 0; round < 6; ++round) {
+    const int traced = round % 2;
+    Sims sims = StartSims(1, "");
+    testsupport::NetworkSerialServer server(testsupport::NetworkSerialServer::Kind::kSer2net,
+                                            sims.pagers[0]->Device());
+    if (!server.Ok()) {
+      std::fprintf(stderr, "ser2net: %s\n", server.Error().c_str());
+      return;
+    }
+    std::vector<std::string> args = {"write", file, "--port",
+                                     "device = " + server.Url() + " baud = 9600"};
+    if (traced) args.insert(args.end(), {"--trace", g_dir + "/trace.txt"});
+    Run r = Tarnctl(args);
+    wall[traced] += r.wallS / 3;
+    cpu[traced] += r.cpuS / 3;
+    std::printf("%9s %10.2f %10.3f %7d\n", traced ? "yes" : "no", r.wallS, r.cpuS, r.exitCode);
+    std::fflush(stdout);
+  }
+  std::printf("mean: wall %.2f s -> %.2f s (%+.1f %%), CPU %.3f s -> %.3f s (%+.3f s)\n", wall[0],
+              wall[1], 100.0 * (wall[1] - wall[0]) / wall[0], cpu[0], cpu[1], cpu[1] - cpu[0]);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
-  if (mode != "fleet" && mode != "scale" && mode != "changed") {
-    std::fprintf(stderr, "usage: bench_throughput fleet | scale | changed [SIZE]\n");
+  if (mode != "fleet" && mode != "scale" && mode != "changed" && mode != "trace") {
+    std::fprintf(stderr, "usage: bench_throughput fleet | scale | changed [SIZE] | trace\n");
     return 1;
   }
   char dir[] = "/tmp/bench-throughputXXXXXX";
@@ -196,6 +229,7 @@ int main(int argc, char** argv) {
   }
   if (mode == "fleet") Fleet(4096, {1, 2, 4, 8});
   if (mode == "scale") Fleet(2048, {1, 8, 16, 32, 64});
+  if (mode == "trace") TraceCost();
   if (mode == "changed") {
     if (argc > 2) {
       ChangedOnly(static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)));

@@ -1,7 +1,11 @@
 // The process-table search behind FindPortHolder: /proc/<pid>/fd of every
 // other process, each descriptor of a file below /dev compared with the
 // device by its device number (so /dev/ttyUSB0 and a link to it are the
-// same port); and ClaimPort, which locks before it looks.
+// same port); and ClaimPort, which locks before it looks. FindPortHolder
+// reads the table once for all the ports asked about at about the same time
+// (a fleet opening its ports): one pass notes the first holder of every
+// character device, and callers share passes through SharedPass, each
+// answered by a pass that began after it asked.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -16,9 +20,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <unordered_map>
 
 #include "serial/numbers.h"
 #include "tarn/channel/port_holder.h"
+#include "tarn/channel/shared_pass.h"
 
 namespace tarn {
 namespace {
@@ -29,14 +35,21 @@ int32_t PidOf(const char* entry) {
   return serial::ParseDecimal(entry, INT32_MAX, &pid) ? static_cast<int32_t>(pid) : 0;
 }
 
-enum class Holding { kNo, kYes, kUnreadable };
+// What one pass over a process table found: the first other process holding
+// each character device (all of them, or the one asked for), and the
+// processes whose descriptors could not be read.
+struct TableView {
+  std::unordered_map<dev_t, int32_t> holders;
+  int unchecked = 0;
+};
 
-Holding HasDescriptorOf(const std::string& procDir, int32_t pid, dev_t device) {
+// Notes the character devices below /dev that process `pid` has open;
+// false when its descriptors cannot be read. With `only`, notes that device
+// alone and stops at it.
+bool NoteDevicesOf(const std::string& procDir, int32_t pid, const dev_t* only, TableView* view) {
   std::string dir = procDir + "/" + std::to_string(pid) + "/fd";
   DIR* fds = opendir(dir.c_str());
-  if (fds == nullptr)
-    return errno == ENOENT || errno == ESRCH ? Holding::kNo : Holding::kUnreadable;
-  Holding found = Holding::kNo;
+  if (fds == nullptr) return errno == ENOENT || errno == ESRCH;  // gone: nothing held
   char target[16];
   while (dirent* e = readdir(fds)) {
     if (e->d_name[0] == '.') continue;
@@ -45,14 +58,28 @@ Holding HasDescriptorOf(const std::string& procDir, int32_t pid, dev_t device) {
     ssize_t n = readlinkat(dirfd(fds), e->d_name, target, sizeof target);
     if (n < 5 || std::memcmp(target, "/dev/", 5) != 0) continue;
     struct stat st {};
-    if (fstatat(dirfd(fds), e->d_name, &st, 0) == 0 && S_ISCHR(st.st_mode) &&
-        st.st_rdev == device) {
-      found = Holding::kYes;
-      break;
-    }
+    if (fstatat(dirfd(fds), e->d_name, &st, 0) != 0 || !S_ISCHR(st.st_mode)) continue;
+    if (only != nullptr && st.st_rdev != *only) continue;
+    view->holders.emplace(st.st_rdev, pid);  // the first holder found stays
+    if (only != nullptr) break;
   }
   closedir(fds);
-  return found;
+  return true;
+}
+
+TableView ReadTable(const std::string& procDir, const dev_t* only) {
+  TableView view;
+  DIR* proc = opendir(procDir.c_str());
+  if (proc == nullptr) return view;
+  const int32_t self = static_cast<int32_t>(getpid());
+  while (dirent* e = readdir(proc)) {
+    int32_t pid = PidOf(e->d_name);
+    if (pid == 0 || pid == self) continue;
+    if (!NoteDevicesOf(procDir, pid, only, &view)) ++view.unchecked;
+    if (only != nullptr && !view.holders.empty()) break;
+  }
+  closedir(proc);
+  return view;
 }
 
 std::string ProgramName(const std::string& procDir, int32_t pid) {
@@ -60,6 +87,16 @@ std::string ProgramName(const std::string& procDir, int32_t pid) {
   std::string name;
   std::getline(comm, name);
   return name.empty() ? "unknown program" : EscapedProgramName(name);
+}
+
+// The holder of `device` in `view`, named from `procDir`.
+bool Answer(const TableView& view, const std::string& procDir, dev_t device, PortHolder* holder) {
+  holder->unchecked = view.unchecked;
+  auto found = view.holders.find(device);
+  if (found == view.holders.end()) return false;
+  holder->pid = found->second;
+  holder->name = ProgramName(procDir, found->second);
+  return true;
 }
 
 }  // namespace
@@ -82,27 +119,16 @@ bool FindPortHolderIn(const std::string& procDir, const std::string& path, PortH
   holder->unchecked = 0;
   struct stat target {};
   if (stat(path.c_str(), &target) != 0 || !S_ISCHR(target.st_mode)) return false;
-  DIR* proc = opendir(procDir.c_str());
-  if (proc == nullptr) return false;
-  const int32_t self = static_cast<int32_t>(getpid());
-  bool found = false;
-  while (dirent* e = readdir(proc)) {
-    int32_t pid = PidOf(e->d_name);
-    if (pid == 0 || pid == self) continue;
-    Holding h = HasDescriptorOf(procDir, pid, target.st_rdev);
-    if (h == Holding::kUnreadable) ++holder->unchecked;
-    if (h != Holding::kYes) continue;
-    holder->pid = pid;
-    holder->name = ProgramName(procDir, pid);
-    found = true;
-    break;
-  }
-  closedir(proc);
-  return found;
+  return Answer(ReadTable(procDir, &target.st_rdev), procDir, target.st_rdev, holder);
 }
 
 bool FindPortHolder(const std::string& path, PortHolder* holder) {
-  return FindPortHolderIn("/proc", path, holder);
+  holder->unchecked = 0;
+  struct stat target {};
+  if (stat(path.c_str(), &target) != 0 || !S_ISCHR(target.st_mode)) return false;
+  static SharedPass<TableView> pass;
+  const TableView view = pass.Get([] { return ReadTable("/proc", nullptr); });
+  return Answer(view, "/proc", target.st_rdev, holder);
 }
 
 int ClaimPort(int fd, const std::string& path, PortHolder* holder, const HolderSearch& search) {

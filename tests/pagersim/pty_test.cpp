@@ -405,6 +405,38 @@ TEST(PagersimExe, ServesThroughTheSymlinkAndDumpsMemoryAfterTheHostCloses) {
   ::unlink(dump.c_str());
 }
 
+// A simulator kept from running (here stopped outright, as a starved machine
+// does for a while) past the pager's silence timeout: the header the host
+// sent meanwhile is heard in time, not taken for a host gone quiet; and a
+// block the host was halfway through goes on where it was.
+TEST(PagersimExe, ASimulatorKeptFromRunningDoesNotTakeTheHostForSilent) {
+  Child child = Spawn({PAGERSIM_EXE, "--status", "O"});
+  const std::string device = ServedDevice(child);
+  ASSERT_FALSE(device.empty());
+  auto keptFromRunning = [&](const Bytes& sentMeanwhile) {
+    ASSERT_EQ(::kill(child.pid, SIGSTOP), 0);
+    Client(device).Write(sentMeanwhile);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // beyond the 1 s timeout
+    ASSERT_EQ(::kill(child.pid, SIGCONT), 0);
+  };
+  {
+    Client client(device);
+    ASSERT_TRUE(client.ok());
+    client.Write({0xAA});
+    EXPECT_EQ(client.Read(1), Bytes{0x8B});
+    keptFromRunning({0x86, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02});
+    const Bytes answer = client.Read(37);
+    ASSERT_EQ(answer.size(), 37u);  // info, records, status
+    EXPECT_EQ(answer[36], 'O');
+    keptFromRunning({0x12});  // the first of the two bytes
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    client.Write({0x34, 0x46});  // the second and the checksum
+    EXPECT_EQ(client.Read(2), (Bytes{0x06, 0x06}));
+  }
+  ::kill(child.pid, SIGTERM);
+  Wait(child);
+}
+
 std::string S1Record(uint16_t address, const Bytes& data) {
   const uint8_t count = static_cast<uint8_t>(data.size() + 3);
   unsigned sum = count + (address >> 8) + (address & 0xFF);

@@ -115,4 +115,27 @@ std::string S19File(unsigned address, const std::vector<unsigned char>& data) {
   return text + "S9030000FC\n";
 }
 
+void TraceBytes(const std::string& trace, std::string* toPager, std::string* toHost) {
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line);
+    std::string time, direction, byte;
+    words >> time >> direction;
+    std::string* out = direction == ">" ? toPager : toHost;
+    while (words >> byte && byte != "#") *out += " " + byte;  // "# ..." notes a line
+  }
+}
+
+std::string TranscriptBytes(const std::string& transcript, const std::string& direction) {
+  std::string out;
+  std::istringstream lines(transcript);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string time, unit, way, byte;
+    if (words >> time >> unit >> way >> byte && way == direction) out += " " + byte;
+  }
+  return out;
+}
+
 }  // namespace tarnctl_test

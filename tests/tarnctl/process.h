@@ -1,6 +1,7 @@
 // Runs a program for the tests: without a controlling terminal (its own
 // session), with extra environment, its output captured, killed after a
-// time limit.
+// time limit. Also the files the tests share: temporary folders, S19 images,
+// and the bytes of a trace or a simulator's transcript.
 #ifndef TESTS_TARNCTL_PROCESS_H
 #define TESTS_TARNCTL_PROCESS_H
 
@@ -30,6 +31,14 @@ std::string ReadFile(const std::string& path);
 // bytes, the end record.
 std::string S19File(unsigned address, const std::vector<unsigned char>& data);
 void WriteFile(const std::string& path, const std::string& content);
+
+// The bytes of a tarnctl trace each way, as " AA 87 01 ..". A line holds the
+// bytes of one burst; how the bytes of a header fall into bursts depends on
+// timing, so the bytes of each direction are joined. A masked byte is " **".
+void TraceBytes(const std::string& trace, std::string* toPager, std::string* toHost);
+// The bytes of a pagersim transcript in one direction ("host->pager" or
+// "pager->host"), in the same form.
+std::string TranscriptBytes(const std::string& transcript, const std::string& direction);
 
 }  // namespace tarnctl_test
 

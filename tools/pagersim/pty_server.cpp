@@ -22,6 +22,10 @@ namespace pagersim {
 
 namespace {
 
+// How much later than planned a wait may end before the simulator counts
+// itself as kept from running (beyond an ordinary scheduling delay).
+constexpr uint64_t kLateUs = 20'000;
+
 std::string Errno(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
@@ -55,7 +59,7 @@ uint64_t PtyServer::NowUs() const {
   const uint64_t ns = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                                 std::chrono::steady_clock::now().time_since_epoch())
                                                 .count());
-  return (ns - startNs_) / 1000;
+  return (ns - startNs_) / 1000 - lostUs_;
 }
 
 void PtyServer::Close() {
@@ -318,9 +322,19 @@ PtyServer::End PtyServer::Serve(std::string* error) {
     }
     if (auto end = Send(line, now, error)) return *end;
     short lineEvents = -1;
-    if (auto end = Wait(line, WaitUs(line, now), &lineEvents, error)) return *end;
+    const uint64_t waitUs = WaitUs(line, now);
+    if (auto end = Wait(line, waitUs, &lineEvents, error)) return *end;
     if (lineEvents < 0) continue;  // a signal interrupted the wait
+    const uint64_t looked = now;
     now = NowUs();
+    if (now > looked + waitUs + kLateUs) {
+      // Overslept: the clock stands still from when the wait began if the
+      // host's bytes are waiting (they may have come at any time since),
+      // else from the planned end of the wait, whose timers are due.
+      const uint64_t resume = (lineEvents & POLLIN) ? looked : looked + waitUs;
+      lostUs_ += now - resume;
+      now = resume;
+    }
     if (!line.connected) {
       pollfd probe{fd_, POLLIN, 0};
       if (::poll(&probe, 1, 0) >= 0 && (probe.revents & POLLHUP) == 0) line.connected = true;

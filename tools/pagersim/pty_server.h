@@ -11,6 +11,14 @@
 // With `baud` set, bytes move at the rate of that baud with 10-bit frames in
 // both directions: the pager hears each host byte one frame time after the
 // previous one and sends its own bytes no faster than that.
+//
+// The pager's clock stands still while the simulator is kept from running (a
+// starved machine): a wait that ends later than planned counts only up to
+// its planned end, or, when host bytes are waiting after it, not at all (they
+// are heard as of the moment the simulator began waiting). So the host is
+// never blamed for the simulator's own delay (a header or block taken as cut
+// off after the pager's silence timeout), and the pager's answers come late
+// in real time exactly as a late simulator sends them.
 #ifndef TOOLS_PAGERSIM_PTY_SERVER_H
 #define TOOLS_PAGERSIM_PTY_SERVER_H
 
@@ -56,6 +64,8 @@ class PtyServer {
   Pager& pager() { return pager_; }
 
  private:
+  // The pager's clock (see above): microseconds since Start, less the time
+  // the simulator was kept from running.
   uint64_t NowUs() const;
   void Close();
 
@@ -78,6 +88,7 @@ class PtyServer {
   Pager pager_;
   ServeOptions options_;
   std::string devicePath_;
+  uint64_t lostUs_ = 0;  // time the simulator overslept its waits
   int fd_ = -1;
   int wakePipe_[2] = {-1, -1};
   bool symlinkMade_ = false;

@@ -50,34 +50,6 @@ std::string S19File(unsigned address, const std::vector<unsigned char>& data) {
   return text + "S9030000FC\n";
 }
 
-// Host-to-pager bytes of a pagersim transcript, as "AA 86 01 ..".
-std::string HostBytes(const std::string& transcript) {
-  std::string out;
-  size_t at = 0;
-  while ((at = transcript.find("host->pager", at)) != std::string::npos) {
-    at += 11;
-    while (at < transcript.size() && transcript[at] == ' ') ++at;
-    if (!out.empty()) out += ' ';
-    out += transcript.substr(at, 2);
-  }
-  return out;
-}
-
-// The bytes of a tarnctl trace each way, as " AA 87 01 ..". A line holds the
-// bytes of one burst; how the bytes of a header fall into bursts depends on
-// timing, so the bytes of each direction are joined.
-void TraceBytes(const std::string& trace, std::string* toPager, std::string* toHost) {
-  std::istringstream lines(trace);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream words(line);
-    std::string time, direction, byte;
-    words >> time >> direction;
-    std::string* out = direction == ">" ? toPager : toHost;
-    while (words >> byte && byte != "#") *out += " " + byte;  // "# ..." notes a line
-  }
-}
-
 class TarnctlCli : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -334,10 +306,11 @@ TEST_F(TarnctlCli, CommandModeSendsTheCommandsInOrder) {
   EXPECT_NE(r.out.find("ae:0x123456,0xABCD: ok"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("command mode: left"), std::string::npos) << r.out;
   StopSim();
-  std::string host = HostBytes(tarnctl_test::ReadFile(Path("transcript.txt")));
+  std::string host =
+      tarnctl_test::TranscriptBytes(tarnctl_test::ReadFile(Path("transcript.txt")), "host->pager");
   // The first run must not have reached the pager: the stream starts with the wake-up.
-  EXPECT_EQ(host.rfind("AA 80 09", 0), 0u) << host;
-  EXPECT_NE(host.find("13 FF FF 02 42 01 00 00 00 01 AE 34 56 00 12 AB CD 14 "
+  EXPECT_EQ(host.rfind(" AA 80 09", 0), 0u) << host;
+  EXPECT_NE(host.find(" 13 FF FF 02 42 01 00 00 00 01 AE 34 56 00 12 AB CD 14 "
                       "46 00 00 01 00 00 01 00 00 02 12 0B"),
             std::string::npos)
       << host;
@@ -356,7 +329,7 @@ TEST_F(TarnctlCli, TraceRecordsTheWireBothWays) {
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   std::string trace = tarnctl_test::ReadFile(Path("trace.txt"));
   std::string toPager, toHost;
-  TraceBytes(trace, &toPager, &toHost);
+  tarnctl_test::TraceBytes(trace, &toPager, &toHost);
   EXPECT_EQ(toPager.rfind(" AA", 0), 0u) << trace;
   EXPECT_EQ(toHost.rfind(" 8B", 0), 0u) << trace;
   EXPECT_NE(toPager.find(" AA 87 01 00 00 00 00 00 00"), std::string::npos) << trace;
@@ -381,7 +354,7 @@ TEST_F(TarnctlCli, TraceMasksThePasswordALineEchoes) {
                           30);
     EXPECT_FALSE(r.timedOut) << password;
     std::string trace = tarnctl_test::ReadFile(Path("trace.txt")), toPager, toHost;
-    TraceBytes(trace, &toPager, &toHost);
+    tarnctl_test::TraceBytes(trace, &toPager, &toHost);
     std::string hex;
     for (const char* c = password; *c != '\0'; ++c) {
       char t[8];
@@ -773,7 +746,7 @@ TEST_F(TarnctlCli, DemoRunsTheWholeJobWellUnderAMinute) {
   EXPECT_NE(r.out.find("64 bytes read back, all equal"), std::string::npos) << r.out;
   // The pager is identified, written, read back and activated, in that order.
   std::string trace = tarnctl_test::ReadFile(Path("trace.txt")), toPager, toHost;
-  TraceBytes(trace, &toPager, &toHost);
+  tarnctl_test::TraceBytes(trace, &toPager, &toHost);
   size_t at = 0;
   for (const char* header : {" AA 87 01 00 00 00 00 00 00", " AA 86 02 10 00 00 00 00 40",
                              " AA 86 01 10 00 00 00 00 40", " AA 86 0C 00"}) {

@@ -1,7 +1,7 @@
 // tarnctl with remote ports (rfc2217://HOST:PORT): the settings guard, the
 // duplicate check by host and port, a fleet that mixes local and remote
-// ports, a COMn mapped to a remote port, and the messages that name the
-// server when it is busy or not there. The servers are ser2net on loopback
+// ports, a COMn mapped to a remote port, the trace of a remote line, and the
+// messages that name the server when it is busy or not there. The servers are ser2net on loopback
 // in front of pagersim pseudo-terminals.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -9,8 +9,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "errors.h"
@@ -83,8 +87,9 @@ class RemoteCli : public ::testing::Test {
     tarnctl_test::RemoveTree(dir_);
   }
   // A simulated pager; with `remote`, behind ser2net. Returns its settings.
-  std::string Pager(const std::string& dump, bool remote) {
-    sims_.push_back(tarnctl::SimulatedPager::Start({"--fast", "--dump", Path(dump)}));
+  std::string Pager(const std::string& dump, bool remote, std::vector<std::string> options = {}) {
+    options.insert(options.begin(), {"--fast", "--dump", Path(dump)});
+    sims_.push_back(tarnctl::SimulatedPager::Start(options));
     if (!remote) return "device = " + sims_.back()->Device() + " baud = 9600";
     servers_.push_back(std::make_unique<NetworkSerialServer>(NetworkSerialServer::Kind::kSer2net,
                                                              sims_.back()->Device()));
@@ -128,6 +133,109 @@ TEST_F(RemoteCli, AFleetMixesLocalAndRemotePortsAndAMappedComPortReachesAServer)
   ASSERT_EQ(a.size(), 0x10000u);
   EXPECT_EQ(a, b);
   EXPECT_EQ(static_cast<unsigned char>(b[0x401]), 0xFF);
+}
+
+// How a trace direction differs from what the pager saw: -1 when a shown
+// byte differs or a byte is missing or extra, else the count of masked ones.
+int MaskedElseEqual(const std::string& traced, const std::string& wire) {
+  std::istringstream t(traced), w(wire);
+  int masked = 0;
+  for (std::string a, b; t >> a;) {
+    if (!(w >> b) || (a != "**" && a != b)) return -1;
+    masked += a == "**";
+  }
+  std::string extra;
+  return w >> extra ? -1 : masked;
+}
+
+TEST_F(RemoteCli, ATracedRemoteWriteHoldsTheJobAndNeverThePassword) {
+  std::vector<unsigned char> image(96);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = i % 3 ? 0xFF : static_cast<unsigned char>(i);
+  tarnctl_test::WriteFile(Path("in.s19"), tarnctl_test::S19File(0x0600, image));
+  tarnctl_test::WriteFile(Path("pw"), "secretpw\n");
+  const std::string settings =
+      Pager("traced.bin", true,
+            {"--status", "Y", "--password", "secretpw", "--transcript", Path("wire.txt")});
+  RunResult w = Tarnctl({"--no-window", "write", Path("in.s19"), "--password-file", Path("pw"),
+                         "--trace", Path("trace.txt"), "--port", settings});
+  ASSERT_EQ(w.exitCode, 0) << w.out << w.err;
+  servers_.clear();
+  sims_.clear();  // the dump and the transcript are written
+
+  const std::string trace = tarnctl_test::ReadFile(Path("trace.txt"));
+  const std::string wire = tarnctl_test::ReadFile(Path("wire.txt"));
+  std::string toPager, toHost;
+  tarnctl_test::TraceBytes(trace, &toPager, &toHost);
+  const std::string wireToPager = tarnctl_test::TranscriptBytes(wire, "host->pager");
+  const std::string wireToHost = tarnctl_test::TranscriptBytes(wire, "pager->host");
+  const std::string secret = " 73 65 63 72 65 74 70 77";  // "secretpw"
+  ASSERT_NE(wireToPager.find(secret), std::string::npos) << "the password did not go out";
+  // The write and its verify each give the password.
+  EXPECT_EQ(MaskedElseEqual(toPager, wireToPager), 20) << trace << "\n--- the pager saw:\n"
+                                                       << wireToPager;
+  EXPECT_EQ(MaskedElseEqual(toHost, wireToHost), 0) << trace;
+  EXPECT_EQ(trace.find(secret.substr(0, 12)), std::string::npos) << trace;
+  EXPECT_NE(
+      trace.find("# end: " + std::to_string(wireToPager.size() / 3) + " bytes to the pager, " +
+                 std::to_string(wireToHost.size() / 3) + " bytes to the host"),
+      std::string::npos)
+      << trace;
+  const std::string dump = tarnctl_test::ReadFile(Path("traced.bin"));
+  ASSERT_EQ(dump.size(), 0x10000u);
+  EXPECT_EQ(dump.substr(0x0600, image.size()), std::string(image.begin(), image.end()));
+}
+
+// The relay asks the server for the line settings as the download server
+// would: five data bits with one and a half stop bits, which ser2net on a
+// pseudo-terminal does not confirm, stop the job before any byte reaches
+// the pager.
+TEST_F(RemoteCli, ATraceOfARemoteLineNeedsTheServerToConfirmTheSettings) {
+  const std::string settings =
+      Pager("refused.bin", true, {"--transcript", Path("wire.txt")}) + " data = 5 stop = 1.5";
+  RunResult r =
+      Tarnctl({"--no-window", "identify", "--trace", Path("trace.txt"), "--port", settings});
+  EXPECT_EQ(r.exitCode, tarnctl::kExitPort) << r.out << r.err;
+  EXPECT_NE(r.err.find("--trace: the server at " + servers_.back()->Url() + " does not take"),
+            std::string::npos)
+      << r.err;
+  servers_.clear();
+  sims_.clear();
+  EXPECT_EQ(tarnctl_test::ReadFile(Path("wire.txt")), "");
+}
+
+// A server that goes away mid-write, once the pager has acknowledged the
+// image: the relay notices at once and says so in the trace, hangs up the
+// download server's side, and the job fails as a lost line without waiting
+// out a timeout.
+TEST_F(RemoteCli, ATracedWriteWhoseServerGoesAwayFailsAndSaysSo) {
+  tarnctl_test::WriteFile(Path("in.s19"),
+                          tarnctl_test::S19File(0x0800, std::vector<unsigned char>(512, 0x5A)));
+  const std::string settings = Pager("dropped.bin", true, {"--baud", "9600"});
+  std::atomic<bool> done{false};
+  std::thread stopper([&] {
+    // The acknowledgement after the image bytes.
+    auto acknowledged = [&] {
+      const std::string trace = tarnctl_test::ReadFile(Path("trace.txt"));
+      const size_t image = trace.rfind(" 5A 5A");
+      return image != std::string::npos && trace.find("< 06", image) != std::string::npos;
+    };
+    while (!done && !acknowledged()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    servers_.back()->Stop();
+  });
+  RunResult w = Tarnctl(
+      {"--no-window", "write", Path("in.s19"), "--trace", Path("trace.txt"), "--port", settings},
+      30);
+  done = true;
+  stopper.join();
+  EXPECT_FALSE(w.timedOut);
+  EXPECT_NE(w.exitCode, 0) << w.out << w.err;
+  EXPECT_NE(w.err.find("the connection to 127.0.0.1:"), std::string::npos) << w.err;
+  const std::string trace = tarnctl_test::ReadFile(Path("trace.txt"));
+  // Noticed while the host only listens (it waits before the read-back),
+  // not at its next byte.
+  const size_t drop = trace.find("# the server dropped the connection");
+  ASSERT_NE(drop, std::string::npos) << trace;
+  EXPECT_EQ(trace.find(" > ", trace.rfind("< 06", drop)), std::string::npos) << trace;
 }
 
 TEST_F(RemoteCli, ABusyOrAbsentServerIsNamedWithItsHostAndPort) {

@@ -162,9 +162,6 @@ PagerSession::PagerSession(const SessionOptions& options) : options_(options) {
   CheckPortBeforeUse();
 
   std::string settings = options_.settings;
-  if (!options_.traceFile.empty() && serial::IsRemotePortName(device_))
-    throw Error(kExitUsage, "--trace does not take a remote port yet: " + device_,
-                "trace the line on the machine the pager hangs off, or leave out --trace");
   if (!options_.traceFile.empty()) {
     relay_ = StartTraceRelay(device_, settings, options_.traceFile, options_.password);
     settings = ReplaceDevice(settings, relay_->HostDevice());

@@ -4,11 +4,14 @@
 // tarnctl puts itself on the line: it opens the real device, creates a
 // pseudo-terminal, hands the pseudo-terminal to the download server in place
 // of the device and relays every byte between the two from a second thread,
-// writing each chunk to FILE as it passes. This works for real ports and for
-// the simulator alike, and costs nothing when --trace is not given (no relay
-// exists then). Line settings (baud, data, parity, stop) are applied to the
-// real device from the settings string. Break conditions and modem lines are
-// not relayed. POSIX only.
+// writing each chunk to FILE as it passes. This works for real ports, for
+// the simulator and for a remote port (rfc2217://HOST:PORT: the relay is then
+// the server's client, through the library's RFC 2217 port) alike, and costs
+// nothing when --trace is not given (no relay exists then). Line settings
+// (baud, data, parity, stop) are applied to the real device, or asked of the
+// server, from the settings string; a server that does not confirm them is
+// an error, as for the download server. Break conditions and modem lines are
+// not relayed. POSIX only: on Windows --trace is refused with a usage error.
 //
 // The download password never reaches the file. When a password is given,
 // the password step is masked by position: after the pager's status byte

@@ -1,5 +1,8 @@
-// The --trace relay on POSIX: real device <-> pseudo-terminal, logging every
-// chunk with its time since the start of the relay.
+// The --trace relay on POSIX: the pager's line <-> a pseudo-terminal, logging
+// every chunk with its time since the start of the relay. The pager's line
+// is the real device node, or a network serial server's line reached through
+// the library's RFC 2217 port (tarn/channel/rfc2217_port.h), set up with the
+// same line settings; the trace and its masking are the same for both.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -21,18 +25,19 @@
 #include "serial/ascii.h"
 #include "serial/line_posix.h"
 #include "serial/numbers.h"
+#include "serial/remote_port.h"
 #include "settings.h"
+#include "tarn/channel/net_socket.h"
 #include "tarn/channel/port_holder.h"
+#include "tarn/channel/rfc2217_port.h"
 #include "trace.h"
 
 namespace tarnctl {
 namespace {
 
-// Line settings of the real device from the settings string, read as the
-// channel reads them; the defaults are the channel's (9600 8N1). The line is
-// set up as the channel sets it up (serial/line_posix.h), so every rate the
-// channel can run, the relay can run.
-void ConfigureLine(int fd, const std::string& device, const std::string& settings) {
+// Line settings of the pager's line from the settings string, read as the
+// channel reads them; the defaults are the channel's (9600 8N1).
+serial::LineConfig LineFromSettings(const std::string& settings) {
   serial::LineConfig line;
   auto value = [&](const char* key, const char* fallback) {
     return SettingsValue(settings, key).value_or(fallback);
@@ -46,11 +51,30 @@ void ConfigureLine(int fd, const std::string& device, const std::string& setting
                                                            : 0;
   const std::string stop = value("stop", "1");
   line.stopBitsCode = stop == "1.5" ? 1 : stop == "2" ? 2 : 0;
-  if (int error = serial::ConfigureLine(fd, line); error != 0)
+  return line;
+}
+
+// The real device is set up as the channel sets it up (serial/line_posix.h),
+// so every rate the channel can run, the relay can run.
+void ConfigureLine(int fd, const std::string& device, const std::string& settings) {
+  if (int error = serial::ConfigureLine(fd, LineFromSettings(settings)); error != 0)
     throw Error(kExitPort,
                 "--trace: cannot set up " + device + " (" + settings + "): " + std::strerror(error),
                 "check that the device takes these settings");
 }
+
+// A remote line waits on its own socket, which the port keeps to itself, so
+// the relay takes turns: at most this long for the pager's bytes, then it
+// passes on what the host wrote meanwhile. A turn is about two bytes' time
+// at 9600 baud while bytes flow; after kRemoteQuietTurns turns without a
+// byte either way (the protocol's pauses) the turns grow to
+// kRemoteIdleTurnMs, so that an idle line costs few system calls and the
+// host's first byte after a pause waits at most that long.
+constexpr uint32_t kRemoteTurnMs = 2;
+constexpr uint32_t kRemoteIdleTurnMs = 10;
+constexpr int kRemoteQuietTurns = 25;
+// How long one byte may take to go out to the server.
+constexpr uint32_t kRemoteWriteMs = 1000;
 
 class PtyRelay final : public TraceRelay {
  public:
@@ -64,23 +88,10 @@ class PtyRelay final : public TraceRelay {
       if (traceFd >= 0) ::close(traceFd);
       throw Error(kExitFile, "cannot create the trace file " + file + ": " + std::strerror(e));
     }
-    device_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    tarn::PortHolder holder;
-    int claim = device_ < 0 ? errno : tarn::ClaimPort(device_, device, &holder);
-    if (claim != 0) {
-      Cleanup();
-      std::string why =
-          holder.pid != 0 ? " held by PID " + std::to_string(holder.pid) + " (" + holder.name + ")"
-                          : " (" + std::string(std::strerror(claim)) + ")";
-      throw Error(kExitPort, (claim == EBUSY ? "port busy: " : "cannot open port ") + device + why,
-                  "check the port name and that no other program uses it");
-    }
-    try {
-      ConfigureLine(device_, device, settings);
-    } catch (...) {
-      Cleanup();  // closes the trace file and the device
-      throw;
-    }
+    if (serial::IsRemotePortName(device))
+      OpenRemote(device, settings);
+    else
+      OpenDevice(device, settings);
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 || !ptsname(master_)) {
       Cleanup();
@@ -110,7 +121,7 @@ class PtyRelay final : public TraceRelay {
       Cleanup();
       throw Error(kExitFile, "cannot write the trace file " + file + ": " + std::strerror(e));
     }
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] { remote_ ? RunRemote() : Run(); });
   }
 
   ~PtyRelay() override {
@@ -136,9 +147,53 @@ class PtyRelay final : public TraceRelay {
   }
 
  private:
+  // The real device node, claimed as the download server claims it.
+  void OpenDevice(const std::string& device, const std::string& settings) {
+    device_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    tarn::PortHolder holder;
+    int claim = device_ < 0 ? errno : tarn::ClaimPort(device_, device, &holder);
+    if (claim != 0) {
+      Cleanup();
+      std::string why =
+          holder.pid != 0 ? " held by PID " + std::to_string(holder.pid) + " (" + holder.name + ")"
+                          : " (" + std::string(std::strerror(claim)) + ")";
+      throw Error(kExitPort, (claim == EBUSY ? "port busy: " : "cannot open port ") + device + why,
+                  "check the port name and that no other program uses it");
+    }
+    try {
+      ConfigureLine(device_, device, settings);
+    } catch (...) {
+      Cleanup();  // closes the trace file and the device
+      throw;
+    }
+  }
+
+  // A network serial server's line: the server must take the settings, as
+  // the download server requires of it.
+  void OpenRemote(const std::string& url, const std::string& settings) {
+    remote_ = std::make_unique<tarn::Rfc2217Port>(tarn::CreatePlatformNetSocket());
+    if (!remote_->Open(url.c_str())) {
+      const std::string reason =
+          remote_->LastErrorReason() != nullptr ? remote_->LastErrorReason() : "cannot connect";
+      remote_.reset();
+      Cleanup();
+      throw Error(kExitPort,
+                  reason == "port busy" ? "port busy: " + serial::ShownPortName(url)
+                                        : "cannot open port " + url + ": " + reason,
+                  "check the server and that no other client uses its line");
+    }
+    const serial::LineConfig line = LineFromSettings(settings);
+    if (!remote_->Configure({line.baudRate, line.dataBits, line.parityCode, line.stopBitsCode})) {
+      Cleanup();
+      throw Error(kExitPort, "--trace: the server at " + url + " does not take " + settings,
+                  "check that the server's line takes these settings");
+    }
+  }
+
   void Cleanup() {
     // The exclusive mode outlives the descriptor on a pseudo-terminal.
     if (device_ >= 0) (void)ioctl(device_, TIOCNXCL);
+    if (remote_) std::exchange(remote_, nullptr)->Close();  // the server frees its line
     for (int* fd : {&device_, &master_, &slave_, &wake_[0], &wake_[1]})
       if (*fd >= 0) ::close(std::exchange(*fd, -1));
     if (trace_) std::fclose(std::exchange(trace_, nullptr));
@@ -255,6 +310,49 @@ class PtyRelay final : public TraceRelay {
     }
   }
 
+  // The remote relay's loop (see kRemoteTurnMs): the host's bytes go out one
+  // by one as the download server sends them; the pager's bytes come in as
+  // the server passes them on, all that are there at once.
+  void RunRemote() {
+    unsigned char buffer[4096];
+    int quietTurns = 0;
+    while (true) {
+      pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      if (poll(fds, 2, 0) < 0 && errno != EINTR) return;
+      if (fds[1].revents) return;
+      ssize_t n = fds[0].revents & POLLIN ? ::read(master_, buffer, sizeof buffer) : 0;
+      if (n > 0) {
+        LogToPager(buffer, static_cast<size_t>(n));
+        toPager_ += static_cast<unsigned long long>(n);
+        remote_->SetTimeouts(kRemoteWriteMs);
+        for (ssize_t i = 0; i < n; ++i)
+          if (remote_->Write(buffer[i]) != tarn::PortIo::kDone) return ServerLost();
+      }
+      size_t got = 0;
+      remote_->SetTimeouts(quietTurns < kRemoteQuietTurns ? kRemoteTurnMs : kRemoteIdleTurnMs);
+      tarn::PortIo io = tarn::PortIo::kTimedOut;
+      while (got < sizeof buffer && (io = remote_->Read(buffer + got)) == tarn::PortIo::kDone) {
+        ++got;
+        remote_->SetTimeouts(0);  // the rest of what is there, without waiting
+      }
+      quietTurns = n > 0 || got > 0 ? 0 : std::min(quietTurns + 1, kRemoteQuietTurns);
+      if (got > 0) {
+        LogToHost(buffer, got);
+        toHost_ += got;
+        if (!WriteAll(master_, buffer, static_cast<ssize_t>(got)) && Stopping()) return;
+      }
+      if (io == tarn::PortIo::kFailed) return ServerLost();
+    }
+  }
+
+  void ServerLost() {
+    std::fprintf(trace_, "%10.3f # the server dropped the connection: %s\n",
+                 platform::NowMs() - start_,
+                 remote_->LastErrorReason() != nullptr ? remote_->LastErrorReason() : "lost");
+    std::fflush(trace_);
+    HangUpHost();
+  }
+
   bool Stopping() const {
     pollfd p{wake_[0], POLLIN, 0};
     return poll(&p, 1, 0) > 0;
@@ -271,6 +369,7 @@ class PtyRelay final : public TraceRelay {
   std::atomic<int> problem_{0};      // errno of the first failed write to the file
   FILE* trace_ = nullptr;
   int device_ = -1, master_ = -1, slave_ = -1;
+  std::unique_ptr<tarn::Rfc2217Port> remote_;  // the line of a network serial server
   int wake_[2] = {-1, -1};
   std::string slaveName_;
   double start_ = 0;
