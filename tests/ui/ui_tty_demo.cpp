@@ -45,31 +45,23 @@ bool Stage(int n) {
   return false;
 }
 
-ControlTemplate Ctl(int id, ControlKind kind, const char* text, DlgRect r) {
-  ControlTemplate c;
-  c.id = id;
-  c.kind = kind;
-  c.text = text;
-  c.rect = r;
-  return c;
-}
-
 int Modal() {
   DialogTemplate t;
   t.id = 900;
   t.caption = "Test Setup";
   t.width = 207;
   t.height = 110;
-  t.controls.push_back(Ctl(kStaticId, ControlKind::kLabel, "&COM Port:", {7, 9, 37, 8}));
-  t.controls.push_back(Ctl(10, ControlKind::kDropDownList, "", {59, 7, 48, 81}));
-  t.controls.push_back(Ctl(kStaticId, ControlKind::kGroupBox, "&Parity", {7, 48, 50, 54}));
-  t.controls.push_back(Ctl(20, ControlKind::kRadioButton, "No", {12, 59, 36, 13}));
+  t.controls.push_back(MakeControl(kStaticId, ControlKind::kLabel, "&COM Port:", {7, 9, 37, 8}));
+  t.controls.push_back(MakeControl(10, ControlKind::kDropDownList, "", {59, 7, 48, 81}));
+  t.controls.push_back(MakeControl(kStaticId, ControlKind::kGroupBox, "&Parity", {7, 48, 50, 54}));
+  t.controls.push_back(MakeControl(20, ControlKind::kRadioButton, "No", {12, 59, 36, 13}));
   t.controls.back().firstOfGroup = true;
-  t.controls.push_back(Ctl(22, ControlKind::kRadioButton, "Odd", {12, 72, 36, 13}));
-  t.controls.push_back(Ctl(21, ControlKind::kRadioButton, "Even", {12, 85, 36, 13}));
-  t.controls.push_back(Ctl(kIdOk, ControlKind::kPushButton, "OK", {150, 7, 50, 14}));
+  t.controls.push_back(MakeControl(22, ControlKind::kRadioButton, "Odd", {12, 72, 36, 13}));
+  t.controls.push_back(MakeControl(21, ControlKind::kRadioButton, "Even", {12, 85, 36, 13}));
+  t.controls.push_back(MakeControl(kIdOk, ControlKind::kPushButton, "OK", {150, 7, 50, 14}));
   t.controls.back().defaultButton = true;
-  t.controls.push_back(Ctl(kIdCancel, ControlKind::kPushButton, "Cancel", {150, 25, 50, 14}));
+  t.controls.push_back(
+      MakeControl(kIdCancel, ControlKind::kPushButton, "Cancel", {150, 25, 50, 14}));
   Dialog d(t);
   ModalHandlers h;
   h.onInit = [](Dialog& dlg) {
@@ -132,8 +124,9 @@ int Window() {
   t.caption = "Progress Indicator";
   t.width = 250;
   t.height = 70;
-  t.controls.push_back(Ctl(1000, ControlKind::kLabel, "Performing operation", {7, 7, 238, 14}));
-  t.controls.push_back(Ctl(1001, ControlKind::kProgressBar, "", {20, 28, 210, 14}));
+  t.controls.push_back(
+      MakeControl(1000, ControlKind::kLabel, "Performing operation", {7, 7, 238, 14}));
+  t.controls.push_back(MakeControl(1001, ControlKind::kProgressBar, "", {20, 28, 210, 14}));
   t.controls.back().bordered = true;
   auto w = CreateModeless(t);
   w->SetRange(1001, 0, 200);
@@ -171,7 +164,7 @@ int ClientCurses() {
   t.caption = "Library Window";
   t.width = 120;
   t.height = 30;
-  t.controls.push_back(Ctl(1000, ControlKind::kLabel, "inside", {7, 7, 100, 8}));
+  t.controls.push_back(MakeControl(1000, ControlKind::kLabel, "inside", {7, 7, 100, 8}));
   bool kept = true;
   for (int round = 0; round < 2; ++round) {
     auto w = CreateModeless(t);
