@@ -10,17 +10,15 @@
 #include <curses.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "holm/ui/ui.h"
+#include "tests/ui/stage_mark.h"
 
 using namespace holm::ui;
 
@@ -28,21 +26,9 @@ namespace {
 
 std::string g_dir;
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
 // Tells the test that stage n is on screen and waits until it has looked.
 bool Stage(int n) {
-  std::string mark = g_dir + "/stage_" + std::to_string(n);
-  if (FILE* f = std::fopen(mark.c_str(), "w")) std::fclose(f);
-  const std::string go = g_dir + "/go_" + std::to_string(n);
-  for (int i = 0; i < 2000; ++i) {
-    if (Exists(go)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  return th_test::MarkStageAndWait(g_dir, n);
 }
 
 int Modal() {
