@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -99,12 +100,13 @@ size_t Utf8SequenceLength(unsigned char lead) {
   return 1;
 }
 
-// Text in `charset` to UTF-8. An unconvertible byte becomes U+FFFD, or
-// fails the whole conversion when `strict`.
-bool CharsetToUtf8(const std::string& charset, const char* src, size_t len, std::string& out,
-                   bool strict) {
-  Iconv cd("UTF-8", charset.c_str());
-  if (!cd.ok()) return false;
+// Runs `cd` over the `len` bytes at `src` into `out`. At input it cannot
+// convert it calls `skip` with that input and what is left of it: `skip`
+// appends any replacement to `out` and returns how many bytes to pass over,
+// or 0 to fail the conversion. The converter's shift state starts afresh
+// after each skip; a stateful charset's closing shift ends the text.
+bool Convert(const Iconv& cd, const char* src, size_t len, std::string& out,
+             const std::function<size_t(const char* at, size_t left)>& skip) {
   out.clear();
   char buffer[256];
   char* in = const_cast<char*>(src);
@@ -116,14 +118,31 @@ bool CharsetToUtf8(const std::string& charset, const char* src, size_t len, std:
     out.append(buffer, static_cast<size_t>(o - buffer));
     if (rc == static_cast<size_t>(-1)) {
       if (errno == E2BIG) continue;
-      if (strict) return false;
-      out += "\xEF\xBF\xBD";
-      ++in;
-      --left;
+      const size_t n = skip(in, left);
+      if (n == 0) return false;
+      in += n;
+      left -= n;
       iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
     }
   }
+  char* o = buffer;
+  size_t room = sizeof buffer;
+  iconv(cd.get(), nullptr, nullptr, &o, &room);
+  out.append(buffer, static_cast<size_t>(o - buffer));
   return true;
+}
+
+// Text in `charset` to UTF-8. An unconvertible byte becomes U+FFFD, or
+// fails the whole conversion when `strict`.
+bool CharsetToUtf8(const std::string& charset, const char* src, size_t len, std::string& out,
+                   bool strict) {
+  Iconv cd("UTF-8", charset.c_str());
+  if (!cd.ok()) return false;
+  return Convert(cd, src, len, out, [&](const char*, size_t) -> size_t {
+    if (strict) return 0;
+    out += "\xEF\xBF\xBD";
+    return 1;
+  });
 }
 
 // UTF-8 to `charset`. A character the charset lacks becomes `defaultChar`
@@ -132,30 +151,11 @@ bool Utf8ToCharset(const std::string& charset, const std::string& src, std::stri
                    const char* defaultChar, bool* usedDefault) {
   Iconv cd(charset.c_str(), "UTF-8");
   if (!cd.ok()) return false;
-  out.clear();
-  char buffer[256];
-  char* in = const_cast<char*>(src.data());
-  size_t left = src.size();
-  while (left > 0) {
-    char* o = buffer;
-    size_t room = sizeof buffer;
-    const size_t rc = iconv(cd.get(), &in, &left, &o, &room);
-    out.append(buffer, static_cast<size_t>(o - buffer));
-    if (rc == static_cast<size_t>(-1)) {
-      if (errno == E2BIG) continue;
-      out += defaultChar;
-      *usedDefault = true;
-      const size_t skip = std::min(left, Utf8SequenceLength(static_cast<unsigned char>(*in)));
-      in += skip;
-      left -= skip;
-      iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  char* o = buffer;
-  size_t room = sizeof buffer;
-  iconv(cd.get(), nullptr, nullptr, &o, &room);  // a stateful charset's closing shift
-  out.append(buffer, static_cast<size_t>(o - buffer));
-  return true;
+  return Convert(cd, src.data(), src.size(), out, [&](const char* at, size_t left) {
+    out += defaultChar;
+    *usedDefault = true;
+    return std::min(left, Utf8SequenceLength(static_cast<unsigned char>(*at)));
+  });
 }
 
 }  // namespace

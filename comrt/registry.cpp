@@ -282,6 +282,36 @@ LONG CopyOut(const std::string& value, char* data, DWORD* size) {
   return ERROR_SUCCESS;
 }
 
+// The string value `name` (folded) of the key `t` names, with its subkey
+// path if it has one. A value never set gives `missing`: an error, or
+// ERROR_SUCCESS and the empty string.
+LONG ReadString(const Target& t, const std::string& name, LONG missing, std::string& value) {
+  return Read(t.root, [&](const Tree& tree) -> LONG {
+    Key* k;
+    const LONG found = FindKey(tree, t, k);
+    if (found != ERROR_SUCCESS) return found;
+    auto it = k->values.find(name);
+    if (it == k->values.end()) return missing;
+    value = it->second.data;
+    return ERROR_SUCCESS;
+  });
+}
+
+// Changes the handle's own key: `change(key, changed)` gives the result
+// and sets `changed` when the file is to be written.
+template <typename F>
+LONG ModifyOwnKey(HKEY handle, F&& change) {
+  Target t;
+  const LONG rc = Resolve(handle, nullptr, t);
+  if (rc != ERROR_SUCCESS) return rc;
+  return Modify([&](Tree& tree, bool& changed) -> LONG {
+    Key* k;
+    const LONG found = FindBase(tree, t, k);
+    if (found != ERROR_SUCCESS) return found;
+    return change(*k, changed);
+  });
+}
+
 // What is wrong with the user's registry file or the machine's, for a
 // person, or empty.
 std::string Problem(bool machine) {
@@ -415,14 +445,7 @@ COMRT_API LONG RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* size) {
   LONG rc = comrt::Resolve(key, subKey, t);
   if (rc != ERROR_SUCCESS) return rc;
   std::string value;
-  rc = comrt::Read(t.root, [&](const Tree& tree) -> LONG {
-    Key* k;
-    const LONG found = comrt::FindKey(tree, t, k);
-    if (found != ERROR_SUCCESS) return found;
-    auto it = k->values.find("");
-    if (it != k->values.end()) value = it->second.data;
-    return ERROR_SUCCESS;
-  });
+  rc = comrt::ReadString(t, "", ERROR_SUCCESS, value);
   if (rc != ERROR_SUCCESS) return rc;
   DWORD n = size != nullptr ? static_cast<DWORD>(*size) : 0;
   rc = comrt::CopyOut(value, data, size != nullptr ? &n : nullptr);
@@ -479,14 +502,8 @@ COMRT_API LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type,
   if (valueName.size() > 16383) return ERROR_INVALID_PARAMETER;
   const char* text = reinterpret_cast<const char*>(data);
   const std::string value = size == 0 ? std::string() : std::string(text, strnlen(text, size));
-  Target t;
-  const LONG rc = comrt::Resolve(key, nullptr, t);
-  if (rc != ERROR_SUCCESS) return rc;
-  return comrt::Modify([&](Tree& tree, bool& changed) -> LONG {
-    Key* k;
-    const LONG found = comrt::FindBase(tree, t, k);
-    if (found != ERROR_SUCCESS) return found;
-    k->values[comrt::reg::Fold(valueName)] = comrt::reg::Value{valueName, value};
+  return comrt::ModifyOwnKey(key, [&](Key& k, bool& changed) -> LONG {
+    k.values[comrt::reg::Fold(valueName)] = comrt::reg::Value{valueName, value};
     changed = true;
     return ERROR_SUCCESS;
   });
@@ -500,29 +517,16 @@ COMRT_API LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD* reserved, DWORD* t
   LONG rc = comrt::Resolve(key, nullptr, t);
   if (rc != ERROR_SUCCESS) return rc;
   std::string value;
-  rc = comrt::Read(t.root, [&](const Tree& tree) -> LONG {
-    Key* k;
-    const LONG found = comrt::FindBase(tree, t, k);
-    if (found != ERROR_SUCCESS) return found;
-    auto it = k->values.find(comrt::reg::Fold(name != nullptr ? name : ""));
-    if (it == k->values.end()) return ERROR_FILE_NOT_FOUND;
-    value = it->second.data;
-    return ERROR_SUCCESS;
-  });
+  rc = comrt::ReadString(t, comrt::reg::Fold(name != nullptr ? name : ""), ERROR_FILE_NOT_FOUND,
+                         value);
   if (rc != ERROR_SUCCESS) return rc;
   if (type != nullptr) *type = REG_SZ;
   return comrt::CopyOut(value, reinterpret_cast<char*>(data), size);
 }
 
 COMRT_API LONG RegDeleteValueA(HKEY key, LPCSTR name) {
-  Target t;
-  const LONG rc = comrt::Resolve(key, nullptr, t);
-  if (rc != ERROR_SUCCESS) return rc;
-  return comrt::Modify([&](Tree& tree, bool& changed) -> LONG {
-    Key* k;
-    const LONG found = comrt::FindBase(tree, t, k);
-    if (found != ERROR_SUCCESS) return found;
-    if (k->values.erase(comrt::reg::Fold(name != nullptr ? name : "")) == 0)
+  return comrt::ModifyOwnKey(key, [&](Key& k, bool& changed) -> LONG {
+    if (k.values.erase(comrt::reg::Fold(name != nullptr ? name : "")) == 0)
       return ERROR_FILE_NOT_FOUND;
     changed = true;
     return ERROR_SUCCESS;

@@ -11,8 +11,9 @@
 
 namespace serial {
 
-int SetCustomBaudRate(int fd, uint32_t rate) {
 #if defined(__linux__) && defined(BOTHER)
+
+int SetCustomBaudRate(int fd, uint32_t rate) {
   struct termios2 t {};
   if (ioctl(fd, TCGETS2, &t) != 0) return errno;
   t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
@@ -21,24 +22,26 @@ int SetCustomBaudRate(int fd, uint32_t rate) {
   t.c_ospeed = rate;
   if (ioctl(fd, TCSETS2, &t) != 0) return errno;
   return 0;
-#else
-  (void)fd;
-  (void)rate;
-  return ENOTSUP;
-#endif
 }
 
 int GetCustomBaudRate(int fd, uint32_t* rate) {
-#if defined(__linux__) && defined(BOTHER)
   struct termios2 t {};
   if (ioctl(fd, TCGETS2, &t) != 0) return errno;
   *rate = t.c_ospeed;
   return 0;
-#else
-  (void)fd;
-  (void)rate;
-  return ENOTSUP;
-#endif
 }
+
+#else
+
+// Without termios2 a rate outside the B-constants cannot be set or read.
+int SetCustomBaudRate(int, uint32_t) {
+  return ENOTSUP;
+}
+
+int GetCustomBaudRate(int, uint32_t*) {
+  return ENOTSUP;
+}
+
+#endif
 
 }  // namespace serial

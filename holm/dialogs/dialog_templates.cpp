@@ -7,49 +7,29 @@ using holm::ui::ControlKind;
 using holm::ui::ControlTemplate;
 using holm::ui::DialogTemplate;
 using holm::ui::kStaticId;
+using holm::ui::MakeControl;
 
 ControlTemplate Label(const char* text, int l, int t, int w, int h) {
-  ControlTemplate c;
-  c.kind = ControlKind::kLabel;
-  c.text = text;
-  c.rect = {l, t, w, h};
-  return c;
+  return MakeControl(kStaticId, ControlKind::kLabel, text, {l, t, w, h});
 }
 
 ControlTemplate List(int id, int l, int t, int w, int h) {
-  ControlTemplate c;
-  c.id = id;
-  c.kind = ControlKind::kDropDownList;
-  c.rect = {l, t, w, h};
-  return c;
+  return MakeControl(id, ControlKind::kDropDownList, "", {l, t, w, h});
 }
 
 ControlTemplate Group(const char* text, int l, int t, int w, int h) {
-  ControlTemplate c;
-  c.id = kStaticId;
-  c.kind = ControlKind::kGroupBox;
-  c.text = text;
-  c.rect = {l, t, w, h};
-  return c;
+  return MakeControl(kStaticId, ControlKind::kGroupBox, text, {l, t, w, h});
 }
 
 ControlTemplate Radio(int id, const char* text, int l, int t, int w, int h, bool first = false) {
-  ControlTemplate c;
-  c.id = id;
-  c.kind = ControlKind::kRadioButton;
-  c.text = text;
-  c.rect = {l, t, w, h};
+  ControlTemplate c = MakeControl(id, ControlKind::kRadioButton, text, {l, t, w, h});
   c.firstOfGroup = first;
   return c;
 }
 
 ControlTemplate Button(int id, const char* text, int l, int t, int w, int h,
                        bool isDefault = false) {
-  ControlTemplate c;
-  c.id = id;
-  c.kind = ControlKind::kPushButton;
-  c.text = text;
-  c.rect = {l, t, w, h};
+  ControlTemplate c = MakeControl(id, ControlKind::kPushButton, text, {l, t, w, h});
   c.defaultButton = isDefault;
   return c;
 }

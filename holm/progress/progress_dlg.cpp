@@ -13,30 +13,20 @@ const ui::DialogTemplate& ProgressTemplate() {
     t.fontSize = 8;
     // Caption and modal frame, centred, no system menu, hidden at creation.
     t.style = ui::kStyleCaption | ui::kStyleModalFrame | ui::kStyleCentered;
-    ui::ControlTemplate text;
-    text.id = kProgressTextId;
-    text.kind = ui::ControlKind::kLabel;
-    text.text = "Performing operation";
-    text.rect = {7, 7, 238, 14};
-    ui::ControlTemplate bar;
-    bar.id = kProgressBarId;
-    bar.kind = ui::ControlKind::kProgressBar;
-    bar.rect = {20, 28, 210, 14};
+    using ui::ControlKind;
+    ui::ControlTemplate bar =
+        ui::MakeControl(kProgressBarId, ControlKind::kProgressBar, "", {20, 28, 210, 14});
     bar.bordered = true;
-    ui::ControlTemplate ok;
-    ok.id = ui::kIdOk;
-    ok.kind = ui::ControlKind::kPushButton;
-    ok.text = "OK";
-    ok.rect = {195, 50, 50, 14};
+    ui::ControlTemplate ok =
+        ui::MakeControl(ui::kIdOk, ControlKind::kPushButton, "OK", {195, 50, 50, 14});
     ok.defaultButton = true;
     ok.hidden = true;
-    ui::ControlTemplate cancel;
-    cancel.id = ui::kIdCancel;
-    cancel.kind = ui::ControlKind::kPushButton;
-    cancel.text = "Cancel";
-    cancel.rect = {100, 50, 50, 14};
+    ui::ControlTemplate cancel =
+        ui::MakeControl(ui::kIdCancel, ControlKind::kPushButton, "Cancel", {100, 50, 50, 14});
     cancel.hidden = true;
-    t.controls = {text, bar, ok, cancel};
+    t.controls = {ui::MakeControl(kProgressTextId, ControlKind::kLabel, "Performing operation",
+                                  {7, 7, 238, 14}),
+                  bar, ok, cancel};
     return t;
   }();
   return tmpl;

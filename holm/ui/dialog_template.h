@@ -11,6 +11,7 @@
 #define HOLM_UI_DIALOG_TEMPLATE_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace holm::ui {
@@ -51,6 +52,16 @@ struct ControlTemplate {
   // Progress bars: drawn with a border.
   bool bordered = false;
 };
+
+// A control of `kind` showing `text` at `rect`, with every flag off.
+inline ControlTemplate MakeControl(int id, ControlKind kind, std::string text, DlgRect rect) {
+  ControlTemplate c;
+  c.id = id;
+  c.kind = kind;
+  c.text = std::move(text);
+  c.rect = rect;
+  return c;
+}
 
 // Window style flags of a dialog template.
 enum DialogStyle : unsigned {

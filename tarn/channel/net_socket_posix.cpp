@@ -15,7 +15,7 @@
 #include <chrono>
 #include <climits>
 
-#include "tarn/channel/net_socket.h"
+#include "tarn/channel/net_socket_base.h"
 
 namespace tarn {
 namespace {
@@ -24,14 +24,13 @@ int PollMs(uint64_t ms) {
   return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
-class PosixNetSocket final : public INetSocket {
+class PosixNetSocket final : public NetSocketBase {
  public:
   ~PosixNetSocket() override { Close(); }
 
   bool Connect(const std::string& host, uint16_t port, uint32_t timeoutMs) override {
     Close();
-    failure_ = NetFailure::kNone;
-    error_ = 0;
+    ClearFailure();
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -40,55 +39,13 @@ class PosixNetSocket final : public INetSocket {
     if (getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0 || list == nullptr)
       return Fail(NetFailure::kHostUnknown, 0);
     const uint64_t deadline = NowMs() + timeoutMs;
-    for (addrinfo* a = list; a != nullptr && fd_ < 0; a = a->ai_next) {
-      const uint64_t now = NowMs();
-      TryAddress(a, now < deadline ? deadline - now : 0);
-    }
+    for (addrinfo* a = list; a != nullptr && fd_ < 0; a = a->ai_next)
+      TryAddress(a, RemainingMs(deadline));
     freeaddrinfo(list);
     return fd_ >= 0;
   }
 
   bool IsOpen() const override { return fd_ >= 0; }
-
-  NetIo Send(const uint8_t* data, size_t size, uint32_t timeoutMs) override {
-    if (fd_ < 0) return NetIo::kClosed;
-    const uint64_t deadline = NowMs() + timeoutMs;
-    while (size > 0) {
-      ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
-      if (n > 0) {
-        data += n;
-        size -= static_cast<size_t>(n);
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return Broken(errno);
-      const uint64_t now = NowMs();
-      if (now >= deadline) return NetIo::kTimedOut;
-      pollfd p{fd_, POLLOUT, 0};
-      if (poll(&p, 1, PollMs(deadline - now)) < 0 && errno != EINTR) return Broken(errno);
-    }
-    return NetIo::kDone;
-  }
-
-  NetIo Receive(uint8_t* buffer, size_t size, size_t* received, uint32_t timeoutMs) override {
-    *received = 0;
-    if (fd_ < 0) return NetIo::kClosed;
-    const uint64_t deadline = NowMs() + timeoutMs;
-    for (;;) {
-      ssize_t n = ::recv(fd_, buffer, size, 0);
-      if (n > 0) {
-        *received = static_cast<size_t>(n);
-        return NetIo::kDone;
-      }
-      if (n == 0) return NetIo::kClosed;
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return Broken(errno);
-      const uint64_t now = NowMs();
-      if (now >= deadline) return NetIo::kTimedOut;
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, PollMs(deadline - now)) < 0 && errno != EINTR) return Broken(errno);
-    }
-  }
 
   void Shutdown() override {
     if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
@@ -105,19 +62,29 @@ class PosixNetSocket final : public INetSocket {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
   }
 
-  NetFailure Failure() const override { return failure_; }
-  int32_t LastError() const override { return error_; }
-
  private:
-  bool Fail(NetFailure failure, int error) {
-    failure_ = failure;
-    error_ = error;
-    return false;
+  Attempt SendSome(const uint8_t* data, size_t size) override {
+    return AttemptOf(::send(fd_, data, size, MSG_NOSIGNAL), false);
   }
 
-  NetIo Broken(int error) {
-    error_ = error;
-    return NetIo::kClosed;
+  Attempt ReceiveSome(uint8_t* buffer, size_t size) override {
+    return AttemptOf(::recv(fd_, buffer, size, 0), true);
+  }
+
+  // What a send's or receive's result `n` (errno with it) says.
+  static Attempt AttemptOf(ssize_t n, bool receiving) {
+    if (n > 0) return {Attempt::kMoved, static_cast<size_t>(n)};
+    if (n == 0) return {receiving ? Attempt::kPeerClosed : Attempt::kWouldBlock};
+    if (errno == EINTR) return {Attempt::kInterrupted};
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return {Attempt::kWouldBlock};
+    return {Attempt::kBroken, 0, errno};
+  }
+
+  bool WaitReady(bool forWrite, uint64_t timeoutMs, int* error) override {
+    pollfd p{fd_, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
+    if (poll(&p, 1, PollMs(timeoutMs)) >= 0 || errno == EINTR) return true;
+    *error = errno;
+    return false;
   }
 
   // One address of the name; on success fd_ holds the connected socket.
@@ -150,13 +117,10 @@ class PosixNetSocket final : public INetSocket {
     int one = 1;
     (void)setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     fd_ = s;
-    failure_ = NetFailure::kNone;
-    error_ = 0;
+    ClearFailure();
   }
 
   int fd_ = -1;
-  NetFailure failure_ = NetFailure::kNone;
-  int32_t error_ = 0;
 };
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "tarn/channel/net_socket.h"
+#include "tarn/channel/net_socket_base.h"
 
 namespace tarn {
 namespace {
@@ -31,7 +31,7 @@ bool WaitFor(SOCKET s, bool write, uint64_t ms, bool* failed) {
   return n > 0 && FD_ISSET(s, &set);
 }
 
-class Win32NetSocket final : public INetSocket {
+class Win32NetSocket final : public NetSocketBase {
  public:
   Win32NetSocket() {
     WSADATA data;
@@ -44,8 +44,7 @@ class Win32NetSocket final : public INetSocket {
 
   bool Connect(const std::string& host, uint16_t port, uint32_t timeoutMs) override {
     Close();
-    failure_ = NetFailure::kNone;
-    error_ = 0;
+    ClearFailure();
     if (!started_) return Fail(NetFailure::kOther, WSASYSNOTREADY);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -56,57 +55,13 @@ class Win32NetSocket final : public INetSocket {
     if (getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0 || list == nullptr)
       return Fail(NetFailure::kHostUnknown, WSAGetLastError());
     const uint64_t deadline = NowMs() + timeoutMs;
-    for (addrinfo* a = list; a != nullptr && s_ == INVALID_SOCKET; a = a->ai_next) {
-      const uint64_t now = NowMs();
-      TryAddress(a, now < deadline ? deadline - now : 0);
-    }
+    for (addrinfo* a = list; a != nullptr && s_ == INVALID_SOCKET; a = a->ai_next)
+      TryAddress(a, RemainingMs(deadline));
     freeaddrinfo(list);
     return s_ != INVALID_SOCKET;
   }
 
   bool IsOpen() const override { return s_ != INVALID_SOCKET; }
-
-  NetIo Send(const uint8_t* data, size_t size, uint32_t timeoutMs) override {
-    if (s_ == INVALID_SOCKET) return NetIo::kClosed;
-    const uint64_t deadline = NowMs() + timeoutMs;
-    while (size > 0) {
-      int n = ::send(s_, reinterpret_cast<const char*>(data), static_cast<int>(size), 0);
-      if (n > 0) {
-        data += n;
-        size -= static_cast<size_t>(n);
-        continue;
-      }
-      int e = WSAGetLastError();
-      if (e != WSAEWOULDBLOCK) return Broken(e);
-      const uint64_t now = NowMs();
-      if (now >= deadline) return NetIo::kTimedOut;
-      bool failed = false;
-      WaitFor(s_, true, deadline - now, &failed);
-      if (failed) return Broken(WSAGetLastError());
-    }
-    return NetIo::kDone;
-  }
-
-  NetIo Receive(uint8_t* buffer, size_t size, size_t* received, uint32_t timeoutMs) override {
-    *received = 0;
-    if (s_ == INVALID_SOCKET) return NetIo::kClosed;
-    const uint64_t deadline = NowMs() + timeoutMs;
-    for (;;) {
-      int n = ::recv(s_, reinterpret_cast<char*>(buffer), static_cast<int>(size), 0);
-      if (n > 0) {
-        *received = static_cast<size_t>(n);
-        return NetIo::kDone;
-      }
-      if (n == 0) return NetIo::kClosed;
-      int e = WSAGetLastError();
-      if (e != WSAEWOULDBLOCK) return Broken(e);
-      const uint64_t now = NowMs();
-      if (now >= deadline) return NetIo::kTimedOut;
-      bool failed = false;
-      WaitFor(s_, false, deadline - now, &failed);
-      if (failed) return Broken(WSAGetLastError());
-    }
-  }
 
   void Shutdown() override {
     if (s_ != INVALID_SOCKET) shutdown(s_, SD_SEND);
@@ -118,19 +73,30 @@ class Win32NetSocket final : public INetSocket {
   }
 
   uint64_t NowMs() const override { return GetTickCount64(); }
-  NetFailure Failure() const override { return failure_; }
-  int32_t LastError() const override { return error_; }
 
  private:
-  bool Fail(NetFailure failure, int error) {
-    failure_ = failure;
-    error_ = error;
-    return false;
+  Attempt SendSome(const uint8_t* data, size_t size) override {
+    int n = ::send(s_, reinterpret_cast<const char*>(data), static_cast<int>(size), 0);
+    return n > 0 ? Attempt{Attempt::kMoved, static_cast<size_t>(n)} : Unmoved();
   }
 
-  NetIo Broken(int error) {
-    error_ = error;
-    return NetIo::kClosed;
+  Attempt ReceiveSome(uint8_t* buffer, size_t size) override {
+    int n = ::recv(s_, reinterpret_cast<char*>(buffer), static_cast<int>(size), 0);
+    if (n > 0) return {Attempt::kMoved, static_cast<size_t>(n)};
+    return n == 0 ? Attempt{Attempt::kPeerClosed} : Unmoved();
+  }
+
+  // A send or receive that moved nothing: the socket is busy or broken.
+  static Attempt Unmoved() {
+    int e = WSAGetLastError();
+    return e == WSAEWOULDBLOCK ? Attempt{Attempt::kWouldBlock} : Attempt{Attempt::kBroken, 0, e};
+  }
+
+  bool WaitReady(bool forWrite, uint64_t timeoutMs, int* error) override {
+    bool failed = false;
+    WaitFor(s_, forWrite, timeoutMs, &failed);
+    if (failed) *error = WSAGetLastError();
+    return !failed;
   }
 
   void TryAddress(const addrinfo* a, uint64_t timeoutMs) {
@@ -172,8 +138,6 @@ class Win32NetSocket final : public INetSocket {
 
   bool started_ = false;
   SOCKET s_ = INVALID_SOCKET;
-  NetFailure failure_ = NetFailure::kNone;
-  int32_t error_ = 0;
 };
 
 }  // namespace

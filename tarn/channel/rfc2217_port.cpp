@@ -12,19 +12,6 @@ using namespace telnet;
 
 constexpr size_t kMaxSubnegotiation = 64;
 
-// Win32 extended-function codes (as the local ports take them).
-enum : uint32_t {
-  kSetXoff = 1,
-  kSetXon = 2,
-  kSetRts = 3,
-  kClrRts = 4,
-  kSetDtr = 5,
-  kClrDtr = 6,
-  kResetDev = 7,
-  kSetBreak = 8,
-  kClrBreak = 9,
-};
-
 // SET-CONTROL values.
 enum : uint8_t {
   kNoFlowControl = 1,

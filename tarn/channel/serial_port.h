@@ -22,6 +22,20 @@ struct PortLineConfig {
 
 enum class PortIo { kDone, kTimedOut, kFailed };
 
+// The extended functions ISerialPort::Escape takes (the codes of the
+// platform's EscapeCommFunction, which the Win32 port passes on as they are).
+enum EscapeCode : uint32_t {
+  kSetXoff = 1,
+  kSetXon = 2,
+  kSetRts = 3,
+  kClrRts = 4,
+  kSetDtr = 5,
+  kClrDtr = 6,
+  kResetDev = 7,
+  kSetBreak = 8,
+  kClrBreak = 9,
+};
+
 class ISerialPort {
  public:
   virtual ~ISerialPort() = default;
@@ -44,7 +58,7 @@ class ISerialPort {
   virtual bool PurgeInput() = 0;
   virtual bool PurgeOutput() = 0;
   virtual bool SetBreak(bool on) = 0;
-  // The platform's extended function (codes of EscapeCommFunction).
+  // The platform's extended function (an EscapeCode).
   virtual bool Escape(uint32_t code) = 0;
   virtual PortIo Write(uint8_t byte) = 0;
   virtual PortIo Read(uint8_t* byte) = 0;

@@ -40,19 +40,6 @@
 namespace tarn {
 namespace {
 
-// Win32 extended-function codes.
-enum : uint32_t {
-  kSetXoff = 1,
-  kSetXon = 2,
-  kSetRts = 3,
-  kClrRts = 4,
-  kSetDtr = 5,
-  kClrDtr = 6,
-  kResetDev = 7,
-  kSetBreak = 8,
-  kClrBreak = 9,
-};
-
 // ENOTTY and EINVAL: the terminal has no such line or function.
 bool NotSupported(int error) {
   return error == ENOTTY || error == EINVAL;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "code_of.h"
+#include "cooked_probe.h"
 #include "pty_pair.h"
 #include "tarn/channel/direct_serial_channel.h"
 
@@ -234,26 +235,18 @@ TEST_F(PtyChannel, DestroyingAnOpenChannelReleasesTheDevice) {
 }
 
 TEST_F(PtyChannel, RawWhileOpenAndOriginalSettingsRestoredOnClose) {
-  int probe = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_GE(probe, 0);
-  termios t{};
-  ASSERT_EQ(tcgetattr(probe, &t), 0);
-  t.c_lflag |= ECHO | ICANON;
-  t.c_iflag |= IXON | ICRNL;
-  t.c_cflag |= CRTSCTS;
-  ASSERT_EQ(tcsetattr(probe, TCSANOW, &t), 0);
+  testsupport::CookedProbe probe(pty.SlavePath(), IXON | ICRNL);
+  ASSERT_TRUE(probe.Ok());
   ch.Open();
-  ASSERT_EQ(tcgetattr(probe, &t), 0);
+  termios t{};
+  ASSERT_TRUE(probe.Settings(&t));
   EXPECT_EQ(t.c_lflag & (ECHO | ICANON), 0u);
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
   EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
   EXPECT_NE(t.c_cflag & CLOCAL, 0u);
   EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
   ch.Close();
-  ASSERT_EQ(tcgetattr(probe, &t), 0);
-  EXPECT_EQ(t.c_lflag & (ECHO | ICANON), static_cast<tcflag_t>(ECHO | ICANON));
-  EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
-  close(probe);
+  probe.ExpectCooked();
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "cooked_probe.h"
 #include "pty_pair.h"
 #include "tarn/channel/direct_serial_channel.h"
 
@@ -45,25 +46,18 @@ TEST(PtyLineControl, SuspendedOutputMakesAWriteTimeOutUntilResumed) {
 TEST(PtyLineControl, DestroyingAnOpenChannelRestoresTheTerminalSettings) {
   testpty::PtyPair pty;
   ASSERT_TRUE(pty.Ok()) << pty.Error();
-  int probe = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_GE(probe, 0);
-  termios t{};
-  ASSERT_EQ(tcgetattr(probe, &t), 0);
-  t.c_lflag |= ECHO | ICANON;
-  t.c_cflag |= CRTSCTS;
-  ASSERT_EQ(tcsetattr(probe, TCSANOW, &t), 0);
+  testsupport::CookedProbe probe(pty.SlavePath());
+  ASSERT_TRUE(probe.Ok());
   {
     CDirectSerialChannel ch;
     const std::string settings = "device = " + pty.SlavePath();
     ch.SetSettings(settings.c_str());
     ch.Open();
-    ASSERT_EQ(tcgetattr(probe, &t), 0);
+    termios t{};
+    ASSERT_TRUE(probe.Settings(&t));
     ASSERT_EQ(t.c_lflag & ECHO, 0u);
   }
-  ASSERT_EQ(tcgetattr(probe, &t), 0);
-  EXPECT_EQ(t.c_lflag & (ECHO | ICANON), static_cast<tcflag_t>(ECHO | ICANON));
-  EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
-  close(probe);
+  probe.ExpectCooked();
 }
 
 }  // namespace

@@ -235,10 +235,12 @@ TEST_F(RemoteChannel, BreakAndLineControlGoOutAsSetControlWithoutWaiting) {
   ch.SetBreak(false);
   ch.EscapeFunction(5);  // DTR on
   ch.EscapeFunction(4);  // RTS off
+  ch.EscapeFunction(8);  // break on
+  ch.EscapeFunction(9);  // break off
   EXPECT_EQ(server.nowMs, t);
   const std::vector<Bytes> controls = Sent(telnet::kSetControl);
-  EXPECT_EQ(std::vector<Bytes>(controls.end() - 4, controls.end()),
-            std::vector<Bytes>({{5}, {6}, {8}, {12}}));
+  EXPECT_EQ(std::vector<Bytes>(controls.end() - 6, controls.end()),
+            std::vector<Bytes>({{5}, {6}, {8}, {12}, {5}, {6}}));
   EXPECT_EQ(CodeOf([&] { ch.EscapeFunction(99); }), kChannelControlFailed);
 }
 

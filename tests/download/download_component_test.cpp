@@ -12,32 +12,14 @@
 #include <string>
 #include <thread>
 
+#include "registered_components.h"
 #include "sample_pagers.h"
 #include "tools/pagersim/pty_server.h"
 
 namespace {
 
-class Registry : public ::testing::Environment {
- public:
-  void SetUp() override {
-    char dir[] = "/tmp/tarnregXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    setenv("COMRT_REGISTRY", (dir_ + "/registry").c_str(), 1);
-    std::string cmd = std::string(REGSVR_PATH) + " " + TARN_LIBRARY_PATH + " >/dev/null";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    ASSERT_EQ(CoInitialize(nullptr), S_OK);
-  }
-  void TearDown() override {
-    CoUninitialize();
-    std::string cmd = "rm -rf " + dir_;
-    (void)std::system(cmd.c_str());
-  }
-
- private:
-  std::string dir_;
-};
-const auto* const g_registry = ::testing::AddGlobalTestEnvironment(new Registry);
+const auto* const g_registry = ::testing::AddGlobalTestEnvironment(
+    new testsupport::RegisteredComponents(REGSVR_PATH, {TARN_LIBRARY_PATH}));
 
 template <class T>
 T* Query(IUnknown* object, REFIID iid) {

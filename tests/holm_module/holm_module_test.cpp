@@ -11,32 +11,13 @@
 #include <string>
 #include <thread>
 
+#include "registered_components.h"
 #include "tools/pagersim/pty_server.h"
 
 namespace {
 
-std::string g_dir;
-
-class Registry : public ::testing::Environment {
- public:
-  void SetUp() override {
-    char dir[] = "/tmp/holmregXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    g_dir = dir;
-    setenv("COMRT_REGISTRY", (g_dir + "/registry").c_str(), 1);
-    for (const char* lib : {HOLM_LIBRARY_PATH, TARN_LIBRARY_PATH}) {
-      std::string cmd = std::string(REGSVR_PATH) + " " + lib + " >/dev/null";
-      ASSERT_EQ(std::system(cmd.c_str()), 0);
-    }
-    ASSERT_EQ(CoInitialize(nullptr), S_OK);
-  }
-  void TearDown() override {
-    CoUninitialize();
-    std::string cmd = "rm -rf " + g_dir;
-    (void)std::system(cmd.c_str());
-  }
-};
-const auto* const g_registry = ::testing::AddGlobalTestEnvironment(new Registry);
+const auto* const g_registry = ::testing::AddGlobalTestEnvironment(
+    new testsupport::RegisteredComponents(REGSVR_PATH, {HOLM_LIBRARY_PATH, TARN_LIBRARY_PATH}));
 
 std::string Value(const std::string& key) {
   char value[1024];

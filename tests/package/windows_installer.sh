@@ -36,6 +36,8 @@ cleanup() {
 trap cleanup EXIT
 # shellcheck source=SCRIPTDIR/../wine/timeouts.sh
 . "$(dirname "$0")/../wine/timeouts.sh"
+# shellcheck source=SCRIPTDIR/../wine/pager_com1.sh
+. "$(dirname "$0")/../wine/pager_com1.sh"
 fail() {
   echo "installer check: $*" >&2
   exit 1
@@ -82,14 +84,7 @@ done
 
 echo "-- the Windows client against the installed DLLs"
 cp "$b64/tests/wine/wine_client.exe" "$work/"
-"$linux/tools/pagersim/pagersim" --fast --symlink "$work/pager" >"$work/sim.log" 2>&1 &
-sim_pid=$!
-for _ in $(seq 50); do [ -e "$work/pager" ] && break; sleep 0.1; done
-# COM1 is the pager: in the registry, which Wine's device manager reads
-# when a session starts, and as the link it makes from it.
-timeout "$(wine_limit 60)" "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 \
-  /d "$(readlink -f "$work/pager")" /f >/dev/null 2>&1
-ln -sfn "$(readlink -f "$work/pager")" "$WINEPREFIX/dosdevices/com1"
+serve_pager_on_com1 "$linux/tools/pagersim/pagersim" "$work"
 win "$work/wine_client.exe" COM1 "$(winpath "$work/image.s19")" >"$work/client.log" ||
   { cat "$work/client.log"; fail "the client failed against the installed DLLs"; }
 grep -c '^ok' "$work/client.log" | sed 's/^/   checks passed: /'

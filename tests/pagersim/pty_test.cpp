@@ -47,6 +47,11 @@ class Client {
   void Write(const Bytes& bytes) {
     ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
+  // The wake byte, and the pager's answer to it.
+  void Wake() {
+    Write({0xAA});
+    EXPECT_EQ(Read(1), Bytes{0x8B}) << "the pager did not answer the wake byte";
+  }
   // Reads up to n bytes, giving up after `timeoutMs` of silence.
   Bytes Read(size_t n, int timeoutMs = 2000) {
     Bytes out;
@@ -113,8 +118,7 @@ TEST(PtyServer, ClientReadsAndWritesMemoryOverAPty) {
   Client client(served.server.DevicePath());
   ASSERT_TRUE(client.ok());
 
-  client.Write({0xAA});
-  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Wake();
   client.Write({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04});
   Bytes answer = client.Read(38 + 4);
   ASSERT_EQ(answer.size(), 42u);
@@ -123,16 +127,14 @@ TEST(PtyServer, ClientReadsAndWritesMemoryOverAPty) {
   EXPECT_EQ(answer[37], 0xBB);
   EXPECT_EQ(Bytes(answer.begin() + 38, answer.end()), (Bytes{0xD0, 0xD1, 0xD2, 0xD3}));
 
-  client.Write({0xAA});
-  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Wake();
   client.Write({0x86, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02});
   EXPECT_EQ(client.Read(38).size(), 38u);
   client.Write({0x12, 0x34, 0x46});
   EXPECT_EQ(client.Read(2), (Bytes{0x06, 0x06}));
 
   // A block with a wrong checksum is refused.
-  client.Write({0xAA});
-  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Wake();
   client.Write({0x86, 0x02, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});
   EXPECT_EQ(client.Read(38).size(), 38u);
   client.Write({0x55, 0x00});
@@ -154,8 +156,7 @@ TEST(PtyServer, DisabledPagerAndRefusedPasswordOverAPty) {
   Served off(disabled);
   ASSERT_TRUE(off.started);
   Client host(off.server.DevicePath());
-  host.Write({0xAA});
-  EXPECT_EQ(host.Read(1), Bytes{0x8B});
+  host.Wake();
   host.Write({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04});
   Bytes answer = host.Read(42, 300);
   ASSERT_EQ(answer.size(), 37u);  // answers and status, no verdict, no data
@@ -167,8 +168,7 @@ TEST(PtyServer, DisabledPagerAndRefusedPasswordOverAPty) {
   Served on(guarded);
   ASSERT_TRUE(on.started);
   Client other(on.server.DevicePath());
-  other.Write({0xAA});
-  EXPECT_EQ(other.Read(1), Bytes{0x8B});
+  other.Wake();
   other.Write({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04});
   EXPECT_EQ(other.Read(37).back(), 'Y');
   other.Write(Bytes(10, 0x00));
@@ -188,8 +188,7 @@ TEST(PtyServer, CommandModeAndTruncatedHeaderOverAPty) {
   ASSERT_TRUE(served.started);
   Client client(served.server.DevicePath());
   ASSERT_TRUE(client.ok());
-  client.Write({0xAA});
-  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Wake();
   client.Write({0x80, 0x09, 0, 0, 0, 0, 0, 0});
   EXPECT_EQ(client.Read(1), Bytes{'.'});
   client.Write({0xAE, 0x34, 0x56, 0x00, 0x12, 0xAB, 0xCD, 0x14});
@@ -197,12 +196,10 @@ TEST(PtyServer, CommandModeAndTruncatedHeaderOverAPty) {
   client.Write({0x12});
   EXPECT_EQ(client.Read(1), Bytes{'.'});
   // Three header bytes, then nothing: the pager records it and stays quiet.
-  client.Write({0xAA});
-  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Wake();
   client.Write({0x86, 0x01, 0x00});
   EXPECT_EQ(client.Read(1, 700), Bytes{});
-  client.Write({0xAA});
-  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Wake();
   client.Close();
   served.Finish();
   EXPECT_TRUE(served.server.pager().HasViolation(ViolationKind::kTruncatedHeader));
@@ -216,8 +213,7 @@ TEST(PtyServer, OnceEndsWhenTheHostClosesAndDisconnectCutsTheLine) {
   ASSERT_TRUE(served.started);
   {
     Client client(served.server.DevicePath());
-    client.Write({0xAA});
-    EXPECT_EQ(client.Read(1), Bytes{0x8B});
+    client.Wake();
   }
   served.thread.join();
   EXPECT_EQ(served.end, PtyServer::End::kHostClosed);
@@ -227,8 +223,7 @@ TEST(PtyServer, OnceEndsWhenTheHostClosesAndDisconnectCutsTheLine) {
   Served cut(config);
   ASSERT_TRUE(cut.started);
   Client client(cut.server.DevicePath());
-  client.Write({0xAA});
-  EXPECT_EQ(client.Read(1), Bytes{0x8B});
+  client.Wake();
   client.Write({0x87, 0x01, 0, 0, 0, 0, 0, 0});
   cut.thread.join();
   EXPECT_EQ(cut.end, PtyServer::End::kDisconnected);
@@ -264,8 +259,7 @@ TEST(PtyServer, HostThatLeavesMidHeaderLeavesTheNextHostAFreshLine) {
   Served served(Config());  // the host's silence ends a header only after 1 s
   ASSERT_TRUE(served.started);
   Client first(served.server.DevicePath());
-  first.Write({0xAA});
-  EXPECT_EQ(first.Read(1), Bytes{0x8B});
+  first.Wake();
   first.Write({0x86, 0x01, 0x00});
   first.Close();
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -325,6 +319,15 @@ struct Child {
   int in = -1;          // its stdin
 };
 
+// In a forked child: becomes the program args[0] with these arguments.
+[[noreturn]] void Exec(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  ::execv(argv[0], argv.data());
+  ::_exit(127);
+}
+
 Child Spawn(const std::vector<std::string>& args) {
   int outPipe[2], inPipe[2];
   Child child;
@@ -335,11 +338,7 @@ Child Spawn(const std::vector<std::string>& args) {
     ::dup2(inPipe[0], 0);
     ::close(outPipe[0]);
     ::close(inPipe[1]);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
+    Exec(args);
   }
   ::close(outPipe[1]);
   ::close(inPipe[0]);
@@ -383,8 +382,7 @@ TEST(PagersimExe, ServesThroughTheSymlinkAndDumpsMemoryAfterTheHostCloses) {
   {
     Client client(link);
     ASSERT_TRUE(client.ok());
-    client.Write({0xAA});
-    EXPECT_EQ(client.Read(1), Bytes{0x8B});
+    client.Wake();
     client.Write({0x86, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02});
     Bytes answers = client.Read(37);
     ASSERT_EQ(answers.size(), 37u);
@@ -465,8 +463,7 @@ TEST(PagersimExe, ServesAnSRecordImageAndDumpsOne) {
   {
     Client client(device);
     ASSERT_TRUE(client.ok());
-    client.Write({0xAA});
-    EXPECT_EQ(client.Read(1), Bytes{0x8B});
+    client.Wake();
     client.Write({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04});
     Bytes answer = client.Read(42);
     ASSERT_EQ(answer.size(), 42u);
@@ -549,11 +546,7 @@ TEST(PagersimExe, BadOptionsGiveAClearErrorAndExitCode2) {
     pid_t pid = ::fork();
     if (pid == 0) {
       ::dup2(errPipe[1], 2);
-      std::vector<char*> argv;
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
+      Exec(args);
     }
     ::close(errPipe[1]);
     std::string err;

@@ -2,33 +2,23 @@
 // prints two lines, then drives the progress window on the terminal through
 // IProgressIndicator. After each step it creates <dir>/stage_<n> and waits
 // for <dir>/go_<n>, so that the test can read the screen.
-#include <sys/stat.h>
 #include <tarnholm/com.h>
 #include <tarnholm/interfaces.h>
 
-#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "holm/progress/progress.h"
 #include "holm/progress/progress_factory.h"
+#include "tests/ui/stage_mark.h"
 
 namespace {
 
 std::string g_dir;
 
 bool Stage(int n) {
-  const std::string mark = g_dir + "/stage_" + std::to_string(n);
-  if (FILE* f = std::fopen(mark.c_str(), "w")) std::fclose(f);
-  const std::string go = g_dir + "/go_" + std::to_string(n);
-  struct stat st;
-  for (int i = 0; i < 2000; ++i) {
-    if (stat(go.c_str(), &st) == 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  return th_test::MarkStageAndWait(g_dir, n);
 }
 
 BSTR Bstr(const char16_t* s) {

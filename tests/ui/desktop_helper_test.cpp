@@ -30,13 +30,17 @@ const DialogTemplate& ProgressTemplate() {
   t.caption = "Helper Test";
   t.width = 160;
   t.height = 40;
-  ControlTemplate label;
-  label.id = 1000;
-  label.kind = ControlKind::kLabel;
-  label.text = "step";
-  label.rect = {7, 7, 140, 10};
-  t.controls = {label};
+  t.controls = {MakeControl(1000, ControlKind::kLabel, "step", {7, 7, 140, 10})};
   return t;
+}
+
+// In the child: shows a window and closes it again (the helper starts,
+// answers and is told to go).
+int ShowAndClose() {
+  auto w = CreateModeless(ProgressTemplate());
+  w->Show();
+  w.reset();
+  return 0;
 }
 
 class DesktopHelper : public ::testing::Test {
@@ -101,10 +105,7 @@ TEST_F(DesktopHelper, OnlyTheDescriptorsItNeedsReachTheHelper) {
     int master = -1, port = -1;
     if (openpty(&master, &port, nullptr, nullptr, nullptr) != 0) return 10;
     if (open("/dev/zero", O_RDONLY) < 0) return 11;  // without O_CLOEXEC
-    auto w = CreateModeless(ProgressTemplate());
-    w->Show();
-    w.reset();
-    return 0;
+    return ShowAndClose();
   });
   ASSERT_EQ(code, 0);
   std::set<std::string> fds = HelperDescriptors();
@@ -127,10 +128,7 @@ TEST_F(DesktopHelper, ClientWithoutStandardDescriptorsStillGetsAWorkingHelper) {
     close(0);
     close(1);
     close(2);
-    auto w = CreateModeless(ProgressTemplate());
-    w->Show();
-    w.reset();
-    return 0;
+    return ShowAndClose();
   });
   ASSERT_EQ(code, 0);
   std::set<std::string> fds = HelperDescriptors();

@@ -29,18 +29,9 @@ DialogTemplate ProbeTemplate() {
   t.caption = "Probe Window";
   t.width = 160;
   t.height = 40;
-  ControlTemplate label;
-  label.id = 1000;
-  label.kind = ControlKind::kLabel;
-  label.text = "probe";
-  label.rect = {7, 7, 140, 10};
-  ControlTemplate ok;
-  ok.id = kIdOk;
-  ok.kind = ControlKind::kPushButton;
-  ok.text = "OK";
-  ok.rect = {100, 20, 50, 14};
+  ControlTemplate ok = MakeControl(kIdOk, ControlKind::kPushButton, "OK", {100, 20, 50, 14});
   ok.defaultButton = true;
-  t.controls = {label, ok};
+  t.controls = {MakeControl(1000, ControlKind::kLabel, "probe", {7, 7, 140, 10}), ok};
   return t;
 }
 

@@ -22,6 +22,28 @@ class TerminalTty : public ::testing::Test {
   void SetUp() override {
     if (!TmuxSession::Available()) GTEST_SKIP() << "tmux is not installed";
   }
+
+  // Lets the demo's modal dialog open and waits until it is on the screen.
+  static bool OpenModal(TmuxSession& tmux, const StageDir& dir, std::string* screen) {
+    if (!tmux.Started() || !dir.Reached(1)) return false;
+    dir.Go(1);
+    return tmux.WaitForText("Test Setup", screen);
+  }
+
+  // Opens the modal dialog, types `keys` and returns the screen once the
+  // demo has ended.
+  static std::string ScreenAfterKeys(const std::string& keys) {
+    StageDir dir;
+    TmuxSession tmux(Demo("modal", dir));
+    std::string screen;
+    if (!OpenModal(tmux, dir, &screen)) {
+      ADD_FAILURE() << "the dialog did not open\n" << screen;
+      return screen;
+    }
+    tmux.Keys(keys);
+    EXPECT_TRUE(tmux.WaitForText("rc=0", &screen)) << screen;
+    return screen;
+  }
 };
 
 TEST_F(TerminalTty, ModelessWindowShowsAdvancesAndLeavesTheScreenAsItWas) {
@@ -31,7 +53,7 @@ TEST_F(TerminalTty, ModelessWindowShowsAdvancesAndLeavesTheScreenAsItWas) {
   std::string screen;
 
   ASSERT_TRUE(dir.Reached(1));
-  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "  0%"); }, &screen)) << screen;
+  EXPECT_TRUE(tmux.WaitForText("  0%", &screen)) << screen;
   EXPECT_TRUE(Has(screen, "Progress Indicator")) << screen;
   EXPECT_TRUE(Has(screen, "Performing operation")) << screen;
   EXPECT_TRUE(Has(screen, "[....")) << screen;
@@ -40,30 +62,26 @@ TEST_F(TerminalTty, ModelessWindowShowsAdvancesAndLeavesTheScreenAsItWas) {
   dir.Go(1);
 
   ASSERT_TRUE(dir.Reached(2));
-  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, " 50%"); }, &screen)) << screen;
+  EXPECT_TRUE(tmux.WaitForText(" 50%", &screen)) << screen;
   EXPECT_TRUE(Has(screen, "Writing")) << screen;
   EXPECT_TRUE(Has(screen, "[#####")) << screen;
   dir.Go(2);
 
   ASSERT_TRUE(dir.Reached(3));
-  EXPECT_TRUE(
-      tmux.WaitFor([](const std::string& s) { return !Has(s, "Progress Indicator"); }, &screen))
-      << screen;
+  EXPECT_TRUE(tmux.WaitUntilGone("Progress Indicator", &screen)) << screen;
   EXPECT_TRUE(Has(screen, "shell line")) << screen;
   EXPECT_TRUE(Has(screen, "line before 1\nline before 2")) << screen;
   dir.Go(3);
 
   ASSERT_TRUE(dir.Reached(4));
-  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "Verifying"); }, &screen))
-      << screen;
+  EXPECT_TRUE(tmux.WaitForText("Verifying", &screen)) << screen;
   EXPECT_TRUE(Has(screen, " 50%")) << screen;  // the state kept while hidden
   dir.Go(4);
   ASSERT_TRUE(dir.Reached(5));
-  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return !Has(s, "Verifying"); }, &screen))
-      << screen;
+  EXPECT_TRUE(tmux.WaitUntilGone("Verifying", &screen)) << screen;
   EXPECT_TRUE(Has(screen, "shell line\nline before 1\nline before 2")) << screen;
   dir.Go(5);
-  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "rc=0"); }, &screen)) << screen;
+  EXPECT_TRUE(tmux.WaitForText("rc=0", &screen)) << screen;
   // ncurses' signal handlers never stay in place; the terminal's modes are
   // the client's again once the window is hidden.
   EXPECT_TRUE(Has(screen, "line before 2\nwhile shown: signals kept,")) << screen;
@@ -73,12 +91,8 @@ TEST_F(TerminalTty, ModelessWindowShowsAdvancesAndLeavesTheScreenAsItWas) {
 TEST_F(TerminalTty, ModalDialogTakesKeysAndRestoresTheTerminal) {
   StageDir dir;
   TmuxSession tmux(Demo("modal", dir));
-  ASSERT_TRUE(tmux.Started());
   std::string screen;
-  ASSERT_TRUE(dir.Reached(1));
-  dir.Go(1);
-  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "Test Setup"); }, &screen))
-      << screen;
+  ASSERT_TRUE(OpenModal(tmux, dir, &screen)) << screen;
   EXPECT_TRUE(Has(screen, "COM Port:")) << screen;  // mnemonic marker not shown
   EXPECT_TRUE(Has(screen, "[COM2")) << screen;
   EXPECT_TRUE(Has(screen, "(*) No")) << screen;
@@ -97,27 +111,17 @@ TEST_F(TerminalTty, ModalDialogTakesKeysAndRestoresTheTerminal) {
 
   // Down on the list: COM3; Tab to the parity group; Down twice: Even.
   tmux.Keys("Down Tab Down Down");
-  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "(*) Even"); }, &screen))
-      << screen;
+  EXPECT_TRUE(tmux.WaitForText("(*) Even", &screen)) << screen;
   EXPECT_TRUE(Has(screen, "[COM3")) << screen;
   tmux.Keys("Enter");
-  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "rc=0"); }, &screen)) << screen;
+  EXPECT_TRUE(tmux.WaitForText("rc=0", &screen)) << screen;
   EXPECT_TRUE(Has(screen, "result=1 port=COM3 parity=2")) << screen;
   EXPECT_FALSE(Has(screen, "Test Setup")) << screen;
   EXPECT_TRUE(Has(screen, "shell line\nline before 1\nline before 2\nresult=1")) << screen;
 }
 
 TEST_F(TerminalTty, EscapeCancelsTheModalDialog) {
-  StageDir dir;
-  TmuxSession tmux(Demo("modal", dir));
-  ASSERT_TRUE(tmux.Started());
-  std::string screen;
-  ASSERT_TRUE(dir.Reached(1));
-  dir.Go(1);
-  ASSERT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "Test Setup"); }, &screen))
-      << screen;
-  tmux.Keys("Down Escape");
-  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "rc=0"); }, &screen)) << screen;
+  const std::string screen = ScreenAfterKeys("Down Escape");
   // The model keeps what the user did; the caller sees Cancel.
   EXPECT_TRUE(Has(screen, "result=2 port=COM3 parity=0")) << screen;
 }
@@ -134,8 +138,7 @@ TEST_F(TerminalTty, UnusableTerminalTypeFailsToOpen) {
                    " modal " + dir.Path() + "; done; echo finished");
   ASSERT_TRUE(tmux.Started());
   std::string screen;
-  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "finished"); }, &screen))
-      << screen;
+  EXPECT_TRUE(tmux.WaitForText("finished", &screen)) << screen;
   EXPECT_TRUE(Has(screen,
                   "line before 2\nresult=-1 port= parity=-1\nline before 1\nline before "
                   "2\nresult=-1 port= parity=-1\nfinished"))
@@ -148,17 +151,8 @@ namespace {
 
 // Tab and Shift-Tab walk the tab stops; Enter presses the focused button.
 TEST_F(TerminalTty, ShiftTabAndEnterOnTheFocusedButton) {
-  StageDir dir;
-  TmuxSession tmux(Demo("modal", dir));
-  ASSERT_TRUE(tmux.Started());
-  std::string screen;
-  ASSERT_TRUE(dir.Reached(1));
-  dir.Go(1);
-  ASSERT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "Test Setup"); }, &screen))
-      << screen;
   // list -> parity -> OK -> Cancel -> list, back to Cancel; Up on a button does nothing.
-  tmux.Keys("Tab Tab Tab Tab BTab Up Enter");
-  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "rc=0"); }, &screen)) << screen;
+  const std::string screen = ScreenAfterKeys("Tab Tab Tab Tab BTab Up Enter");
   EXPECT_TRUE(Has(screen, "result=2 port=COM2 parity=0")) << screen;
 }
 
@@ -172,7 +166,7 @@ TEST_F(TerminalTty, ClientWithItsOwnCursesScreenKeepsIt) {
   TmuxSession tmux(Demo("curses", dir));
   ASSERT_TRUE(tmux.Started());
   std::string screen;
-  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "rc=0"); }, &screen)) << screen;
+  EXPECT_TRUE(tmux.WaitForText("rc=0", &screen)) << screen;
   std::string verdict;
   if (FILE* f = std::fopen((dir.Path() + "/verdict").c_str(), "r")) {
     char buf[64] = {};
@@ -194,8 +188,7 @@ TEST_F(TerminalTty, DisplayWithTerminalKeepsTheTerminalBackend) {
                    "; HOLM_UI=desktop DISPLAY=:97 " + demo + "; echo finished");
   ASSERT_TRUE(tmux.Started());
   std::string screen;
-  EXPECT_TRUE(tmux.WaitFor([](const std::string& s) { return Has(s, "finished"); }, &screen))
-      << screen;
+  EXPECT_TRUE(tmux.WaitForText("finished", &screen)) << screen;
   EXPECT_TRUE(Has(screen,
                   "backend=terminal\nline before 1\nline before 2\nbackend=terminal\n"
                   "line before 1\nline before 2\nbackend=desktop\nfinished"))

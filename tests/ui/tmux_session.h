@@ -65,6 +65,16 @@ class TmuxSession {
     }
   }
 
+  // Captures until the screen shows `text` (true) or the time runs out.
+  bool WaitForText(const std::string& text, std::string* last = nullptr) {
+    return WaitFor([&](const std::string& s) { return s.find(text) != std::string::npos; }, last);
+  }
+
+  // Captures until the screen no longer shows `text` (true) or the time runs out.
+  bool WaitUntilGone(const std::string& text, std::string* last = nullptr) {
+    return WaitFor([&](const std::string& s) { return s.find(text) == std::string::npos; }, last);
+  }
+
   static std::string Quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {

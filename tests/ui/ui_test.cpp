@@ -17,15 +17,6 @@
 namespace holm::ui {
 namespace {
 
-ControlTemplate Ctl(int id, ControlKind kind, const char* text, DlgRect r) {
-  ControlTemplate c;
-  c.id = id;
-  c.kind = kind;
-  c.text = text;
-  c.rect = r;
-  return c;
-}
-
 // A settings-like dialog: two lists, two radio groups separated by a group
 // box, OK (default) and Cancel, and a hidden button.
 DialogTemplate SettingsTemplate() {
@@ -35,24 +26,25 @@ DialogTemplate SettingsTemplate() {
   t.width = 207;
   t.height = 110;
   t.style = kStyleCaption | kStyleModalFrame | kStyleSystemMenu | kStyleCentered;
-  t.controls.push_back(Ctl(kStaticId, ControlKind::kLabel, "&Port:", {7, 9, 37, 8}));
-  t.controls.push_back(Ctl(10, ControlKind::kDropDownList, "", {59, 7, 48, 81}));
-  t.controls.push_back(Ctl(11, ControlKind::kDropDownList, "", {59, 23, 48, 81}));
-  t.controls.push_back(Ctl(kStaticId, ControlKind::kGroupBox, "&Parity", {7, 48, 50, 54}));
-  t.controls.push_back(Ctl(20, ControlKind::kRadioButton, "No", {12, 59, 36, 13}));
+  t.controls.push_back(MakeControl(kStaticId, ControlKind::kLabel, "&Port:", {7, 9, 37, 8}));
+  t.controls.push_back(MakeControl(10, ControlKind::kDropDownList, "", {59, 7, 48, 81}));
+  t.controls.push_back(MakeControl(11, ControlKind::kDropDownList, "", {59, 23, 48, 81}));
+  t.controls.push_back(MakeControl(kStaticId, ControlKind::kGroupBox, "&Parity", {7, 48, 50, 54}));
+  t.controls.push_back(MakeControl(20, ControlKind::kRadioButton, "No", {12, 59, 36, 13}));
   t.controls.back().firstOfGroup = true;
-  t.controls.push_back(Ctl(22, ControlKind::kRadioButton, "Odd", {12, 72, 36, 13}));
-  t.controls.push_back(Ctl(21, ControlKind::kRadioButton, "Even", {12, 85, 36, 13}));
-  t.controls.push_back(Ctl(kStaticId, ControlKind::kGroupBox, "&Data", {73, 48, 50, 54}));
-  t.controls.push_back(Ctl(30, ControlKind::kRadioButton, "7 bit", {82, 63, 33, 12}));
+  t.controls.push_back(MakeControl(22, ControlKind::kRadioButton, "Odd", {12, 72, 36, 13}));
+  t.controls.push_back(MakeControl(21, ControlKind::kRadioButton, "Even", {12, 85, 36, 13}));
+  t.controls.push_back(MakeControl(kStaticId, ControlKind::kGroupBox, "&Data", {73, 48, 50, 54}));
+  t.controls.push_back(MakeControl(30, ControlKind::kRadioButton, "7 bit", {82, 63, 33, 12}));
   t.controls.back().firstOfGroup = true;
-  t.controls.push_back(Ctl(31, ControlKind::kRadioButton, "8 bit", {82, 78, 35, 12}));
-  t.controls.push_back(Ctl(kIdOk, ControlKind::kPushButton, "OK", {150, 7, 50, 14}));
+  t.controls.push_back(MakeControl(31, ControlKind::kRadioButton, "8 bit", {82, 78, 35, 12}));
+  t.controls.push_back(MakeControl(kIdOk, ControlKind::kPushButton, "OK", {150, 7, 50, 14}));
   t.controls.back().defaultButton = true;
-  t.controls.push_back(Ctl(kIdCancel, ControlKind::kPushButton, "Cancel", {150, 25, 50, 14}));
-  t.controls.push_back(Ctl(99, ControlKind::kPushButton, "Hidden", {150, 40, 50, 14}));
+  t.controls.push_back(
+      MakeControl(kIdCancel, ControlKind::kPushButton, "Cancel", {150, 25, 50, 14}));
+  t.controls.push_back(MakeControl(99, ControlKind::kPushButton, "Hidden", {150, 40, 50, 14}));
   t.controls.back().hidden = true;
-  t.controls.push_back(Ctl(40, ControlKind::kProgressBar, "", {20, 28, 210, 14}));
+  t.controls.push_back(MakeControl(40, ControlKind::kProgressBar, "", {20, 28, 210, 14}));
   return t;
 }
 

@@ -10,17 +10,15 @@
 #include <curses.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "holm/ui/ui.h"
+#include "tests/ui/stage_mark.h"
 
 using namespace holm::ui;
 
@@ -28,30 +26,9 @@ namespace {
 
 std::string g_dir;
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
 // Tells the test that stage n is on screen and waits until it has looked.
 bool Stage(int n) {
-  std::string mark = g_dir + "/stage_" + std::to_string(n);
-  if (FILE* f = std::fopen(mark.c_str(), "w")) std::fclose(f);
-  const std::string go = g_dir + "/go_" + std::to_string(n);
-  for (int i = 0; i < 2000; ++i) {
-    if (Exists(go)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
-ControlTemplate Ctl(int id, ControlKind kind, const char* text, DlgRect r) {
-  ControlTemplate c;
-  c.id = id;
-  c.kind = kind;
-  c.text = text;
-  c.rect = r;
-  return c;
+  return th_test::MarkStageAndWait(g_dir, n);
 }
 
 int Modal() {
@@ -60,16 +37,17 @@ int Modal() {
   t.caption = "Test Setup";
   t.width = 207;
   t.height = 110;
-  t.controls.push_back(Ctl(kStaticId, ControlKind::kLabel, "&COM Port:", {7, 9, 37, 8}));
-  t.controls.push_back(Ctl(10, ControlKind::kDropDownList, "", {59, 7, 48, 81}));
-  t.controls.push_back(Ctl(kStaticId, ControlKind::kGroupBox, "&Parity", {7, 48, 50, 54}));
-  t.controls.push_back(Ctl(20, ControlKind::kRadioButton, "No", {12, 59, 36, 13}));
+  t.controls.push_back(MakeControl(kStaticId, ControlKind::kLabel, "&COM Port:", {7, 9, 37, 8}));
+  t.controls.push_back(MakeControl(10, ControlKind::kDropDownList, "", {59, 7, 48, 81}));
+  t.controls.push_back(MakeControl(kStaticId, ControlKind::kGroupBox, "&Parity", {7, 48, 50, 54}));
+  t.controls.push_back(MakeControl(20, ControlKind::kRadioButton, "No", {12, 59, 36, 13}));
   t.controls.back().firstOfGroup = true;
-  t.controls.push_back(Ctl(22, ControlKind::kRadioButton, "Odd", {12, 72, 36, 13}));
-  t.controls.push_back(Ctl(21, ControlKind::kRadioButton, "Even", {12, 85, 36, 13}));
-  t.controls.push_back(Ctl(kIdOk, ControlKind::kPushButton, "OK", {150, 7, 50, 14}));
+  t.controls.push_back(MakeControl(22, ControlKind::kRadioButton, "Odd", {12, 72, 36, 13}));
+  t.controls.push_back(MakeControl(21, ControlKind::kRadioButton, "Even", {12, 85, 36, 13}));
+  t.controls.push_back(MakeControl(kIdOk, ControlKind::kPushButton, "OK", {150, 7, 50, 14}));
   t.controls.back().defaultButton = true;
-  t.controls.push_back(Ctl(kIdCancel, ControlKind::kPushButton, "Cancel", {150, 25, 50, 14}));
+  t.controls.push_back(
+      MakeControl(kIdCancel, ControlKind::kPushButton, "Cancel", {150, 25, 50, 14}));
   Dialog d(t);
   ModalHandlers h;
   h.onInit = [](Dialog& dlg) {
@@ -132,8 +110,9 @@ int Window() {
   t.caption = "Progress Indicator";
   t.width = 250;
   t.height = 70;
-  t.controls.push_back(Ctl(1000, ControlKind::kLabel, "Performing operation", {7, 7, 238, 14}));
-  t.controls.push_back(Ctl(1001, ControlKind::kProgressBar, "", {20, 28, 210, 14}));
+  t.controls.push_back(
+      MakeControl(1000, ControlKind::kLabel, "Performing operation", {7, 7, 238, 14}));
+  t.controls.push_back(MakeControl(1001, ControlKind::kProgressBar, "", {20, 28, 210, 14}));
   t.controls.back().bordered = true;
   auto w = CreateModeless(t);
   w->SetRange(1001, 0, 200);
@@ -171,7 +150,7 @@ int ClientCurses() {
   t.caption = "Library Window";
   t.width = 120;
   t.height = 30;
-  t.controls.push_back(Ctl(1000, ControlKind::kLabel, "inside", {7, 7, 100, 8}));
+  t.controls.push_back(MakeControl(1000, ControlKind::kLabel, "inside", {7, 7, 100, 8}));
   bool kept = true;
   for (int round = 0; round < 2; ++round) {
     auto w = CreateModeless(t);

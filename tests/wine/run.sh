@@ -21,8 +21,10 @@ fi
 
 work=$(mktemp -d)
 sim_pid=""
+ser2net_pid=""
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  [ -n "$ser2net_pid" ] && kill "$ser2net_pid" 2>/dev/null || true
   WINEPREFIX="$work/prefix" timeout 20 "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
   rm -rf "$work"
 }
@@ -30,6 +32,24 @@ trap cleanup EXIT
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=SCRIPTDIR/timeouts.sh
 . "$here/timeouts.sh"
+# shellcheck source=SCRIPTDIR/pager_com1.sh
+. "$here/pager_com1.sh"
+
+# run_windows WHAT LIMIT LOG COMMAND...: runs COMMAND (a Windows program
+# under Wine) for at most LIMIT seconds, its output shown and kept in LOG;
+# a failure ends the check, saying "wine check: WHAT".
+run_windows() {
+  local what=$1 limit=$2 log=$3
+  shift 3
+  set +e
+  timeout "$limit" "$@" 2>/dev/null | tr -d '\r' | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  if [ "$rc" -ne 0 ]; then
+    echo "wine check: $what (exit $rc)" >&2
+    exit 1
+  fi
+}
 
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
@@ -47,24 +67,10 @@ for dll in libtarn.dll libholm.dll; do
     { echo "wine check: regsvr32 $dll failed or took over $(wine_limit 60) s" >&2; exit 1; }
 done
 
-"$linux/tools/pagersim/pagersim" --fast --symlink "$work/pager" >"$work/sim.log" 2>&1 &
-sim_pid=$!
-for _ in $(seq 50); do [ -e "$work/pager" ] && break; sleep 0.1; done
-# COM1 is the pager: in the registry, which Wine's device manager reads
-# when a session starts, and as the link it makes from it.
-timeout "$(wine_limit 60)" "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 \
-  /d "$(readlink -f "$work/pager")" /f >/dev/null 2>&1
-ln -sfn "$(readlink -f "$work/pager")" "$WINEPREFIX/dosdevices/com1"
+serve_pager_on_com1 "$linux/tools/pagersim/pagersim" "$work"
 
-set +e
-timeout "$(wine_limit 120)" "$wine" "$work/wine_client.exe" COM1 "Z:${work//\//\\}\\image.s19" \
-  2>/dev/null | tr -d '\r' | tee "$work/client.log"
-rc=${PIPESTATUS[0]}
-set -e
-if [ "$rc" -ne 0 ]; then
-  echo "wine check: failed (exit $rc)" >&2
-  exit 1
-fi
+run_windows "failed" "$(wine_limit 120)" "$work/client.log" \
+  "$wine" "$work/wine_client.exe" COM1 "Z:${work//\//\\}\\image.s19"
 
 # The same client through a network serial server: ser2net on loopback in
 # front of the same simulated pager, reached as rfc2217://127.0.0.1:PORT
@@ -81,16 +87,10 @@ for _ in $(seq 50); do
     2>/dev/null || break
   sleep 0.1
 done
-set +e
-timeout 120 "$wine" "$work/wine_client.exe" "rfc2217://127.0.0.1:$port" "Z:${work//\//\\}\\remote.s19" \
-  2>/dev/null | tr -d '\r' | tee "$work/client-remote.log"
-rc=${PIPESTATUS[0]}
-set -e
+run_windows "failed through ser2net" 120 "$work/client-remote.log" \
+  "$wine" "$work/wine_client.exe" "rfc2217://127.0.0.1:$port" "Z:${work//\//\\}\\remote.s19"
 kill "$ser2net_pid" 2>/dev/null || true
-if [ "$rc" -ne 0 ]; then
-  echo "wine check: failed through ser2net (exit $rc)" >&2
-  exit 1
-fi
+ser2net_pid=""
 
 # The writers' file rules and text through the ANSI code page: once with
 # the prefix's usual code page and once with UTF-8 (65001). Wine takes the
@@ -104,15 +104,8 @@ for acp in 1252 65001; do
   rm -rf "$work/rules" && mkdir "$work/rules"
   locale_env=(LC_ALL=C.UTF-8)
   [ "$acp" = 65001 ] && locale_env=(LOCPATH="$work/locales" LC_ALL=hi_IN.UTF-8)
-  set +e
-  env "${locale_env[@]}" timeout "$(wine_limit 120)" "$wine" "$work/wine_rules.exe" "Z:${work//\//\\}\\rules" "$acp" \
-    2>/dev/null | tr -d '\r' | tee "$work/rules.log"
-  rc=${PIPESTATUS[0]}
-  set -e
-  if [ "$rc" -ne 0 ]; then
-    echo "wine check: file rules or code page $acp failed (exit $rc)" >&2
-    exit 1
-  fi
+  run_windows "file rules or code page $acp failed" "$(wine_limit 120)" "$work/rules.log" \
+    env "${locale_env[@]}" "$wine" "$work/wine_rules.exe" "Z:${work//\//\\}\\rules" "$acp"
 done
 
 # The VBScript example drives the automation objects through IDispatch. With
