@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "tests/ui/tmux_session.h"
 
@@ -93,21 +95,33 @@ TEST_F(TerminalTty, ModalDialogTakesKeysAndRestoresTheTerminal) {
   TmuxSession tmux(Demo("modal", dir));
   std::string screen;
   ASSERT_TRUE(OpenModal(tmux, dir, &screen)) << screen;
-  EXPECT_TRUE(Has(screen, "COM Port:")) << screen;  // mnemonic marker not shown
-  EXPECT_TRUE(Has(screen, "[COM2")) << screen;
-  EXPECT_TRUE(Has(screen, "(*) No")) << screen;
-  EXPECT_TRUE(Has(screen, "( ) Even")) << screen;
-  EXPECT_TRUE(Has(screen, "Cancel")) << screen;
   // The frame with the caption, the default button in <>, the label centred
   // in each button, the list's arrow, the group's box around its buttons.
+  // The caption can be on the screen before the rest of the dialog (a busy
+  // machine shows the drawing halfway), so the wait is for all of it.
   std::string line;
   for (int i = 0; i < 52; ++i) line += "─";
-  for (const char* row :
-       {"┌─ Test Setup ───", "│  COM Port:    [COM2     v]           <    OK     > │",
-        "│                                      [  Cancel   ] │", "│  ┌Parity─────┐    ",
-        "│  │(*) No     │    ", "│  │           │    ", "│  └───────────┘    "})
-    EXPECT_TRUE(Has(screen, row)) << row << "\n" << screen;
-  EXPECT_TRUE(Has(screen, "└" + line + "┘")) << screen;
+  const std::vector<std::string> rows = {"COM Port:",  // mnemonic marker not shown
+                                         "[COM2",
+                                         "(*) No",
+                                         "( ) Even",
+                                         "Cancel",
+                                         "┌─ Test Setup ───",
+                                         "│  COM Port:    [COM2     v]           <    OK     > │",
+                                         "│                                      [  Cancel   ] │",
+                                         "│  ┌Parity─────┐    ",
+                                         "│  │(*) No     │    ",
+                                         "│  │           │    ",
+                                         "│  └───────────┘    ",
+                                         "└" + line + "┘"};
+  auto allDrawn = [&](const std::string& s) {
+    for (const std::string& row : rows)
+      if (!Has(s, row)) return false;
+    return true;
+  };
+  if (!tmux.WaitFor(allDrawn, &screen)) {
+    for (const std::string& row : rows) EXPECT_TRUE(Has(screen, row)) << row << "\n" << screen;
+  }
 
   // Down on the list: COM3; Tab to the parity group; Down twice: Even.
   tmux.Keys("Down Tab Down Down");
