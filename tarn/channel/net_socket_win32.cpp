@@ -134,6 +134,7 @@ class Win32NetSocket final : public NetSocketBase {
     BOOL one = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
     s_ = s;
+    ClearFailure();  // an earlier address's failure is not this socket's
   }
 
   bool started_ = false;
