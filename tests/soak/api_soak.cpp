@@ -380,6 +380,14 @@ Outcome Worker::Execute(const Plan& plan, const std::string& device) {
   auto* state = Query<IDownloadState>(transfer, IID_IDownloadState);
   auto* commands = Query<IPagerCommands>(transfer, IID_IPagerCommands);
   auto* error = Query<IDownloadError>(transfer, IID_IDownloadError);
+  if (state == nullptr || commands == nullptr || error == nullptr) {
+    for (IUnknown* i : {static_cast<IUnknown*>(state), static_cast<IUnknown*>(commands),
+                        static_cast<IUnknown*>(error)})
+      if (i != nullptr) i->Release();
+    transfer->Release();
+    out.code = -1;
+    return out;
+  }
   LONG result = E_FAIL, r2 = E_FAIL;
   const std::string settings = "device = " + device + " baud = 9600";
   if (state->SetPortSettings(&result, settings.c_str()) == S_OK && result == S_OK) {
@@ -493,6 +501,8 @@ void Worker::RunJob() {
   const Outcome out = Execute(plan, sim.Device());
   boundS = 0;
   const double took = NowS() - start;
+  if (out.code == -1)
+    Bad("harness", plan, "no object by the ProgID, or one without its interfaces");
   if (!sim.Stop()) Bad("hang", plan, "pagersim did not stop");
   std::vector<BYTE> after(kMemorySize);
   std::ifstream in(dump, std::ios::binary);
