@@ -7,11 +7,13 @@
 // the pager, whose memory dump is the truth the job is checked against.
 // A job may fail; it must never report success for bytes the pager does not
 // hold or an identity it did not give, never change the memory when it does
-// not write, and never run past the protocol's own bound. After a warm-up
+// not write, and never run past the protocol's own bound (what no host can
+// tell, an identity shifted by a line's echo or read data a wrong-byte
+// fault changed, is counted apart: neither answer has a checksum). After a warm-up
 // and again at the end, with every thread between jobs, it samples the
 // process's descriptors, threads, resident memory and heap: growth beyond
-// a fixed slack plus a small slack per job is a leak (a channel, a thread
-// or a descriptor left behind by one job in ten is beyond it).
+// a fixed slack plus a small slack per job is a leak (a channel left
+// behind by every job is beyond it, a thread or a descriptor by any job).
 //
 // The choices replay from --seed (each thread draws from its own stream);
 // the machine's timing does not. It prints its figures with the seed and
