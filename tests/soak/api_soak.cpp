@@ -97,16 +97,24 @@ double NowS() {
 
 struct Usage {
   long fds = 0, threads = 0, rssKiB = 0, heapBytes = 0;
+  char fdNames[2048] = {};  // "N -> target" lines; no heap, so as not to count itself
 };
 
-long CountFds() {
-  long n = 0;
+void CountFds(Usage* u) {
   DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return -1;
-  while (dirent* entry = readdir(dir))
-    if (entry->d_name[0] != '.') ++n;
+  if (dir == nullptr) return void(u->fds = -1);
+  size_t used = 0;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.' || atoi(entry->d_name) == dirfd(dir)) continue;
+    ++u->fds;
+    char path[320], target[256] = {};
+    std::snprintf(path, sizeof path, "/proc/self/fd/%s", entry->d_name);
+    if (readlink(path, target, sizeof target - 1) < 0) std::strcpy(target, "?");
+    const int n = std::snprintf(u->fdNames + used, sizeof u->fdNames - used, "    %s -> %s\n",
+                                entry->d_name, target);
+    if (n > 0) used = std::min(sizeof u->fdNames - 1, used + static_cast<size_t>(n));
+  }
   closedir(dir);
-  return n - 1;  // the directory's own descriptor
 }
 
 long StatusField(const char* name) {
@@ -121,7 +129,7 @@ long StatusField(const char* name) {
 
 Usage SampleUsage() {
   Usage u;
-  u.fds = CountFds();
+  CountFds(&u);
   u.threads = StatusField("Threads");
   u.rssKiB = StatusField("VmRSS");
   const struct mallinfo2 info = mallinfo2();
@@ -590,7 +598,7 @@ bool WaitAll(Gate& gate, std::vector<std::unique_ptr<Worker>>& workers, Tally& t
 
 // Growth between the two samples beyond the slack; prints both and returns
 // the number of leaks.
-int ReportUsage(const Usage& a, const Usage& b, long jobs) {
+int ReportUsage(const Usage& a, const Usage& b, long jobs, bool verbose) {
   struct Row {
     const char* what;
     long before, after, slack;
@@ -607,6 +615,8 @@ int ReportUsage(const Usage& a, const Usage& b, long jobs) {
     std::printf("  %-13s after warm-up %9ld, at the end %9ld, growth %+8ld (slack %ld)%s\n", r.what,
                 r.before, r.after, r.after - r.before, r.slack, leak ? "  LEAK" : "");
   }
+  if (b.fds != a.fds || verbose)
+    std::printf("  descriptors after warm-up:\n%s  at the end:\n%s", a.fdNames, b.fdNames);
   return leaks;
 }
 
@@ -671,7 +681,7 @@ int main(int argc, char** argv) {
   PrintCounts("jobs", tally.jobs);
   PrintCounts("results", tally.results);
   PrintCounts("faults", tally.faults);
-  const int leaks = fine ? ReportUsage(first, last, allJobs - warmJobs) : 0;
+  const int leaks = fine ? ReportUsage(first, last, allJobs - warmJobs, o.verbose) : 0;
   const long bad = tally.BadCount();
   std::printf("  false successes %ld, hangs %ld, harness errors %ld, leaks %d (seed %lu)\n",
               tally.bad["false"], tally.bad["hang"], tally.bad["harness"], leaks, o.seed);
