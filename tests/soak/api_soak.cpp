@@ -147,6 +147,7 @@ class SimProcess {
   // SIGTERM and wait; false when it has not ended within 10 s (then killed).
   bool Stop();
   const std::string& Device() const { return device_; }
+  pid_t Pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
@@ -320,6 +321,7 @@ class Worker {
   // The moment the running job passes its bound; 0 between jobs.
   std::atomic<double> boundS{0};
   std::atomic<long> jobs{0};
+  std::atomic<pid_t> simPid{0};  // the running job's pagersim; 0 between jobs
   long job = 0;
 
  private:
@@ -507,6 +509,7 @@ void Worker::RunJob() {
   const double bound =
       kBoundBaseS + (writes ? kBoundWriteS : 0) + (plan.kind == kActivate ? kBoundActivateS : 0);
   const double start = NowS();
+  simPid = sim.Pid();
   boundS = start + bound;
   const Outcome out = Execute(plan, sim.Device());
   boundS = 0;
@@ -514,6 +517,7 @@ void Worker::RunJob() {
   if (out.code == -1)
     Bad("harness", plan, "no object by the ProgID, or one without its interfaces");
   if (!sim.Stop()) Bad("hang", plan, "pagersim did not stop");
+  simPid = 0;
   std::vector<BYTE> after(kMemorySize);
   std::ifstream in(dump, std::ios::binary);
   if (!in.read(reinterpret_cast<char*>(after.data()), kMemorySize))
@@ -686,7 +690,12 @@ int main(int argc, char** argv) {
   std::printf("  false successes %ld, hangs %ld, harness errors %ld, leaks %d (seed %lu)\n",
               tally.bad["false"], tally.bad["hang"], tally.bad["harness"], leaks, o.seed);
   std::fflush(stdout);
-  if (!fine) _exit(1);  // a thread is stuck in a job: it cannot be joined
+  if (!fine) {  // a thread is stuck in a job: it cannot be joined
+    for (auto& w : workers)
+      if (const pid_t pid = w->simPid; pid > 0) kill(pid, SIGKILL);
+    (void)std::system(("rm -rf " + dir).c_str());
+    _exit(1);
+  }
   end.Open();
   for (std::thread& t : threads) t.join();
   (void)std::system(("rm -rf " + dir).c_str());
