@@ -222,6 +222,7 @@ class Tally {
   }
   void Bad(const char* what, unsigned long seed, int thread, long job, const std::string& detail) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (closed) return;
     ++bad[what];
     std::printf("%s: thread %d job %ld (seed %lu): %s\n", what, thread, job, seed, detail.c_str());
     std::fflush(stdout);
@@ -244,6 +245,7 @@ class Tally {
     return n;
   }
   std::map<std::string, long> jobs, results, faults, bad;
+  std::atomic<bool> closed{false};  // the figures are out: nothing more is counted
 
  private:
   std::mutex mutex_;
@@ -691,6 +693,7 @@ int main(int argc, char** argv) {
               tally.bad["false"], tally.bad["hang"], tally.bad["harness"], leaks, o.seed);
   std::fflush(stdout);
   if (!fine) {  // a thread is stuck in a job: it cannot be joined
+    tally.closed = true;
     for (auto& w : workers)
       if (const pid_t pid = w->simPid; pid > 0) kill(pid, SIGKILL);
     (void)std::system(("rm -rf " + dir).c_str());
