@@ -29,9 +29,7 @@ TEST(BeginCommands, WakesSendsHeaderNineAndKeepsThePortOpen) {
 }
 
 TEST(BeginCommands, WrongAnswerToTheHeaderIsErrorFourteenWithThePortOpen) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kCommandAck, FaultKind::kWrongByte, 0x21});
-  Bench b(config);
+  Bench b(ConfigWithFault({Step::kCommandAck, FaultKind::kWrongByte, 0x21}));
   EXPECT_EQ(b.proto.DoBeginCommands(), kResultFail);
   EXPECT_EQ(b.proto.lastError, 14);
   EXPECT_TRUE(b.link.IsOpen());
@@ -208,9 +206,7 @@ TEST(Probe, FirstOperationAfterConstructionLosesTheAnswerToEchoCancelling) {
 }
 
 TEST(Probe, FirstOperationAfterConstructionWithASilentPager) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kProbeAnswer, FaultKind::kSilence});
-  Bench b(config);
+  Bench b(ConfigWithFault({Step::kProbeAnswer, FaultKind::kSilence}));
   EXPECT_EQ(b.proto.DoSendCommand0B(), kResultFalse);
   EXPECT_EQ(b.proto.lastError, 14);
   // The missing echo fails the send: no pause, no second read.

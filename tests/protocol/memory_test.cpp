@@ -132,9 +132,7 @@ TEST(WriteMemory, ProgressDuringDataAndPacing) {
 }
 
 TEST(WriteMemory, WrongFirstAcknowledgementIsErrorFourteenWithoutSecondWait) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kFirstAck, FaultKind::kWrongByte, 0x15});
-  Bench b(config);
+  Bench b(ConfigWithFault({Step::kFirstAck, FaultKind::kWrongByte, 0x15}));
   std::vector<uint8_t> data(100, 1);
   EXPECT_EQ(b.proto.DoWriteMemory(0, data.data(), 100), kResultFail);
   EXPECT_EQ(b.proto.lastError, 14);
@@ -146,9 +144,7 @@ TEST(WriteMemory, WrongFirstAcknowledgementIsErrorFourteenWithoutSecondWait) {
 }
 
 TEST(WriteMemory, MissingSecondAcknowledgementTimesOutAfterSixtySeconds) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kSecondAck, FaultKind::kSilence});
-  Bench b(config);
+  Bench b(ConfigWithFault({Step::kSecondAck, FaultKind::kSilence}));
   std::vector<uint8_t> data(100, 1);
   EXPECT_EQ(b.proto.DoWriteMemory(0, data.data(), 100), kResultFail);
   EXPECT_EQ(b.proto.lastError, 14);

@@ -69,9 +69,7 @@ constexpr unsigned kReadsThroughVerdict = 1 + 16 + 20 + 1 + 1;
 // ---------------------------------------------------------------- acknowledgements
 
 TEST(WriteAcknowledgements, RefusedSecondAcknowledgementFailsWithoutTheSettlingPause) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kSecondAck, FaultKind::kWrongByte, 0x15});
-  Rig r(config);
+  Rig r(ConfigWithFault({Step::kSecondAck, FaultKind::kWrongByte, 0x15}));
   std::vector<uint8_t> data(100, 1);
   EXPECT_EQ(r.proto.DoWriteMemory(0, data.data(), 100), kResultFail);
   EXPECT_EQ(r.proto.lastError, 14);
@@ -81,9 +79,7 @@ TEST(WriteAcknowledgements, RefusedSecondAcknowledgementFailsWithoutTheSettlingP
 }
 
 TEST(ActivateAcknowledgement, RefusalFailsWithoutIdentifyingAgain) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kActivateAck, FaultKind::kWrongByte, 0x15});
-  Rig r(config);
+  Rig r(ConfigWithFault({Step::kActivateAck, FaultKind::kWrongByte, 0x15}));
   EXPECT_EQ(r.proto.DoActivate(), kResultFail);
   EXPECT_EQ(r.proto.lastError, 14);
   EXPECT_EQ(r.TraceFrom("SetTimeout(120000)"), "SetTimeout(120000) R:15 SetTimeout(2000) Close");

@@ -51,6 +51,13 @@ inline PagerConfig DefaultConfig(uint8_t status = 'O') {
   return config;
 }
 
+// The default pager with one planted fault.
+inline PagerConfig ConfigWithFault(const pagersim::Fault& fault) {
+  PagerConfig config = DefaultConfig();
+  config.faults.push_back(fault);
+  return config;
+}
+
 inline uint64_t VirtualClock(void* context) {
   // 1 January 2027 in 100 ns units since 1601, plus the link's virtual time.
   constexpr uint64_t kBase = 134432352000000000ull;

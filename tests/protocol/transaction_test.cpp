@@ -22,9 +22,7 @@ TEST(WakeUp, AnsweredAtTheFirstAttempt) {
 }
 
 TEST(WakeUp, EchoedWakeByteIsSkippedAndTheAnswerTakenLater) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kWakeAnswer, FaultKind::kEcho, 0, 1});
-  Bench b(config);
+  Bench b(ConfigWithFault({Step::kWakeAnswer, FaultKind::kEcho, 0, 1}));
   b.OpenForSteps();
   EXPECT_EQ(b.steps.WakeUp().result, kResultOk);
   EXPECT_EQ(b.link.Trace(),
@@ -242,9 +240,7 @@ TEST(Password, PasswordAndVerdictLineFailuresAreErrorEight) {
   }
   {
     SCOPED_TRACE("verdict not received");
-    PagerConfig config = DefaultConfig();
-    config.faults.push_back({Step::kVerdict, FaultKind::kSilence});
-    Bench b(config);
+    Bench b(ConfigWithFault({Step::kVerdict, FaultKind::kSilence}));
     b.proto.passwordReply = 0x33;
     uint8_t byte = 0;
     EXPECT_EQ(b.proto.DoReadMemory(0, &byte, 1), kResultFail);
