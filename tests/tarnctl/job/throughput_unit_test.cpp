@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <random>
 
@@ -245,42 +246,35 @@ RetryPause Instant() {
 TEST(Fleet, RetriesExitCodeAndPartialWrites) {
   std::atomic<bool> stop{false};
   int calls = 0;
+  // Runs attempt with the given retries, counting the attempts from zero.
+  auto run = [&](int retries, const std::function<JobRecord()>& attempt) {
+    calls = 0;
+    return RunWithRetries(
+        retries, stop,
+        [&] {
+          ++calls;
+          return attempt();
+        },
+        Instant());
+  };
   // Fails twice (the first time half way through a write), then succeeds.
-  JobRecord r = RunWithRetries(
-      3, stop,
-      [&] {
-        ++calls;
-        return calls < 3 ? Record("failed", calls == 1) : Record("ok");
-      },
-      Instant());
+  JobRecord r = run(3, [&] { return calls < 3 ? Record("failed", calls == 1) : Record("ok"); });
   EXPECT_EQ(calls, 3);
   EXPECT_EQ(r.attempts, 3);
   EXPECT_EQ(r.result, "ok");
   EXPECT_FALSE(r.partialWrite);
 
   // Out of retries: the partial write of an earlier attempt is still told.
-  calls = 0;
-  r = RunWithRetries(
-      1, stop,
-      [&] {
-        ++calls;
-        return Record("failed", calls == 1);
-      },
-      Instant());
+  r = run(1, [&] { return Record("failed", calls == 1); });
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(r.result, "failed");
   EXPECT_TRUE(r.partialWrite);
 
   // Interrupted: no retry.
-  calls = 0;
-  r = RunWithRetries(
-      5, stop,
-      [&] {
-        ++calls;
-        stop = true;
-        return Record("failed");
-      },
-      Instant());
+  r = run(5, [&] {
+    stop = true;
+    return Record("failed");
+  });
   EXPECT_EQ(calls, 1);
 
   EXPECT_EQ(FleetExitCode({Record("ok"), Record("ok")}), kExitOk);
