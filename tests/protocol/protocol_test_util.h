@@ -58,6 +58,16 @@ inline PagerConfig ConfigWithFault(const pagersim::Fault& fault) {
   return config;
 }
 
+// A call's result with the error the protocol object holds after it, as
+// one text: "fail 14", "false 14".
+inline std::string Outcome(int32_t result, const CPagerProtocol& proto) {
+  const std::string word = result == kResultFail    ? "fail"
+                           : result == kResultFalse ? "false"
+                           : result == kResultOk    ? "ok"
+                                                    : std::to_string(result);
+  return word + " " + std::to_string(proto.lastError);
+}
+
 inline uint64_t VirtualClock(void* context) {
   // 1 January 2027 in 100 ns units since 1601, plus the link's virtual time.
   constexpr uint64_t kBase = 134432352000000000ull;

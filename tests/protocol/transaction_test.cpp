@@ -49,8 +49,7 @@ TEST(WakeUp, SilentPagerGetsTenAttemptsThenErrorTen) {
   config.ignoreWakes = 100;
   Bench b(config);
   b.proto.pagerType = 0x55;
-  EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 10);
+  EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 10");
   EXPECT_EQ(b.link.Trace(),
             Join({"Open PurgeInput PurgeOutput SetTimeout(100) SetEchoCancel(0)",
                   Repeat("W:AA Delay(100) R!7", 10), "Delay(100) SetTimeout(2000) Close"}));
@@ -65,8 +64,7 @@ TEST(WakeUp, UnsupportedAnswerIsErrorNineAtOnce) {
   config.pagerType = 0x00;
   Bench b(config);
   b.proto.pagerType = 0x8B;
-  EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 9);
+  EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 9");
   EXPECT_EQ(b.proto.pagerType, 0);
   EXPECT_EQ(b.link.Trace(),
             "Open PurgeInput PurgeOutput SetTimeout(100) SetEchoCancel(0) "
@@ -78,16 +76,14 @@ TEST(WakeUp, LineFailuresAreErrorEight) {
     SCOPED_TRACE("read fails other than by silence");
     Bench b;
     b.link.FailOn(CallKind::kRead, tarn::kChannelReadFailed);
-    EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-    EXPECT_EQ(b.proto.lastError, 8);
+    EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 8");
     EXPECT_EQ(b.link.Written(), Bytes{0xAA});
   }
   {
     SCOPED_TRACE("wake byte not sent");
     Bench b;
     b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout);
-    EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-    EXPECT_EQ(b.proto.lastError, 8);
+    EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 8");
     EXPECT_TRUE(b.link.Written().empty());
     EXPECT_EQ(b.link.Trace(),
               "Open PurgeInput PurgeOutput SetTimeout(100) SetEchoCancel(0) "
@@ -117,8 +113,7 @@ TEST(Header, FieldsGoOutMostSignificantByteFirst) {
 TEST(Header, FirstFailedByteEndsTheStepWithErrorEleven) {
   Bench b;
   b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout, 4);  // wake byte, then header 0..2
-  EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 11);
+  EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 11");
   EXPECT_EQ(b.link.Trace(), Join({"Open", kWake, "W:87 W:01 W:00!8 Close"}));
 }
 
@@ -130,8 +125,7 @@ TEST(Answers, FailedReceiveLeavesTheTargetFieldAsItWas) {
   b.proto.infoLastByte = 0x66;
   // Read 1 is the wake answer, reads 2.. are the info block: fail at its byte 7.
   b.link.FailOn(CallKind::kRead, tarn::kChannelReadFailed, 9);
-  EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 8);
+  EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 8");
   EXPECT_EQ(Bytes(b.proto.infoBlock, b.proto.infoBlock + 16), Bytes(16, 0x77));
   EXPECT_EQ(b.proto.infoLastByte, 0x66);
   EXPECT_FALSE(b.link.IsOpen());
@@ -180,8 +174,7 @@ TEST(Password, StatusYWithoutPasswordSendsTenZerosAndRefusalIsErrorTwelve) {
   config.refusalByte = 0x15;
   Bench b(config);
   uint8_t buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-  EXPECT_EQ(b.proto.DoReadMemory(0x0100, buffer, 4), kResultFalse);
-  EXPECT_EQ(b.proto.lastError, 12);
+  EXPECT_EQ(Outcome(b.proto.DoReadMemory(0x0100, buffer, 4), b.proto), "false 12");
   EXPECT_EQ(b.proto.passwordReply, 0x15);
   EXPECT_EQ(b.link.Trace(),
             Join({"Open", kWake, W({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04}), "Delay(5)",
@@ -220,8 +213,7 @@ TEST(Password, IdentifyWithStatusYSendsNoPasswordAndReadsNoVerdict) {
 TEST(Password, DisabledPagerUnderTransferFlagsEndsBeforePassword) {
   Bench b(DefaultConfig('D'));
   uint8_t buffer[2] = {0xEE, 0xEE};
-  EXPECT_EQ(b.proto.DoReadMemory(0x0200, buffer, 2), kResultFalse);
-  EXPECT_EQ(b.proto.lastError, 11);
+  EXPECT_EQ(Outcome(b.proto.DoReadMemory(0x0200, buffer, 2), b.proto), "false 11");
   EXPECT_EQ(b.link.Trace(),
             Join({"Open", kWake, W({0x86, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02}), "Delay(5)",
                   Answers('D'), "Close"}));
@@ -234,8 +226,7 @@ TEST(Password, PasswordAndVerdictLineFailuresAreErrorEight) {
     Bench b(DefaultConfig('Y'));
     b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteFailed, 1 + 8 + 3);
     uint8_t byte = 0;
-    EXPECT_EQ(b.proto.DoReadMemory(0, &byte, 1), kResultFail);
-    EXPECT_EQ(b.proto.lastError, 8);
+    EXPECT_EQ(Outcome(b.proto.DoReadMemory(0, &byte, 1), b.proto), "fail 8");
     EXPECT_EQ(b.link.Written().size(), 1u + 8 + 2);
   }
   {
@@ -243,8 +234,7 @@ TEST(Password, PasswordAndVerdictLineFailuresAreErrorEight) {
     Bench b(ConfigWithFault({Step::kVerdict, FaultKind::kSilence}));
     b.proto.passwordReply = 0x33;
     uint8_t byte = 0;
-    EXPECT_EQ(b.proto.DoReadMemory(0, &byte, 1), kResultFail);
-    EXPECT_EQ(b.proto.lastError, 8);
+    EXPECT_EQ(Outcome(b.proto.DoReadMemory(0, &byte, 1), b.proto), "fail 8");
     EXPECT_EQ(b.proto.passwordReply, 0x33);
     EXPECT_EQ(b.link.Trace(), Join({"Open", kWake, W({0x86, 0x01, 0, 0, 0, 0, 0, 0x01}), "Delay(5)",
                                     Answers('O'), "Delay(5) R!7 Close"}));
@@ -348,8 +338,7 @@ TEST(DataBlock, FailedReadLeavesTheClientBufferUntouched) {
   config.stopAfterDataBytes = 2;
   Bench b(config);
   uint8_t buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-  EXPECT_EQ(b.proto.DoReadMemory(0x0100, buffer, 4), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 8);
+  EXPECT_EQ(Outcome(b.proto.DoReadMemory(0x0100, buffer, 4), b.proto), "fail 8");
   EXPECT_EQ(Bytes(buffer, buffer + 4), Bytes(4, 0xEE));
   EXPECT_EQ(b.link.ReadBytes().size(), 1u + 37 + 1 + 2);
   EXPECT_FALSE(b.link.IsOpen());
