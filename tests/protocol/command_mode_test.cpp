@@ -39,9 +39,7 @@ TEST(BeginCommands, WrongAnswerToTheHeaderIsErrorFourteenWithThePortOpen) {
 TEST(BeginCommands, FailuresBeforeTheAcknowledgement) {
   {
     SCOPED_TRACE("silent pager");
-    PagerConfig config = DefaultConfig();
-    config.ignoreWakes = 100;
-    Bench b(config);
+    Bench b(ConfigWith([](PagerConfig& c) { c.ignoreWakes = 100; }));
     EXPECT_EQ(Outcome(b.proto.DoBeginCommands(), b.proto), "fail 10");
     EXPECT_TRUE(b.link.IsOpen());
     EXPECT_EQ(b.link.Written(), Bytes(10, 0xAA));  // no header after a failed wake-up

@@ -211,9 +211,7 @@ TEST(Activate, AcknowledgedActivationIdentifiesThePagerAgain) {
 }
 
 TEST(Activate, NoAcknowledgementWithinTwoMinutesIsErrorFourteen) {
-  PagerConfig config = DefaultConfig();
-  config.activateDelayMs = 121000;
-  Bench b(config);
+  Bench b(ConfigWith([](PagerConfig& c) { c.activateDelayMs = 121000; }));
   EXPECT_EQ(Outcome(b.proto.DoActivate(), b.proto), "fail 14");
   const std::string trace = b.link.Trace();
   EXPECT_EQ(trace.substr(trace.find("SetTimeout(120000)")),

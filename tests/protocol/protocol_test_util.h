@@ -51,11 +51,17 @@ inline PagerConfig DefaultConfig(uint8_t status = 'O') {
   return config;
 }
 
+// The default pager with one change made by `change`.
+template <typename Change>
+PagerConfig ConfigWith(Change change) {
+  PagerConfig config = DefaultConfig();
+  change(config);
+  return config;
+}
+
 // The default pager with one planted fault.
 inline PagerConfig ConfigWithFault(const pagersim::Fault& fault) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back(fault);
-  return config;
+  return ConfigWith([&fault](PagerConfig& c) { c.faults.push_back(fault); });
 }
 
 // A call's result with the error the protocol object holds after it, as

@@ -34,9 +34,7 @@ TEST(WakeUp, EchoedWakeByteIsSkippedAndTheAnswerTakenLater) {
 }
 
 TEST(WakeUp, PagerThatSleepsThroughSomeWakeBytes) {
-  PagerConfig config = DefaultConfig();
-  config.ignoreWakes = 3;
-  Bench b(config);
+  Bench b(ConfigWith([](PagerConfig& c) { c.ignoreWakes = 3; }));
   b.OpenForSteps();
   EXPECT_EQ(b.steps.WakeUp().result, kResultOk);
   EXPECT_EQ(b.link.Trace(), Join({"PurgeInput PurgeOutput SetTimeout(100) SetEchoCancel(0)",
@@ -45,9 +43,7 @@ TEST(WakeUp, PagerThatSleepsThroughSomeWakeBytes) {
 }
 
 TEST(WakeUp, SilentPagerGetsTenAttemptsThenErrorTen) {
-  PagerConfig config = DefaultConfig();
-  config.ignoreWakes = 100;
-  Bench b(config);
+  Bench b(ConfigWith([](PagerConfig& c) { c.ignoreWakes = 100; }));
   b.proto.pagerType = 0x55;
   EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 10");
   EXPECT_EQ(b.link.Trace(),
@@ -60,9 +56,7 @@ TEST(WakeUp, SilentPagerGetsTenAttemptsThenErrorTen) {
 }
 
 TEST(WakeUp, UnsupportedAnswerIsErrorNineAtOnce) {
-  PagerConfig config = DefaultConfig();
-  config.pagerType = 0x00;
-  Bench b(config);
+  Bench b(ConfigWith([](PagerConfig& c) { c.pagerType = 0x00; }));
   b.proto.pagerType = 0x8B;
   EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 9");
   EXPECT_EQ(b.proto.pagerType, 0);
@@ -132,9 +126,7 @@ TEST(Answers, FailedReceiveLeavesTheTargetFieldAsItWas) {
 }
 
 TEST(Answers, OptionByteOnlyUnderItsFlag) {
-  PagerConfig config = DefaultConfig();
-  config.optionByte = 0x5A;
-  Bench b(config);
+  Bench b(ConfigWith([](PagerConfig& c) { c.optionByte = 0x5A; }));
   b.link.Open();
   ASSERT_EQ(b.steps.WakeUp().result, kResultOk);
   b.proto.frameFlags = 0xA1;  // option byte, status, no password exchange
@@ -334,9 +326,7 @@ TEST(DataBlock, NoSinkMeansNoReportsAndNoProgressPauses) {
 }
 
 TEST(DataBlock, FailedReadLeavesTheClientBufferUntouched) {
-  PagerConfig config = DefaultConfig();
-  config.stopAfterDataBytes = 2;
-  Bench b(config);
+  Bench b(ConfigWith([](PagerConfig& c) { c.stopAfterDataBytes = 2; }));
   uint8_t buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
   EXPECT_EQ(Outcome(b.proto.DoReadMemory(0x0100, buffer, 4), b.proto), "fail 8");
   EXPECT_EQ(Bytes(buffer, buffer + 4), Bytes(4, 0xEE));
