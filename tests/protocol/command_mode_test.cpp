@@ -36,21 +36,13 @@ TEST(BeginCommands, WrongAnswerToTheHeaderIsErrorFourteenWithThePortOpen) {
   EXPECT_EQ(trace.substr(trace.find("SetTimeout(5000)")), "SetTimeout(5000) R:21 SetTimeout(2000)");
 }
 
+// A port that cannot be opened is checked with the framed operations, in
+// Frame.PortThatCannotBeOpenedIsErrorThreeAndNothingElse.
 TEST(BeginCommands, FailuresBeforeTheAcknowledgement) {
-  {
-    SCOPED_TRACE("silent pager");
-    Bench b(ConfigWith([](PagerConfig& c) { c.ignoreWakes = 100; }));
-    EXPECT_EQ(Outcome(b.proto.DoBeginCommands(), b.proto), "fail 10");
-    EXPECT_TRUE(b.link.IsOpen());
-    EXPECT_EQ(b.link.Written(), Bytes(10, 0xAA));  // no header after a failed wake-up
-  }
-  {
-    SCOPED_TRACE("port cannot be opened");
-    Bench b;
-    b.link.FailOn(CallKind::kOpen, tarn::kChannelCantOpen);
-    EXPECT_EQ(Outcome(b.proto.DoBeginCommands(), b.proto), "fail 3");
-    EXPECT_EQ(b.link.Trace(), "Open!1");
-  }
+  Bench b(ConfigWith([](PagerConfig& c) { c.ignoreWakes = 100; }));  // a silent pager
+  EXPECT_EQ(Outcome(b.proto.DoBeginCommands(), b.proto), "fail 10");
+  EXPECT_TRUE(b.link.IsOpen());
+  EXPECT_EQ(b.link.Written(), Bytes(10, 0xAA));  // no header after a failed wake-up
 }
 
 TEST(Commands, SingleByteCommands) {

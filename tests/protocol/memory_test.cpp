@@ -1,6 +1,7 @@
 // The memory operations: identify, read, write, activate, and the common
 // frame around them (open, transaction, data phase, close).
 #include <cstring>
+#include <utility>
 
 #include "protocol_test_util.h"
 
@@ -220,10 +221,18 @@ TEST(Activate, NoAcknowledgementWithinTwoMinutesIsErrorFourteen) {
 }
 
 TEST(Frame, PortThatCannotBeOpenedIsErrorThreeAndNothingElse) {
-  Bench b;
-  b.link.FailOn(CallKind::kOpen, tarn::kChannelCantOpen);
-  EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 3");
-  EXPECT_EQ(b.link.Trace(), "Open!1");
+  // A framed operation and the start of command mode alike.
+  const std::pair<const char*, int32_t (CPagerProtocol::*)()> operations[] = {
+      {"identify", &CPagerProtocol::DoIdentify},
+      {"begin commands", &CPagerProtocol::DoBeginCommands},
+  };
+  for (const auto& [name, operation] : operations) {
+    SCOPED_TRACE(name);
+    Bench b;
+    b.link.FailOn(CallKind::kOpen, tarn::kChannelCantOpen);
+    EXPECT_EQ(Outcome((b.proto.*operation)(), b.proto), "fail 3");
+    EXPECT_EQ(b.link.Trace(), "Open!1");
+  }
 }
 
 TEST(Frame, CloseFailureReplacesTheResultEvenAfterASuccessfulRead) {
