@@ -95,6 +95,12 @@ struct Bench {
     link.SetEchoCancel(false);
     link.ClearCalls();
   }
+  // Opens for steps with a data phase of the n bytes at data.
+  void OpenForData(uint8_t* data, uint16_t n) {
+    OpenForSteps();
+    proto.transferBuffer = data;
+    proto.frameLength = n;
+  }
   pagersim::SimLink link;
   CPagerProtocol proto{&link};
   tarn::FrameSteps steps{proto};  // single steps on proto's fields

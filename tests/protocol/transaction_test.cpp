@@ -250,10 +250,8 @@ TEST(Verdict, NoneReadUnderNoPasswordFlagOrCommandNine) {
 
 TEST(DataBlock, ChecksumIsTheSumModulo256) {
   Bench b;
-  b.OpenForSteps();
   uint8_t data[] = {0x10, 0x20, 0x30};
-  b.proto.transferBuffer = data;
-  b.proto.frameLength = 3;
+  b.OpenForData(data, 3);
   EXPECT_EQ(b.steps.SendDataBlock().result, kResultOk);
   EXPECT_EQ(b.link.Written(), (Bytes{0x10, 0x20, 0x30, 0x60}));
   b.link.ClearCalls();
@@ -266,10 +264,8 @@ TEST(DataBlock, ChecksumIsTheSumModulo256) {
 
 TEST(DataBlock, EmptyBlockWithProgressReportsZeroPercent) {
   Bench b;
-  b.OpenForSteps();
   b.proto.progressSink = &b.sink;
-  b.proto.transferBuffer = nullptr;
-  b.proto.frameLength = 0;
+  b.OpenForData(nullptr, 0);
   EXPECT_EQ(b.steps.SendDataBlock().result, kResultOk);
   EXPECT_EQ(b.link.Trace(), "W:00 Delay(200)");
   EXPECT_EQ(b.sink.percents, std::vector<int32_t>{0});
@@ -277,11 +273,9 @@ TEST(DataBlock, EmptyBlockWithProgressReportsZeroPercent) {
 
 TEST(DataBlock, SendProgressFillsTheFirstQuarter) {
   Bench b;
-  b.OpenForSteps();
   std::vector<uint8_t> data(1024, 0x01);
   b.proto.progressSink = &b.sink;
-  b.proto.transferBuffer = data.data();
-  b.proto.frameLength = 1024;
+  b.OpenForData(data.data(), 1024);
   EXPECT_EQ(b.steps.SendDataBlock().result, kResultOk);
   // After bytes 0 and 512, and after the checksum byte (index 1024).
   EXPECT_EQ(b.sink.percents, (std::vector<int32_t>{0, 12, 25}));
@@ -336,10 +330,8 @@ TEST(DataBlock, FailedReadLeavesTheClientBufferUntouched) {
 
 TEST(DataBlock, FailedSendIsErrorEightAndStopsAtOnce) {
   Bench b;
-  b.OpenForSteps();
   uint8_t data[] = {1, 2, 3};
-  b.proto.transferBuffer = data;
-  b.proto.frameLength = 3;
+  b.OpenForData(data, 3);
   b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout, 2);
   const tarn::StepResult sent = b.steps.SendDataBlock();
   EXPECT_EQ(sent.result, kResultFail);
