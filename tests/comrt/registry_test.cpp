@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,24 @@ std::vector<std::string> DirectoryEntries(const std::string& dir) {
     closedir(d);
   }
   return names;
+}
+
+// The device a port name resolves to, or "error N" when it does not resolve.
+std::string Resolved(const char* name) {
+  char out[64];
+  const LONG rc = comrt_ResolvePortName(name, out, sizeof out);
+  return rc == ERROR_SUCCESS ? std::string(out) : "error " + std::to_string(rc);
+}
+
+// Opens the port map key and maps port to device as a named value of it;
+// the caller closes the key.
+HKEY MapAsNamedValue(const char* port, const char* device) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Tarn\\Ports", &key), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(key, port, 0, REG_SZ, reinterpret_cast<const BYTE*>(device),
+                           static_cast<DWORD>(std::strlen(device) + 1)),
+            ERROR_SUCCESS);
+  return key;
 }
 
 TEST_F(Registry, KeysAndDefaultValuesIgnoreLetterCase) {
@@ -85,12 +104,9 @@ TEST_F(Registry, BadPathsAndHandles) {
 }
 
 TEST_F(Registry, NamedValuesAndDeletion) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Tarn\\Ports", &key), ERROR_SUCCESS);
   const char device[] = "/dev/ttyUSB0";
-  ASSERT_EQ(
-      RegSetValueExA(key, "COM1", 0, REG_SZ, reinterpret_cast<const BYTE*>(device), sizeof device),
-      ERROR_SUCCESS);
+  HKEY key = MapAsNamedValue("COM1", device);
+  ASSERT_NE(key, nullptr);
   char value[64];
   DWORD size = sizeof value, type = 0;
   ASSERT_EQ(RegQueryValueExA(key, "com1", nullptr, &type, reinterpret_cast<BYTE*>(value), &size),
@@ -345,37 +361,27 @@ TEST_F(Registry, WritesThroughASymbolicLinkAndCreatesThePrivateFileWithTheUmask)
 
 TEST_F(Registry, PortNamesResolveThroughTheMap) {
   char out[64];
-  ASSERT_EQ(comrt_ResolvePortName("COM1", out, sizeof out), ERROR_SUCCESS);
-  EXPECT_STREQ(out, "/dev/ttyS0");
-  ASSERT_EQ(comrt_ResolvePortName("com12:", out, sizeof out), ERROR_SUCCESS);
-  EXPECT_STREQ(out, "/dev/ttyS11");
-  ASSERT_EQ(comrt_ResolvePortName("\\\\.\\COM3", out, sizeof out), ERROR_SUCCESS);
-  EXPECT_STREQ(out, "/dev/ttyS2");
+  EXPECT_EQ(Resolved("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(Resolved("com12:"), "/dev/ttyS11");
+  EXPECT_EQ(Resolved("\\\\.\\COM3"), "/dev/ttyS2");
   for (const char* asIs : {"/dev/pts/4", "COM1x", "COM", "ttyUSB0"}) {
-    ASSERT_EQ(comrt_ResolvePortName(asIs, out, sizeof out), ERROR_SUCCESS);
-    EXPECT_STREQ(out, asIs);
+    EXPECT_EQ(Resolved(asIs), asIs);
   }
   // A port name with no such port is refused rather than passed on as a file.
   for (const char* bad : {"COM0", "COM257", "COM01", "com300:"})
     EXPECT_EQ(comrt_ResolvePortName(bad, out, sizeof out), ERROR_BAD_PATHNAME) << bad;
 
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Tarn\\Ports", &key), ERROR_SUCCESS);
   const char device[] = "/dev/pts/7";
-  ASSERT_EQ(
-      RegSetValueExA(key, "COM2", 0, REG_SZ, reinterpret_cast<const BYTE*>(device), sizeof device),
-      ERROR_SUCCESS);
+  HKEY key = MapAsNamedValue("COM2", device);
+  ASSERT_NE(key, nullptr);
   RegCloseKey(key);
   // The subkey form is honoured too.
   ASSERT_EQ(
       RegSetValueA(HKEY_CURRENT_USER, "Software\\Tarn\\Ports\\COM5", REG_SZ, "/dev/ttyACM0", 0),
       ERROR_SUCCESS);
-  ASSERT_EQ(comrt_ResolvePortName("com2", out, sizeof out), ERROR_SUCCESS);
-  EXPECT_STREQ(out, device);
-  ASSERT_EQ(comrt_ResolvePortName("COM5", out, sizeof out), ERROR_SUCCESS);
-  EXPECT_STREQ(out, "/dev/ttyACM0");
-  ASSERT_EQ(comrt_ResolvePortName("COM4", out, sizeof out), ERROR_SUCCESS);
-  EXPECT_STREQ(out, "/dev/ttyS3");
+  EXPECT_EQ(Resolved("com2"), device);
+  EXPECT_EQ(Resolved("COM5"), "/dev/ttyACM0");
+  EXPECT_EQ(Resolved("COM4"), "/dev/ttyS3");
 
   EXPECT_EQ(comrt_ResolvePortName("COM2", out, 5), ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(comrt_ResolvePortName(nullptr, out, sizeof out), ERROR_INVALID_PARAMETER);
@@ -396,12 +402,9 @@ TEST_F(Registry, PortMapEntriesMeanWhatDeviceNamesMeanAndNeverNameAPort) {
   ASSERT_EQ(map("COM2", "ttyUSB3"), ERROR_SUCCESS);
   ASSERT_EQ(map("COM3", "pts/4"), ERROR_SUCCESS);
   ASSERT_EQ(map("COM4", "/srv/line"), ERROR_SUCCESS);
-  ASSERT_EQ(comrt_ResolvePortName("COM2", out, sizeof out), ERROR_SUCCESS);
-  EXPECT_STREQ(out, "/dev/ttyUSB3");
-  ASSERT_EQ(comrt_ResolvePortName("COM3", out, sizeof out), ERROR_SUCCESS);
-  EXPECT_STREQ(out, "/dev/pts/4");
-  ASSERT_EQ(comrt_ResolvePortName("COM4", out, sizeof out), ERROR_SUCCESS);
-  EXPECT_STREQ(out, "/srv/line");
+  EXPECT_EQ(Resolved("COM2"), "/dev/ttyUSB3");
+  EXPECT_EQ(Resolved("COM3"), "/dev/pts/4");
+  EXPECT_EQ(Resolved("COM4"), "/srv/line");
   // An entry naming a port (another, itself, a bad one, in any spelling)
   // is refused: never opened as a file of that name, never followed.
   for (const char* target : {"COM4", "com5:", "\\\\.\\COM6", "COM6", "COM300"}) {
@@ -409,8 +412,7 @@ TEST_F(Registry, PortMapEntriesMeanWhatDeviceNamesMeanAndNeverNameAPort) {
     EXPECT_EQ(comrt_ResolvePortName("COM6", out, sizeof out), ERROR_INVALID_DATA) << target;
   }
   // Other ports keep working.
-  ASSERT_EQ(comrt_ResolvePortName("COM2", out, sizeof out), ERROR_SUCCESS);
-  EXPECT_STREQ(out, "/dev/ttyUSB3");
+  EXPECT_EQ(Resolved("COM2"), "/dev/ttyUSB3");
 }
 
 }  // namespace

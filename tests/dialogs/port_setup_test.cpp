@@ -6,6 +6,7 @@
 #include <tarnholm/interfaces.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/module.h"
@@ -71,6 +72,14 @@ class PortSetupTest : public ::testing::Test {
   void UserPresses(int button) {
     ui_.SetModalUser([button](Dialog&) { return button; });
   }
+  // The user selects positions in lists (id, index), checks buttons and presses OK.
+  void UserSets(std::vector<std::pair<int, int>> selections, std::vector<int> checks) {
+    ui_.SetModalUser([selections, checks](Dialog& d) {
+      for (const auto& [id, index] : selections) d.SetSelectedIndex(id, index);
+      for (int id : checks) d.SetChecked(id, true);
+      return kIdOk;
+    });
+  }
   const HeadlessBackend::ModalRecord& LastRun() const { return ui_.ModalRuns().back(); }
   // The state of control id when the dialog opened.
   const holm::ui::ControlState& Opened(int id) const {
@@ -97,6 +106,11 @@ class PortSetupTest : public ::testing::Test {
     }
     return checked.empty() ? "<none>" : checked;
   }
+  // The whole opened dialog of HC_PortSettings: port, baud, data, parity, stop.
+  std::string OpenedSettings() const {
+    return OpenedSelection(IDC_PORT) + " " + OpenedSelection(IDC_BAUD) + " " +
+           OpenedCheck(IDC_DATA) + " / " + OpenedCheck(IDC_PARITY) + " / " + OpenedCheck(IDC_STOP);
+  }
 
   HeadlessBackend ui_;
   holm::ui::ScopedBackend use_;
@@ -108,11 +122,7 @@ TEST_F(PortSetupTest, EmptyOrMissingStringOpensWithDefaults) {
   Object obj(CreateHC_PortSettings);
   UserPresses(kIdOk);
   EXPECT_EQ(obj.Change(""), "device = COM1 baud = 9600 data = 7 parity = no stop = 1");
-  EXPECT_EQ(OpenedSelection(IDC_PORT), "COM1");
-  EXPECT_EQ(OpenedSelection(IDC_BAUD), "9600");
-  EXPECT_EQ(OpenedCheck(IDC_DATA), "7 bit");
-  EXPECT_EQ(OpenedCheck(IDC_PARITY), "No");
-  EXPECT_EQ(OpenedCheck(IDC_STOP), "1 bit");
+  EXPECT_EQ(OpenedSettings(), "COM1 9600 7 bit / No / 1 bit");
   EXPECT_EQ(LastRun().templateId, 131);
   EXPECT_EQ(LastRun().caption, "Serial Communication Setup");
 
@@ -128,30 +138,16 @@ TEST_F(PortSetupTest, WorkedExample) {
   UserPresses(kIdOk);
   EXPECT_EQ(obj.Change("device = COM2 baud = 4800 parity = even"),
             "device = COM2 baud = 4800 data = 7 parity = even stop = 1");
-  EXPECT_EQ(OpenedSelection(IDC_PORT), "COM2");
-  EXPECT_EQ(OpenedSelection(IDC_BAUD), "4800");
-  EXPECT_EQ(OpenedCheck(IDC_DATA), "7 bit");
-  EXPECT_EQ(OpenedCheck(IDC_PARITY), "Even");
-  EXPECT_EQ(OpenedCheck(IDC_STOP), "1 bit");
+  EXPECT_EQ(OpenedSettings(), "COM2 4800 7 bit / Even / 1 bit");
 }
 
 TEST_F(PortSetupTest, UsersChoicesAreWrittenByPositionInTheirGroups) {
   Object obj(CreateHC_PortSettings);
-  ui_.SetModalUser([](Dialog& d) {
-    d.SetSelectedIndex(IDC_PORT, 7);
-    d.SetSelectedIndex(IDC_BAUD, 6);
-    d.SetChecked(IDC_DATA8, true);
-    d.SetChecked(IDC_ODD, true);  // identifier 1007, second of its group
-    d.SetChecked(IDC_STOP15, true);
-    return kIdOk;
-  });
+  // IDC_ODD is identifier 1007, second of its group.
+  UserSets({{IDC_PORT, 7}, {IDC_BAUD, 6}}, {IDC_DATA8, IDC_ODD, IDC_STOP15});
   EXPECT_EQ(obj.Change("device = COM1"),
             "device = COM8 baud = 19200 data = 8 parity = odd stop = 1.5");
-  ui_.SetModalUser([](Dialog& d) {
-    d.SetChecked(IDC_EVEN, true);  // identifier 1006, third of its group
-    d.SetChecked(IDC_STOP2, true);
-    return kIdOk;
-  });
+  UserSets({}, {IDC_EVEN, IDC_STOP2});  // IDC_EVEN is 1006, third of its group
   EXPECT_EQ(obj.Change("device = COM1 baud = 300 data = 8"),
             "device = COM1 baud = 300 data = 8 parity = even stop = 2");
   // A group without a checked button writes an empty word.
@@ -270,11 +266,7 @@ TEST_F(PortSetupTest, BaudPortReadsDeviceAndBaud) {
   EXPECT_EQ(obj.Change("device = COM6 baud = 19200 data = 8"), "device = COM6 baud = 19200");
   // The port is written from the selected position: none gives COM0.
   EXPECT_EQ(obj.Change("device = /dev/ttyS0 baud = 38400"), "device = COM0 baud = ");
-  ui_.SetModalUser([](Dialog& d) {
-    d.SetSelectedIndex(IDC_PORT, 3);
-    d.SetSelectedIndex(IDC_BAUD, 1);
-    return kIdOk;
-  });
+  UserSets({{IDC_PORT, 3}, {IDC_BAUD, 1}}, {});
   EXPECT_EQ(obj.Change("device = COM6"), "device = COM4 baud = 600");
 }
 
@@ -286,10 +278,7 @@ TEST_F(PortSetupTest, PortOnlyReadsTheDevice) {
   EXPECT_EQ(Opened(IDC_PORT).items.size(), 8u);
   EXPECT_EQ(obj.Change("baud = 300 device = com7"), "device = COM7");
   EXPECT_EQ(obj.Change("device = LPT1"), "device = COM0");
-  ui_.SetModalUser([](Dialog& d) {
-    d.SetSelectedIndex(IDC_PORT, -1);
-    return kIdOk;
-  });
+  UserSets({{IDC_PORT, -1}}, {});
   EXPECT_EQ(obj.Change("device = COM2"), "device = COM0");
 }
 

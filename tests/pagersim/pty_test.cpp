@@ -52,6 +52,12 @@ class Client {
     Write({0xAA});
     EXPECT_EQ(Read(1), Bytes{0x8B}) << "the pager did not answer the wake byte";
   }
+  // Wakes the pager, sends a frame header and reads up to n answer bytes.
+  Bytes WakeAndAsk(const Bytes& header, size_t n, int timeoutMs = 2000) {
+    Wake();
+    Write(header);
+    return Read(n, timeoutMs);
+  }
   // Reads up to n bytes, giving up after `timeoutMs` of silence.
   Bytes Read(size_t n, int timeoutMs = 2000) {
     Bytes out;
@@ -118,9 +124,7 @@ TEST(PtyServer, ClientReadsAndWritesMemoryOverAPty) {
   Client client(served.server.DevicePath());
   ASSERT_TRUE(client.ok());
 
-  client.Wake();
-  client.Write({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04});
-  Bytes answer = client.Read(38 + 4);
+  Bytes answer = client.WakeAndAsk({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04}, 38 + 4);
   ASSERT_EQ(answer.size(), 42u);
   EXPECT_EQ(answer[15], 0x42);
   EXPECT_EQ(answer[36], 'O');
@@ -156,9 +160,7 @@ TEST(PtyServer, DisabledPagerAndRefusedPasswordOverAPty) {
   Served off(disabled);
   ASSERT_TRUE(off.started);
   Client host(off.server.DevicePath());
-  host.Wake();
-  host.Write({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04});
-  Bytes answer = host.Read(42, 300);
+  Bytes answer = host.WakeAndAsk({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04}, 42, 300);
   ASSERT_EQ(answer.size(), 37u);  // answers and status, no verdict, no data
   EXPECT_EQ(answer[36], 'D');
 
@@ -382,9 +384,7 @@ TEST(PagersimExe, ServesThroughTheSymlinkAndDumpsMemoryAfterTheHostCloses) {
   {
     Client client(link);
     ASSERT_TRUE(client.ok());
-    client.Wake();
-    client.Write({0x86, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02});
-    Bytes answers = client.Read(37);
+    Bytes answers = client.WakeAndAsk({0x86, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02}, 37);
     ASSERT_EQ(answers.size(), 37u);
     EXPECT_EQ(answers[36], 'Y');
     client.Write({'1', '2', '3', '4', '5', '6', '7', '8', '9', '0'});
@@ -463,9 +463,7 @@ TEST(PagersimExe, ServesAnSRecordImageAndDumpsOne) {
   {
     Client client(device);
     ASSERT_TRUE(client.ok());
-    client.Wake();
-    client.Write({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04});
-    Bytes answer = client.Read(42);
+    Bytes answer = client.WakeAndAsk({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04}, 42);
     ASSERT_EQ(answer.size(), 42u);
     EXPECT_EQ(Bytes(answer.begin() + 38, answer.end()), (Bytes{0xC0, 0xC1, 0xC2, 0xC3}));
   }

@@ -3,6 +3,9 @@
 // printed before are still there.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <string>
+
 #include "tests/ui/tmux_session.h"
 
 namespace {
@@ -10,6 +13,20 @@ namespace {
 using th_test::Has;
 using th_test::StageDir;
 using th_test::TmuxSession;
+
+// Waits until the demo stops at stage and text is on the screen.
+bool Reach(StageDir& dir, TmuxSession& tmux, int stage, const char* text, std::string* screen) {
+  if (!dir.Reached(stage)) {
+    *screen = "stage " + std::to_string(stage) + " not reached";
+    return false;
+  }
+  return tmux.WaitForText(text, screen);
+}
+
+// Each of texts is on the screen.
+void ExpectShown(const std::string& screen, std::initializer_list<const char*> texts) {
+  for (const char* text : texts) EXPECT_TRUE(Has(screen, text)) << text << "\n" << screen;
+}
 
 TEST(ProgressTty, WindowAppearsAdvancesAndGoes) {
   if (!TmuxSession::Available()) GTEST_SKIP() << "tmux is not installed";
@@ -19,25 +36,17 @@ TEST(ProgressTty, WindowAppearsAdvancesAndGoes) {
   ASSERT_TRUE(tmux.Started());
   std::string screen;
 
-  ASSERT_TRUE(dir.Reached(1));
-  ASSERT_TRUE(tmux.WaitForText("Progress Indicator", &screen)) << screen;
-  EXPECT_TRUE(Has(screen, "Performing operation")) << screen;
-  EXPECT_TRUE(Has(screen, "[....")) << screen;
-  EXPECT_TRUE(Has(screen, "  0%")) << screen;
+  ASSERT_TRUE(Reach(dir, tmux, 1, "Progress Indicator", &screen)) << screen;
+  ExpectShown(screen, {"Performing operation", "[....", "  0%"});
   dir.Go(1);
 
-  ASSERT_TRUE(dir.Reached(2));
-  EXPECT_TRUE(tmux.WaitForText(" 14%", &screen)) << screen;  // 15 of 101
-  EXPECT_TRUE(Has(screen, "Download")) << screen;
-  EXPECT_TRUE(Has(screen, "Erasing")) << screen;
+  ASSERT_TRUE(Reach(dir, tmux, 2, " 14%", &screen)) << screen;  // 15 of 101
+  ExpectShown(screen, {"Download", "Erasing", "[#######."});
   EXPECT_FALSE(Has(screen, "Progress Indicator")) << screen;
-  EXPECT_TRUE(Has(screen, "[#######.")) << screen;
   dir.Go(2);
 
-  ASSERT_TRUE(dir.Reached(3));
-  EXPECT_TRUE(tmux.WaitForText(" 64%", &screen)) << screen;  // 65 of 101
-  EXPECT_TRUE(Has(screen, "Writing")) << screen;
-  EXPECT_TRUE(Has(screen, "Download")) << screen;
+  ASSERT_TRUE(Reach(dir, tmux, 3, " 64%", &screen)) << screen;  // 65 of 101
+  ExpectShown(screen, {"Writing", "Download"});
   dir.Go(3);
 
   ASSERT_TRUE(dir.Reached(4));

@@ -29,35 +29,20 @@ TEST(BeginCommands, WakesSendsHeaderNineAndKeepsThePortOpen) {
 }
 
 TEST(BeginCommands, WrongAnswerToTheHeaderIsErrorFourteenWithThePortOpen) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kCommandAck, FaultKind::kWrongByte, 0x21});
-  Bench b(config);
-  EXPECT_EQ(b.proto.DoBeginCommands(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 14);
+  Bench b(ConfigWithFault({Step::kCommandAck, FaultKind::kWrongByte, 0x21}));
+  EXPECT_EQ(Outcome(b.proto.DoBeginCommands(), b.proto), "fail 14");
   EXPECT_TRUE(b.link.IsOpen());
   const std::string trace = b.link.Trace();
   EXPECT_EQ(trace.substr(trace.find("SetTimeout(5000)")), "SetTimeout(5000) R:21 SetTimeout(2000)");
 }
 
+// A port that cannot be opened is checked with the framed operations, in
+// Frame.PortThatCannotBeOpenedIsErrorThreeAndNothingElse.
 TEST(BeginCommands, FailuresBeforeTheAcknowledgement) {
-  {
-    SCOPED_TRACE("silent pager");
-    PagerConfig config = DefaultConfig();
-    config.ignoreWakes = 100;
-    Bench b(config);
-    EXPECT_EQ(b.proto.DoBeginCommands(), kResultFail);
-    EXPECT_EQ(b.proto.lastError, 10);
-    EXPECT_TRUE(b.link.IsOpen());
-    EXPECT_EQ(b.link.Written(), Bytes(10, 0xAA));  // no header after a failed wake-up
-  }
-  {
-    SCOPED_TRACE("port cannot be opened");
-    Bench b;
-    b.link.FailOn(CallKind::kOpen, tarn::kChannelCantOpen);
-    EXPECT_EQ(b.proto.DoBeginCommands(), kResultFail);
-    EXPECT_EQ(b.proto.lastError, 3);
-    EXPECT_EQ(b.link.Trace(), "Open!1");
-  }
+  Bench b(ConfigWith([](PagerConfig& c) { c.ignoreWakes = 100; }));  // a silent pager
+  EXPECT_EQ(Outcome(b.proto.DoBeginCommands(), b.proto), "fail 10");
+  EXPECT_TRUE(b.link.IsOpen());
+  EXPECT_EQ(b.link.Written(), Bytes(10, 0xAA));  // no header after a failed wake-up
 }
 
 TEST(Commands, SingleByteCommands) {
@@ -83,8 +68,7 @@ TEST(Commands, BytePairSendsTheLowBytesEachAcknowledged) {
 TEST(Commands, BytePairStopsWhenTheFirstIsNotAcknowledged) {
   CommandBench b;
   b.link.pager().Config().faults.push_back({Step::kCommandAck, FaultKind::kWrongByte, 0x15});
-  EXPECT_EQ(b.proto.DoSendBytePair(0x41, 0x42), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 14);
+  EXPECT_EQ(Outcome(b.proto.DoSendBytePair(0x41, 0x42), b.proto), "fail 14");
   EXPECT_EQ(b.link.Written(), Bytes{0x41});
 }
 
@@ -146,18 +130,15 @@ TEST(Commands, ParameterCommandWithProgressReportsZeroAfterItsFirstByte) {
 TEST(Commands, RefusedBlockIsErrorFourteen) {
   CommandBench b;
   b.link.pager().Config().faults.push_back({Step::kCommandAck, FaultKind::kWrongByte, 0x15});
-  EXPECT_EQ(b.proto.DoSendCommand40(1, 2), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 14);
+  EXPECT_EQ(Outcome(b.proto.DoSendCommand40(1, 2), b.proto), "fail 14");
 }
 
 TEST(Commands, OnAClosedPortAreErrorEightWithNothingOnTheWire) {
   Bench b;
-  EXPECT_EQ(b.proto.DoSendCommand13(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 8);
+  EXPECT_EQ(Outcome(b.proto.DoSendCommand13(), b.proto), "fail 8");
   EXPECT_EQ(b.proto.DoSendBytePair(1, 2), kResultFail);
   EXPECT_EQ(b.proto.DoSendCommandAE(1, 2), kResultFail);
-  EXPECT_EQ(b.proto.DoEndCommands(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 8);
+  EXPECT_EQ(Outcome(b.proto.DoEndCommands(), b.proto), "fail 8");
   EXPECT_TRUE(b.link.Calls().empty());
   EXPECT_TRUE(b.link.pager().Transcript().empty());
 }
@@ -174,8 +155,7 @@ TEST(EndCommands, ClosesThePortEvenWithoutAnAcknowledgement) {
   CommandBench b;
   b.link.pager().Config().faults.push_back({Step::kCommandAck, FaultKind::kSilence});
   const uint64_t start = b.link.NowMs();
-  EXPECT_EQ(b.proto.DoEndCommands(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 14);
+  EXPECT_EQ(Outcome(b.proto.DoEndCommands(), b.proto), "fail 14");
   EXPECT_EQ(b.link.Trace(), "W:12 SetTimeout(5000) R!7 SetTimeout(2000) Close");
   EXPECT_EQ(b.link.NowMs() - start, 5000u);
   EXPECT_FALSE(b.link.IsOpen());
@@ -184,8 +164,7 @@ TEST(EndCommands, ClosesThePortEvenWithoutAnAcknowledgement) {
 TEST(EndCommands, UnsentLeaveByteKeepsThePortOpen) {
   CommandBench b;
   b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteFailed);
-  EXPECT_EQ(b.proto.DoEndCommands(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 8);
+  EXPECT_EQ(Outcome(b.proto.DoEndCommands(), b.proto), "fail 8");
   EXPECT_EQ(b.link.Trace(), "W:12!6");
   EXPECT_TRUE(b.link.IsOpen());
 }
@@ -201,18 +180,14 @@ TEST(Probe, FirstOperationAfterConstructionLosesTheAnswerToEchoCancelling) {
   // No wake-up has turned echo cancelling off: the pager's '.' is read back
   // as the echo of 0x0B, and nothing more comes within the 100 ms timeout.
   Bench b;
-  EXPECT_EQ(b.proto.DoSendCommand0B(), kResultFalse);
-  EXPECT_EQ(b.proto.lastError, 14);
+  EXPECT_EQ(Outcome(b.proto.DoSendCommand0B(), b.proto), "false 14");
   EXPECT_EQ(b.link.Trace(), "Open W:0B R:2E Delay(2000) R!7 Close");
   EXPECT_EQ(b.link.NowMs(), 2100u);
 }
 
 TEST(Probe, FirstOperationAfterConstructionWithASilentPager) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kProbeAnswer, FaultKind::kSilence});
-  Bench b(config);
-  EXPECT_EQ(b.proto.DoSendCommand0B(), kResultFalse);
-  EXPECT_EQ(b.proto.lastError, 14);
+  Bench b(ConfigWithFault({Step::kProbeAnswer, FaultKind::kSilence}));
+  EXPECT_EQ(Outcome(b.proto.DoSendCommand0B(), b.proto), "false 14");
   // The missing echo fails the send: no pause, no second read.
   EXPECT_EQ(b.link.Trace(), "Open W:0B R!7 Close");
 }
@@ -226,8 +201,7 @@ TEST(Probe, DotAfterAWakeUpIsSuccessAnyOtherByteIsNot) {
   EXPECT_EQ(b.proto.lastError, 0);
 
   b.link.pager().Config().probeAnswer = 0x15;
-  EXPECT_EQ(b.proto.DoSendCommand0B(), kResultFalse);
-  EXPECT_EQ(b.proto.lastError, 14);
+  EXPECT_EQ(Outcome(b.proto.DoSendCommand0B(), b.proto), "false 14");
 }
 
 TEST(Probe, EndsCommandModeLeftOpenByBeginCommands) {
@@ -242,16 +216,14 @@ TEST(Probe, PortFailures) {
   {
     Bench b;
     b.link.FailOn(CallKind::kOpen, tarn::kChannelCantOpen);
-    EXPECT_EQ(b.proto.DoSendCommand0B(), kResultFail);
-    EXPECT_EQ(b.proto.lastError, 3);
+    EXPECT_EQ(Outcome(b.proto.DoSendCommand0B(), b.proto), "fail 3");
     EXPECT_EQ(b.link.Trace(), "Open!1");
   }
   {
     Bench b;
     ASSERT_EQ(b.proto.DoIdentify(), kResultOk);
     b.link.FailOn(CallKind::kClose, tarn::kChannelControlFailed);
-    EXPECT_EQ(b.proto.DoSendCommand0B(), kResultFail);
-    EXPECT_EQ(b.proto.lastError, 6);
+    EXPECT_EQ(Outcome(b.proto.DoSendCommand0B(), b.proto), "fail 6");
   }
 }
 

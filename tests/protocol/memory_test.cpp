@@ -1,6 +1,7 @@
 // The memory operations: identify, read, write, activate, and the common
 // frame around them (open, transaction, data phase, close).
 #include <cstring>
+#include <utility>
 
 #include "protocol_test_util.h"
 
@@ -34,8 +35,7 @@ TEST(Identify, FillsTheFieldsFromTheAnswers) {
 
 TEST(Identify, DisabledPagerIsErrorElevenWithThePortClosed) {
   Bench b(DefaultConfig('D'));
-  EXPECT_EQ(b.proto.DoIdentify(), kResultFalse);
-  EXPECT_EQ(b.proto.lastError, 11);
+  EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "false 11");
   EXPECT_EQ(b.proto.statusChar, 'D');
   EXPECT_FALSE(b.link.IsOpen());
   EXPECT_EQ(b.link.Calls().back().kind, CallKind::kClose);
@@ -132,12 +132,9 @@ TEST(WriteMemory, ProgressDuringDataAndPacing) {
 }
 
 TEST(WriteMemory, WrongFirstAcknowledgementIsErrorFourteenWithoutSecondWait) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kFirstAck, FaultKind::kWrongByte, 0x15});
-  Bench b(config);
+  Bench b(ConfigWithFault({Step::kFirstAck, FaultKind::kWrongByte, 0x15}));
   std::vector<uint8_t> data(100, 1);
-  EXPECT_EQ(b.proto.DoWriteMemory(0, data.data(), 100), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 14);
+  EXPECT_EQ(Outcome(b.proto.DoWriteMemory(0, data.data(), 100), b.proto), "fail 14");
   const std::string trace = b.link.Trace();
   EXPECT_EQ(trace.substr(trace.find("SetTimeout(60000)")),
             "SetTimeout(60000) R:15 SetTimeout(2000) Close");
@@ -146,12 +143,9 @@ TEST(WriteMemory, WrongFirstAcknowledgementIsErrorFourteenWithoutSecondWait) {
 }
 
 TEST(WriteMemory, MissingSecondAcknowledgementTimesOutAfterSixtySeconds) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kSecondAck, FaultKind::kSilence});
-  Bench b(config);
+  Bench b(ConfigWithFault({Step::kSecondAck, FaultKind::kSilence}));
   std::vector<uint8_t> data(100, 1);
-  EXPECT_EQ(b.proto.DoWriteMemory(0, data.data(), 100), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 14);
+  EXPECT_EQ(Outcome(b.proto.DoWriteMemory(0, data.data(), 100), b.proto), "fail 14");
   const std::string trace = b.link.Trace();
   EXPECT_NE(trace.find(Join({Repeat("Delay(9)", 50), "R!7 SetTimeout(2000) Close"})),
             std::string::npos)
@@ -218,11 +212,8 @@ TEST(Activate, AcknowledgedActivationIdentifiesThePagerAgain) {
 }
 
 TEST(Activate, NoAcknowledgementWithinTwoMinutesIsErrorFourteen) {
-  PagerConfig config = DefaultConfig();
-  config.activateDelayMs = 121000;
-  Bench b(config);
-  EXPECT_EQ(b.proto.DoActivate(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 14);
+  Bench b(ConfigWith([](PagerConfig& c) { c.activateDelayMs = 121000; }));
+  EXPECT_EQ(Outcome(b.proto.DoActivate(), b.proto), "fail 14");
   const std::string trace = b.link.Trace();
   EXPECT_EQ(trace.substr(trace.find("SetTimeout(120000)")),
             "SetTimeout(120000) R!7 SetTimeout(2000) Close");
@@ -230,11 +221,18 @@ TEST(Activate, NoAcknowledgementWithinTwoMinutesIsErrorFourteen) {
 }
 
 TEST(Frame, PortThatCannotBeOpenedIsErrorThreeAndNothingElse) {
-  Bench b;
-  b.link.FailOn(CallKind::kOpen, tarn::kChannelCantOpen);
-  EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 3);
-  EXPECT_EQ(b.link.Trace(), "Open!1");
+  // A framed operation and the start of command mode alike.
+  const std::pair<const char*, int32_t (CPagerProtocol::*)()> operations[] = {
+      {"identify", &CPagerProtocol::DoIdentify},
+      {"begin commands", &CPagerProtocol::DoBeginCommands},
+  };
+  for (const auto& [name, operation] : operations) {
+    SCOPED_TRACE(name);
+    Bench b;
+    b.link.FailOn(CallKind::kOpen, tarn::kChannelCantOpen);
+    EXPECT_EQ(Outcome((b.proto.*operation)(), b.proto), "fail 3");
+    EXPECT_EQ(b.link.Trace(), "Open!1");
+  }
 }
 
 TEST(Frame, CloseFailureReplacesTheResultEvenAfterASuccessfulRead) {
@@ -242,16 +240,14 @@ TEST(Frame, CloseFailureReplacesTheResultEvenAfterASuccessfulRead) {
   b.link.pager().Memory()[0x0100] = 0x99;
   b.link.FailOn(CallKind::kClose, tarn::kChannelControlFailed);
   uint8_t byte = 0;
-  EXPECT_EQ(b.proto.DoReadMemory(0x0100, &byte, 1), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 6);
+  EXPECT_EQ(Outcome(b.proto.DoReadMemory(0x0100, &byte, 1), b.proto), "fail 6");
   EXPECT_EQ(byte, 0x99);  // the data did reach the client buffer
 }
 
 TEST(Frame, CloseFailureReplacesATransactionError) {
   Bench b(DefaultConfig('D'));
   b.link.FailOn(CallKind::kClose, tarn::kChannelControlFailed);
-  EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 6);
+  EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 6");
 }
 
 TEST(Frame, ErrorsStayAfterALaterSuccess) {

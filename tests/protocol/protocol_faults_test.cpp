@@ -69,23 +69,17 @@ constexpr unsigned kReadsThroughVerdict = 1 + 16 + 20 + 1 + 1;
 // ---------------------------------------------------------------- acknowledgements
 
 TEST(WriteAcknowledgements, RefusedSecondAcknowledgementFailsWithoutTheSettlingPause) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kSecondAck, FaultKind::kWrongByte, 0x15});
-  Rig r(config);
+  Rig r(ConfigWithFault({Step::kSecondAck, FaultKind::kWrongByte, 0x15}));
   std::vector<uint8_t> data(100, 1);
-  EXPECT_EQ(r.proto.DoWriteMemory(0, data.data(), 100), kResultFail);
-  EXPECT_EQ(r.proto.lastError, 14);
+  EXPECT_EQ(Outcome(r.proto.DoWriteMemory(0, data.data(), 100), r.proto), "fail 14");
   EXPECT_EQ(
       r.TraceFrom("SetTimeout(60000)"),
       Join({"SetTimeout(60000) R:06", Repeat("Delay(9)", 50), "R:15 SetTimeout(2000) Close"}));
 }
 
 TEST(ActivateAcknowledgement, RefusalFailsWithoutIdentifyingAgain) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kActivateAck, FaultKind::kWrongByte, 0x15});
-  Rig r(config);
-  EXPECT_EQ(r.proto.DoActivate(), kResultFail);
-  EXPECT_EQ(r.proto.lastError, 14);
+  Rig r(ConfigWithFault({Step::kActivateAck, FaultKind::kWrongByte, 0x15}));
+  EXPECT_EQ(Outcome(r.proto.DoActivate(), r.proto), "fail 14");
   EXPECT_EQ(r.TraceFrom("SetTimeout(120000)"), "SetTimeout(120000) R:15 SetTimeout(2000) Close");
   EXPECT_EQ(r.link.Written().size(), 1u + 8);  // one wake byte, one header
 }
@@ -97,8 +91,7 @@ TEST(ActivateAcknowledgement, ResultIsThatOfTheIdentificationThatFollows) {
     r.link.AfterReads(kReadsThroughVerdict + 1, [&] {
       r.link.pager().Config().ignoreWakes = r.link.pager().Stats().wakeBytes + 100;
     });
-    EXPECT_EQ(r.proto.DoActivate(), kResultFail);
-    EXPECT_EQ(r.proto.lastError, 10);
+    EXPECT_EQ(Outcome(r.proto.DoActivate(), r.proto), "fail 10");
     EXPECT_EQ(r.link.Written().size(), 1u + 8 + 10);
     EXPECT_FALSE(r.link.IsOpen());
   }
@@ -109,8 +102,7 @@ TEST(ActivateAcknowledgement, ResultIsThatOfTheIdentificationThatFollows) {
     after.status = 'D';
     config.identityAfterActivate = after;
     Rig r(config);
-    EXPECT_EQ(r.proto.DoActivate(), kResultFalse);
-    EXPECT_EQ(r.proto.lastError, 11);
+    EXPECT_EQ(Outcome(r.proto.DoActivate(), r.proto), "false 11");
     EXPECT_EQ(r.proto.statusChar, 'D');
     EXPECT_FALSE(r.link.IsOpen());
   }
@@ -126,31 +118,27 @@ TEST(Refusals, WriteAndActivateSendNoDataAndWaitForNothing) {
   {
     SCOPED_TRACE("write, wrong password");
     Rig r(refusing);
-    EXPECT_EQ(r.proto.DoWriteMemory(0x0100, data, 10), kResultFalse);
-    EXPECT_EQ(r.proto.lastError, 12);
+    EXPECT_EQ(Outcome(r.proto.DoWriteMemory(0x0100, data, 10), r.proto), "false 12");
     EXPECT_EQ(r.link.Trace(), Join({"Open", kWake, W(kHeaderWrite10), "Delay(5)", Answers('Y'),
                                     password, "Delay(5) R:15 Close"}));
   }
   {
     SCOPED_TRACE("activate, wrong password");
     Rig r(refusing);
-    EXPECT_EQ(r.proto.DoActivate(), kResultFalse);
-    EXPECT_EQ(r.proto.lastError, 12);
+    EXPECT_EQ(Outcome(r.proto.DoActivate(), r.proto), "false 12");
     EXPECT_EQ(r.TraceFrom("R:59"), Join({"R:59", password, "Delay(5) R:15 Close"}));
   }
   {
     SCOPED_TRACE("write, disabled pager");
     Rig r(DefaultConfig('D'));
-    EXPECT_EQ(r.proto.DoWriteMemory(0x0100, data, 10), kResultFalse);
-    EXPECT_EQ(r.proto.lastError, 11);
+    EXPECT_EQ(Outcome(r.proto.DoWriteMemory(0x0100, data, 10), r.proto), "false 11");
     EXPECT_EQ(r.link.Trace(),
               Join({"Open", kWake, W(kHeaderWrite10), "Delay(5)", Answers('D'), "Close"}));
   }
   {
     SCOPED_TRACE("activate, disabled pager");
     Rig r(DefaultConfig('D'));
-    EXPECT_EQ(r.proto.DoActivate(), kResultFalse);
-    EXPECT_EQ(r.proto.lastError, 11);
+    EXPECT_EQ(Outcome(r.proto.DoActivate(), r.proto), "false 11");
     EXPECT_EQ(r.TraceFrom("R:44"), "R:44 Close");
   }
 }
@@ -161,8 +149,7 @@ TEST(FailedBytes, DataByteEndsTheWriteAtOnce) {
   Rig r;
   const uint8_t data[10] = {0x40, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49};
   r.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout, 1 + 8 + 4);
-  EXPECT_EQ(r.proto.DoWriteMemory(0x0100, data, 10), kResultFail);
-  EXPECT_EQ(r.proto.lastError, 8);
+  EXPECT_EQ(Outcome(r.proto.DoWriteMemory(0x0100, data, 10), r.proto), "fail 8");
   EXPECT_EQ(r.TraceFrom("R:BB"), "R:BB W:40 W:41 W:42 W:43!8 Close");
 }
 
@@ -171,8 +158,7 @@ TEST(FailedBytes, CommandBlockByteEndsTheCommandWithoutWaitingForItsAnswer) {
   ASSERT_EQ(r.proto.DoBeginCommands(), kResultOk);
   r.link.ClearCalls();
   r.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout, 3);
-  EXPECT_EQ(r.proto.DoSendCommand42(0x01020304), kResultFail);
-  EXPECT_EQ(r.proto.lastError, 8);
+  EXPECT_EQ(Outcome(r.proto.DoSendCommand42(0x01020304), r.proto), "fail 8");
   EXPECT_EQ(r.link.Trace(), "W:42 W:04 W:03!8");
   EXPECT_TRUE(r.link.IsOpen());
 }
@@ -180,8 +166,7 @@ TEST(FailedBytes, CommandBlockByteEndsTheCommandWithoutWaitingForItsAnswer) {
 TEST(FailedBytes, HeaderByteOfCommandModeIsErrorElevenWithThePortOpen) {
   Rig r;
   r.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout, 3);
-  EXPECT_EQ(r.proto.DoBeginCommands(), kResultFail);
-  EXPECT_EQ(r.proto.lastError, 11);
+  EXPECT_EQ(Outcome(r.proto.DoBeginCommands(), r.proto), "fail 11");
   EXPECT_EQ(r.link.Trace(), Join({"Open", kWake, "W:80 W:09!8"}));
   EXPECT_TRUE(r.link.IsOpen());
 }
@@ -193,8 +178,7 @@ TEST(FailedBytes, ReceivesLeaveRecordsAndStatusAsTheyWere) {
     std::memset(r.proto.firstRecord, 0x77, 10);
     std::memset(r.proto.secondRecord, 0x78, 10);
     r.link.FailOn(CallKind::kRead, tarn::kChannelReadFailed, 1 + 16 + 12);
-    EXPECT_EQ(r.proto.DoIdentify(), kResultFail);
-    EXPECT_EQ(r.proto.lastError, 8);
+    EXPECT_EQ(Outcome(r.proto.DoIdentify(), r.proto), "fail 8");
     EXPECT_EQ(Bytes(r.proto.firstRecord, r.proto.firstRecord + 10), Bytes(10, 0x77));
     EXPECT_EQ(Bytes(r.proto.secondRecord, r.proto.secondRecord + 10), Bytes(10, 0x78));
   }
@@ -204,8 +188,7 @@ TEST(FailedBytes, ReceivesLeaveRecordsAndStatusAsTheyWere) {
     r.proto.statusChar = 'Q';
     r.proto.statusOk = 5;
     r.link.FailOn(CallKind::kRead, tarn::kChannelReadFailed, 1 + 16 + 20 + 1);
-    EXPECT_EQ(r.proto.DoIdentify(), kResultFail);
-    EXPECT_EQ(r.proto.lastError, 8);
+    EXPECT_EQ(Outcome(r.proto.DoIdentify(), r.proto), "fail 8");
     EXPECT_EQ(r.proto.statusChar, 'Q');
     EXPECT_EQ(r.proto.statusOk, 5);
     EXPECT_EQ(Bytes(r.proto.secondRecord, r.proto.secondRecord + 10), Range(0x30, 10));
@@ -219,8 +202,7 @@ TEST(WakeUpEcho, LineThatEchoesEveryWakeByteUsesUpTheTenAttempts) {
   config.ignoreWakes = 1000;
   config.faults.push_back({Step::kWakeAnswer, FaultKind::kEcho, 0, 0});
   Rig r(config);
-  EXPECT_EQ(r.proto.DoIdentify(), kResultFail);
-  EXPECT_EQ(r.proto.lastError, 10);
+  EXPECT_EQ(Outcome(r.proto.DoIdentify(), r.proto), "fail 10");
   EXPECT_EQ(r.link.Written(), Bytes(10, 0xAA));
   EXPECT_EQ(r.link.ReadBytes(), Bytes(10, 0xAA));
   EXPECT_FALSE(r.link.IsOpen());
@@ -233,8 +215,7 @@ TEST(BytePair, ResultIsThatOfTheSecondAcknowledgement) {
   r.link.AfterReads(1, [&] {
     r.link.pager().Config().faults.push_back({Step::kCommandAck, FaultKind::kWrongByte, 0x15});
   });
-  EXPECT_EQ(r.proto.DoSendBytePair(0x101, 0x202), kResultFail);
-  EXPECT_EQ(r.proto.lastError, 14);
+  EXPECT_EQ(Outcome(r.proto.DoSendBytePair(0x101, 0x202), r.proto), "fail 14");
   EXPECT_EQ(
       r.link.Trace(),
       "W:01 SetTimeout(5000) R:2E SetTimeout(2000) W:02 SetTimeout(5000) R:15 SetTimeout(2000)");

@@ -51,6 +51,29 @@ inline PagerConfig DefaultConfig(uint8_t status = 'O') {
   return config;
 }
 
+// The default pager with one change made by `change`.
+template <typename Change>
+PagerConfig ConfigWith(Change change) {
+  PagerConfig config = DefaultConfig();
+  change(config);
+  return config;
+}
+
+// The default pager with one planted fault.
+inline PagerConfig ConfigWithFault(const pagersim::Fault& fault) {
+  return ConfigWith([&fault](PagerConfig& c) { c.faults.push_back(fault); });
+}
+
+// A call's result with the error the protocol object holds after it, as
+// one text: "fail 14", "false 14".
+inline std::string Outcome(int32_t result, const CPagerProtocol& proto) {
+  const std::string word = result == kResultFail    ? "fail"
+                           : result == kResultFalse ? "false"
+                           : result == kResultOk    ? "ok"
+                                                    : std::to_string(result);
+  return word + " " + std::to_string(proto.lastError);
+}
+
 inline uint64_t VirtualClock(void* context) {
   // 1 January 2027 in 100 ns units since 1601, plus the link's virtual time.
   constexpr uint64_t kBase = 134432352000000000ull;
@@ -71,6 +94,12 @@ struct Bench {
     link.Open();
     link.SetEchoCancel(false);
     link.ClearCalls();
+  }
+  // Opens for steps with a data phase of the n bytes at data.
+  void OpenForData(uint8_t* data, uint16_t n) {
+    OpenForSteps();
+    proto.transferBuffer = data;
+    proto.frameLength = n;
   }
   pagersim::SimLink link;
   CPagerProtocol proto{&link};

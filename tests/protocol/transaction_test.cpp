@@ -22,9 +22,7 @@ TEST(WakeUp, AnsweredAtTheFirstAttempt) {
 }
 
 TEST(WakeUp, EchoedWakeByteIsSkippedAndTheAnswerTakenLater) {
-  PagerConfig config = DefaultConfig();
-  config.faults.push_back({Step::kWakeAnswer, FaultKind::kEcho, 0, 1});
-  Bench b(config);
+  Bench b(ConfigWithFault({Step::kWakeAnswer, FaultKind::kEcho, 0, 1}));
   b.OpenForSteps();
   EXPECT_EQ(b.steps.WakeUp().result, kResultOk);
   EXPECT_EQ(b.link.Trace(),
@@ -36,9 +34,7 @@ TEST(WakeUp, EchoedWakeByteIsSkippedAndTheAnswerTakenLater) {
 }
 
 TEST(WakeUp, PagerThatSleepsThroughSomeWakeBytes) {
-  PagerConfig config = DefaultConfig();
-  config.ignoreWakes = 3;
-  Bench b(config);
+  Bench b(ConfigWith([](PagerConfig& c) { c.ignoreWakes = 3; }));
   b.OpenForSteps();
   EXPECT_EQ(b.steps.WakeUp().result, kResultOk);
   EXPECT_EQ(b.link.Trace(), Join({"PurgeInput PurgeOutput SetTimeout(100) SetEchoCancel(0)",
@@ -47,12 +43,9 @@ TEST(WakeUp, PagerThatSleepsThroughSomeWakeBytes) {
 }
 
 TEST(WakeUp, SilentPagerGetsTenAttemptsThenErrorTen) {
-  PagerConfig config = DefaultConfig();
-  config.ignoreWakes = 100;
-  Bench b(config);
+  Bench b(ConfigWith([](PagerConfig& c) { c.ignoreWakes = 100; }));
   b.proto.pagerType = 0x55;
-  EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 10);
+  EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 10");
   EXPECT_EQ(b.link.Trace(),
             Join({"Open PurgeInput PurgeOutput SetTimeout(100) SetEchoCancel(0)",
                   Repeat("W:AA Delay(100) R!7", 10), "Delay(100) SetTimeout(2000) Close"}));
@@ -63,12 +56,9 @@ TEST(WakeUp, SilentPagerGetsTenAttemptsThenErrorTen) {
 }
 
 TEST(WakeUp, UnsupportedAnswerIsErrorNineAtOnce) {
-  PagerConfig config = DefaultConfig();
-  config.pagerType = 0x00;
-  Bench b(config);
+  Bench b(ConfigWith([](PagerConfig& c) { c.pagerType = 0x00; }));
   b.proto.pagerType = 0x8B;
-  EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 9);
+  EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 9");
   EXPECT_EQ(b.proto.pagerType, 0);
   EXPECT_EQ(b.link.Trace(),
             "Open PurgeInput PurgeOutput SetTimeout(100) SetEchoCancel(0) "
@@ -80,16 +70,14 @@ TEST(WakeUp, LineFailuresAreErrorEight) {
     SCOPED_TRACE("read fails other than by silence");
     Bench b;
     b.link.FailOn(CallKind::kRead, tarn::kChannelReadFailed);
-    EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-    EXPECT_EQ(b.proto.lastError, 8);
+    EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 8");
     EXPECT_EQ(b.link.Written(), Bytes{0xAA});
   }
   {
     SCOPED_TRACE("wake byte not sent");
     Bench b;
     b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout);
-    EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-    EXPECT_EQ(b.proto.lastError, 8);
+    EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 8");
     EXPECT_TRUE(b.link.Written().empty());
     EXPECT_EQ(b.link.Trace(),
               "Open PurgeInput PurgeOutput SetTimeout(100) SetEchoCancel(0) "
@@ -119,8 +107,7 @@ TEST(Header, FieldsGoOutMostSignificantByteFirst) {
 TEST(Header, FirstFailedByteEndsTheStepWithErrorEleven) {
   Bench b;
   b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout, 4);  // wake byte, then header 0..2
-  EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 11);
+  EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 11");
   EXPECT_EQ(b.link.Trace(), Join({"Open", kWake, "W:87 W:01 W:00!8 Close"}));
 }
 
@@ -132,17 +119,14 @@ TEST(Answers, FailedReceiveLeavesTheTargetFieldAsItWas) {
   b.proto.infoLastByte = 0x66;
   // Read 1 is the wake answer, reads 2.. are the info block: fail at its byte 7.
   b.link.FailOn(CallKind::kRead, tarn::kChannelReadFailed, 9);
-  EXPECT_EQ(b.proto.DoIdentify(), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 8);
+  EXPECT_EQ(Outcome(b.proto.DoIdentify(), b.proto), "fail 8");
   EXPECT_EQ(Bytes(b.proto.infoBlock, b.proto.infoBlock + 16), Bytes(16, 0x77));
   EXPECT_EQ(b.proto.infoLastByte, 0x66);
   EXPECT_FALSE(b.link.IsOpen());
 }
 
 TEST(Answers, OptionByteOnlyUnderItsFlag) {
-  PagerConfig config = DefaultConfig();
-  config.optionByte = 0x5A;
-  Bench b(config);
+  Bench b(ConfigWith([](PagerConfig& c) { c.optionByte = 0x5A; }));
   b.link.Open();
   ASSERT_EQ(b.steps.WakeUp().result, kResultOk);
   b.proto.frameFlags = 0xA1;  // option byte, status, no password exchange
@@ -182,8 +166,7 @@ TEST(Password, StatusYWithoutPasswordSendsTenZerosAndRefusalIsErrorTwelve) {
   config.refusalByte = 0x15;
   Bench b(config);
   uint8_t buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-  EXPECT_EQ(b.proto.DoReadMemory(0x0100, buffer, 4), kResultFalse);
-  EXPECT_EQ(b.proto.lastError, 12);
+  EXPECT_EQ(Outcome(b.proto.DoReadMemory(0x0100, buffer, 4), b.proto), "false 12");
   EXPECT_EQ(b.proto.passwordReply, 0x15);
   EXPECT_EQ(b.link.Trace(),
             Join({"Open", kWake, W({0x86, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x04}), "Delay(5)",
@@ -222,8 +205,7 @@ TEST(Password, IdentifyWithStatusYSendsNoPasswordAndReadsNoVerdict) {
 TEST(Password, DisabledPagerUnderTransferFlagsEndsBeforePassword) {
   Bench b(DefaultConfig('D'));
   uint8_t buffer[2] = {0xEE, 0xEE};
-  EXPECT_EQ(b.proto.DoReadMemory(0x0200, buffer, 2), kResultFalse);
-  EXPECT_EQ(b.proto.lastError, 11);
+  EXPECT_EQ(Outcome(b.proto.DoReadMemory(0x0200, buffer, 2), b.proto), "false 11");
   EXPECT_EQ(b.link.Trace(),
             Join({"Open", kWake, W({0x86, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02}), "Delay(5)",
                   Answers('D'), "Close"}));
@@ -236,19 +218,15 @@ TEST(Password, PasswordAndVerdictLineFailuresAreErrorEight) {
     Bench b(DefaultConfig('Y'));
     b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteFailed, 1 + 8 + 3);
     uint8_t byte = 0;
-    EXPECT_EQ(b.proto.DoReadMemory(0, &byte, 1), kResultFail);
-    EXPECT_EQ(b.proto.lastError, 8);
+    EXPECT_EQ(Outcome(b.proto.DoReadMemory(0, &byte, 1), b.proto), "fail 8");
     EXPECT_EQ(b.link.Written().size(), 1u + 8 + 2);
   }
   {
     SCOPED_TRACE("verdict not received");
-    PagerConfig config = DefaultConfig();
-    config.faults.push_back({Step::kVerdict, FaultKind::kSilence});
-    Bench b(config);
+    Bench b(ConfigWithFault({Step::kVerdict, FaultKind::kSilence}));
     b.proto.passwordReply = 0x33;
     uint8_t byte = 0;
-    EXPECT_EQ(b.proto.DoReadMemory(0, &byte, 1), kResultFail);
-    EXPECT_EQ(b.proto.lastError, 8);
+    EXPECT_EQ(Outcome(b.proto.DoReadMemory(0, &byte, 1), b.proto), "fail 8");
     EXPECT_EQ(b.proto.passwordReply, 0x33);
     EXPECT_EQ(b.link.Trace(), Join({"Open", kWake, W({0x86, 0x01, 0, 0, 0, 0, 0, 0x01}), "Delay(5)",
                                     Answers('O'), "Delay(5) R!7 Close"}));
@@ -272,10 +250,8 @@ TEST(Verdict, NoneReadUnderNoPasswordFlagOrCommandNine) {
 
 TEST(DataBlock, ChecksumIsTheSumModulo256) {
   Bench b;
-  b.OpenForSteps();
   uint8_t data[] = {0x10, 0x20, 0x30};
-  b.proto.transferBuffer = data;
-  b.proto.frameLength = 3;
+  b.OpenForData(data, 3);
   EXPECT_EQ(b.steps.SendDataBlock().result, kResultOk);
   EXPECT_EQ(b.link.Written(), (Bytes{0x10, 0x20, 0x30, 0x60}));
   b.link.ClearCalls();
@@ -288,10 +264,8 @@ TEST(DataBlock, ChecksumIsTheSumModulo256) {
 
 TEST(DataBlock, EmptyBlockWithProgressReportsZeroPercent) {
   Bench b;
-  b.OpenForSteps();
   b.proto.progressSink = &b.sink;
-  b.proto.transferBuffer = nullptr;
-  b.proto.frameLength = 0;
+  b.OpenForData(nullptr, 0);
   EXPECT_EQ(b.steps.SendDataBlock().result, kResultOk);
   EXPECT_EQ(b.link.Trace(), "W:00 Delay(200)");
   EXPECT_EQ(b.sink.percents, std::vector<int32_t>{0});
@@ -299,11 +273,9 @@ TEST(DataBlock, EmptyBlockWithProgressReportsZeroPercent) {
 
 TEST(DataBlock, SendProgressFillsTheFirstQuarter) {
   Bench b;
-  b.OpenForSteps();
   std::vector<uint8_t> data(1024, 0x01);
   b.proto.progressSink = &b.sink;
-  b.proto.transferBuffer = data.data();
-  b.proto.frameLength = 1024;
+  b.OpenForData(data.data(), 1024);
   EXPECT_EQ(b.steps.SendDataBlock().result, kResultOk);
   // After bytes 0 and 512, and after the checksum byte (index 1024).
   EXPECT_EQ(b.sink.percents, (std::vector<int32_t>{0, 12, 25}));
@@ -348,12 +320,9 @@ TEST(DataBlock, NoSinkMeansNoReportsAndNoProgressPauses) {
 }
 
 TEST(DataBlock, FailedReadLeavesTheClientBufferUntouched) {
-  PagerConfig config = DefaultConfig();
-  config.stopAfterDataBytes = 2;
-  Bench b(config);
+  Bench b(ConfigWith([](PagerConfig& c) { c.stopAfterDataBytes = 2; }));
   uint8_t buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-  EXPECT_EQ(b.proto.DoReadMemory(0x0100, buffer, 4), kResultFail);
-  EXPECT_EQ(b.proto.lastError, 8);
+  EXPECT_EQ(Outcome(b.proto.DoReadMemory(0x0100, buffer, 4), b.proto), "fail 8");
   EXPECT_EQ(Bytes(buffer, buffer + 4), Bytes(4, 0xEE));
   EXPECT_EQ(b.link.ReadBytes().size(), 1u + 37 + 1 + 2);
   EXPECT_FALSE(b.link.IsOpen());
@@ -361,10 +330,8 @@ TEST(DataBlock, FailedReadLeavesTheClientBufferUntouched) {
 
 TEST(DataBlock, FailedSendIsErrorEightAndStopsAtOnce) {
   Bench b;
-  b.OpenForSteps();
   uint8_t data[] = {1, 2, 3};
-  b.proto.transferBuffer = data;
-  b.proto.frameLength = 3;
+  b.OpenForData(data, 3);
   b.link.FailOn(CallKind::kWrite, tarn::kChannelWriteTimeout, 2);
   const tarn::StepResult sent = b.steps.SendDataBlock();
   EXPECT_EQ(sent.result, kResultFail);

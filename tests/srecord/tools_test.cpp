@@ -53,6 +53,17 @@ Read Tolerant(const std::string& file, int32_t base, size_t size) {
   return r;
 }
 
+// A read that found the data, a good header, a good end and no error.
+void ExpectCleanRead(const Read& r, const std::vector<uint8_t>& data) {
+  EXPECT_EQ(r.data, data);
+  EXPECT_EQ(r.info.HasHeader, 1);
+  EXPECT_EQ(r.info.HeaderBad, 0);
+  EXPECT_EQ(r.info.HasData, 1);
+  EXPECT_EQ(r.info.EndGood, 1);
+  EXPECT_EQ(r.info.ChecksumErrors, 0);
+  EXPECT_EQ(r.info.FormatErrors, 0);
+}
+
 TEST(Tools, SrecCatReadsWrittenFileAtTheSameAddresses) {
   if (!HaveTool("srec_cat")) GTEST_SKIP() << "srec_cat not installed";
   ScratchDir dir;
@@ -86,14 +97,8 @@ TEST(Tools, ReadersTakeSrecCatOutput) {
                   "-execution-start-address 0 -o " + dir.File("s.s19") + " -address-length=2"),
             0);
   Read r = Tolerant(dir.File("s.s19"), 0x2000, 3000);
-  EXPECT_EQ(r.data, data);
-  EXPECT_EQ(r.info.HasHeader, 1);
-  EXPECT_EQ(r.info.HeaderBad, 0);
-  EXPECT_EQ(r.info.HasData, 1);
+  ExpectCleanRead(r, data);
   EXPECT_EQ(r.info.HasEnd, 1);
-  EXPECT_EQ(r.info.EndGood, 1);
-  EXPECT_EQ(r.info.ChecksumErrors, 0);
-  EXPECT_EQ(r.info.FormatErrors, 0);
   EXPECT_NE(r.text.find("S5"), std::string::npos);  // the count record is kept as text
 
   // The strict reader takes the S5 count record as a record without data.
@@ -133,12 +138,7 @@ TEST(Tools, ReadersTakeObjcopyOutputWithCrLf) {
   ASSERT_EQ(produced.find("S2"), std::string::npos);
 
   Read r = Tolerant(dir.File("out.s19"), 0x1000, 2500);
-  EXPECT_EQ(r.data, data);
-  EXPECT_EQ(r.info.HasHeader, 1);
-  EXPECT_EQ(r.info.HeaderBad, 0);
-  EXPECT_EQ(r.info.HasData, 1);
-  EXPECT_EQ(r.info.EndGood, 1);
-  EXPECT_EQ(r.info.ChecksumErrors + r.info.FormatErrors, 0);
+  ExpectCleanRead(r, data);
   EXPECT_EQ(r.text, "");
 
   std::vector<uint8_t> strict(2500);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <random>
 
@@ -50,6 +52,18 @@ struct Memory {
   }
 };
 
+// The planned writes in order, each as hex address + decimal length: "1000+108 1800+4".
+std::string Blocks(const WritePlan& plan) {
+  std::string text;
+  char item[32];
+  for (const auto& b : plan.writes) {
+    std::snprintf(item, sizeof item, "%s%x+%u", text.empty() ? "" : " ",
+                  static_cast<unsigned>(b.address), static_cast<unsigned>(b.length));
+    text += item;
+  }
+  return text;
+}
+
 TEST(WritePlan, MergesRunsOnlyWhereTheGapCostsLessThanABlock) {
   LineCosts costs;
   Memory m;
@@ -58,11 +72,7 @@ TEST(WritePlan, MergesRunsOnlyWhereTheGapCostsLessThanABlock) {
   m.Change(0x1000 + 4 + 100, 4);  // a gap of 100 bytes: about 0.8 s, far below a block
   m.Change(0x1800, 4);            // a gap of ~2 KiB: far above
   WritePlan plan = PlanWrites(m.file, m.pager, m.covered, 65535, true, costs);
-  ASSERT_EQ(plan.writes.size(), 2u);
-  EXPECT_EQ(plan.writes[0].address, 0x1000u);
-  EXPECT_EQ(plan.writes[0].length, 108u);
-  EXPECT_EQ(plan.writes[1].address, 0x1800u);
-  EXPECT_EQ(plan.writes[1].length, 4u);
+  EXPECT_EQ(Blocks(plan), "1000+108 1800+4");
   EXPECT_EQ(plan.differingBytes, 12u);
   EXPECT_EQ(plan.writeBytes, 112u);
   EXPECT_EQ(plan.skippedBytes, 0x1000u - 112u);
@@ -138,11 +148,7 @@ TEST(WritePlan, KeepsToTheBlockSizeAndReachesTheTopOfMemory) {
   all.Change(0, 0x10000);
   for (uint32_t limit : {0u, 65535u, 65536u, 100000u, 1u << 20}) {
     WritePlan p = PlanWrites(all.file, all.pager, all.covered, limit, false, costs);
-    ASSERT_EQ(p.writes.size(), 2u) << limit;
-    EXPECT_EQ(p.writes[0].address, 0u);
-    EXPECT_EQ(p.writes[0].length, 65535u);
-    EXPECT_EQ(p.writes[1].address, 0xFFFFu);
-    EXPECT_EQ(p.writes[1].length, 1u);
+    EXPECT_EQ(Blocks(p), "0+65535 ffff+1") << limit;
     EXPECT_EQ(p.writeBytes, 0x10000u);
     EXPECT_EQ(p.skippedBytes, 0u);
   }
@@ -151,9 +157,7 @@ TEST(WritePlan, KeepsToTheBlockSizeAndReachesTheTopOfMemory) {
   top.Cover(0xFF00, 0x100);
   top.Change(0xFFFF, 1);
   WritePlan p = PlanWrites(top.file, top.pager, top.covered, 65535, true, costs);
-  ASSERT_EQ(p.writes.size(), 1u);
-  EXPECT_EQ(p.writes[0].address, 0xFFFFu);
-  EXPECT_EQ(p.writes[0].length, 1u);
+  EXPECT_EQ(Blocks(p), "ffff+1");
   EXPECT_EQ(p.skippedBytes, 0xFFu);
   // Two runs are bridged while the merged block fits the block size, and
   // never by one byte more (the gap is cheap either way).
@@ -245,42 +249,35 @@ RetryPause Instant() {
 TEST(Fleet, RetriesExitCodeAndPartialWrites) {
   std::atomic<bool> stop{false};
   int calls = 0;
+  // Runs attempt with the given retries, counting the attempts from zero.
+  auto run = [&](int retries, const std::function<JobRecord()>& attempt) {
+    calls = 0;
+    return RunWithRetries(
+        retries, stop,
+        [&] {
+          ++calls;
+          return attempt();
+        },
+        Instant());
+  };
   // Fails twice (the first time half way through a write), then succeeds.
-  JobRecord r = RunWithRetries(
-      3, stop,
-      [&] {
-        ++calls;
-        return calls < 3 ? Record("failed", calls == 1) : Record("ok");
-      },
-      Instant());
+  JobRecord r = run(3, [&] { return calls < 3 ? Record("failed", calls == 1) : Record("ok"); });
   EXPECT_EQ(calls, 3);
   EXPECT_EQ(r.attempts, 3);
   EXPECT_EQ(r.result, "ok");
   EXPECT_FALSE(r.partialWrite);
 
   // Out of retries: the partial write of an earlier attempt is still told.
-  calls = 0;
-  r = RunWithRetries(
-      1, stop,
-      [&] {
-        ++calls;
-        return Record("failed", calls == 1);
-      },
-      Instant());
+  r = run(1, [&] { return Record("failed", calls == 1); });
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(r.result, "failed");
   EXPECT_TRUE(r.partialWrite);
 
   // Interrupted: no retry.
-  calls = 0;
-  r = RunWithRetries(
-      5, stop,
-      [&] {
-        ++calls;
-        stop = true;
-        return Record("failed");
-      },
-      Instant());
+  r = run(5, [&] {
+    stop = true;
+    return Record("failed");
+  });
   EXPECT_EQ(calls, 1);
 
   EXPECT_EQ(FleetExitCode({Record("ok"), Record("ok")}), kExitOk);
